@@ -1,0 +1,32 @@
+# One place for the compile and link options of every target.
+#
+# Floating point: results must be bit-identical on every machine and compiler
+# we ship, so contraction into fused multiply-adds is off, and fast-math and
+# machine-specific tuning are never used.
+
+function(lumatrail_target_options target)
+  target_compile_options(${target} PRIVATE
+    -ffp-contract=off
+    -Wall -Wextra -Werror)
+  set_target_properties(${target} PROPERTIES
+    POSITION_INDEPENDENT_CODE ON
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}")
+  if(LUMATRAIL_SANITIZE)
+    target_compile_options(${target} PRIVATE
+      -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+function(lumatrail_add_library target kind)
+  add_library(${target} ${kind} ${ARGN})
+  lumatrail_target_options(${target})
+  target_include_directories(${target} PUBLIC "${PROJECT_SOURCE_DIR}")
+endfunction()
+
+function(lumatrail_add_executable target)
+  add_executable(${target} ${ARGN})
+  lumatrail_target_options(${target})
+endfunction()

@@ -1,0 +1,72 @@
+// RenderSettings: everything the renderers need to know about what the user
+// asked for, in renderer units (fractions instead of percentages, zero-based
+// choices, whole counts), plus the frame's time. A plain value record: no
+// pointers, copied by value into every renderer, which may normalise its copy.
+#pragma once
+
+#include <cstdint>
+
+namespace lumatrail {
+
+enum StretchDirection : std::int32_t { Horizontal = 0, Vertical = 1, RadialOut = 2, RadialIn = 3 };
+enum SweepMode : std::int32_t { SweepOff = 0, PassThrough = 1, BuildUp = 2, ClearAway = 3 };
+enum SweepDirection : std::int32_t { LeftToRight = 0, RightToLeft = 1, TopToBottom = 2, BottomToTop = 3 };
+enum MaskMode : std::int32_t { MaskOff = 0, SortInsideMask = 1, StretchFromMask = 2 };
+enum MaskChannel : std::int32_t { Alpha = 0, Luminance = 1 };
+enum RenderMode : std::int32_t { ClassicLines = 0, ForceLines = 1, Particles = 2 };
+
+// Field order is part of the record's contract; defaults are the controls'
+// defaults in the fields' units.
+struct RenderSettings {
+    bool vertical = false;  // "Direction" is exactly "Vertical"
+    bool reverse_direction = false;
+    bool preserve_input_alpha = false;
+    float lower_brightness = 0.08f;
+    float upper_brightness = 1.0f;
+    float streak_length = 640.0f;  // pixels
+    float length_variation = 0.35f;
+    float amount = 1.0f;
+    std::int32_t random_seed = 42;
+    std::int32_t sweep_mode = SweepOff;            // SweepMode
+    std::int32_t sweep_direction = LeftToRight;    // SweepDirection
+    float sweep_position = 0.5f;
+    float band_width = 0.3f;
+    float edge_feather = 0.5f;
+    std::int32_t mask_mode = MaskOff;              // MaskMode
+    std::int32_t mask_channel = Alpha;             // MaskChannel
+    bool invert_mask = false;
+    bool show_mask = false;
+    float mask_threshold = 0.01f;
+    float stretch_tip_feather = 0.15f;
+    std::int32_t render_mode = ClassicLines;       // RenderMode
+    std::int32_t direction = Horizontal;           // StretchDirection
+    bool streams_only = false;                     // "Composite" is "Streams Only"
+    bool preroll_particles = true;
+    float emitter_spacing = 12.0f;   // pixels
+    float stream_size = 3.0f;        // pixels
+    float lifespan = 2.5f;           // seconds
+    float launch_speed = 260.0f;     // pixels per second
+    float trail_length = 1.2f;       // seconds
+    float birth_size = 1.0f;
+    float end_size = 0.0f;
+    float growth_curve = 1.0f;
+    float stream_opacity = 0.85f;
+    std::int32_t particle_count = 1500;
+    float launch_spread = 0.0f;      // degrees
+    float center_x = 0.5f;           // fraction of width
+    float center_y = 0.5f;           // fraction of height
+    float repeller_x = 0.5f;
+    float repeller_y = 0.5f;
+    float attractor_strength = 0.0f;
+    float repeller_strength = 0.0f;
+    float force_radius = 600.0f;     // pixels
+    float wind_direction = 0.0f;     // degrees
+    float wind_strength = 0.0f;
+    float random_force = 0.0f;
+    float random_scale = 180.0f;     // pixels
+    float random_evolution = 0.35f;
+    float drag = 0.2f;
+    double time_seconds = 0.0;
+};
+
+}  // namespace lumatrail
