@@ -1,0 +1,132 @@
+// The three pixel depths and the few pixel operations whose form depends on
+// the depth. Every renderer is written once over the pixel type; where the
+// depths differ (how a computed value is stored, which alpha may be divided
+// by, how a stamp reads its colour's alpha) the difference lives in
+// PixelTraits, not in the algorithms.
+//
+// Pixels are premultiplied, channels in memory order alpha, red, green, blue.
+// Full value (PIXEL_MAX): 255 for 8-bit, 32768 (not 65535) for 16-bit, 1.0 for
+// float. Integer channels enter float arithmetic as their unsigned values; every
+// channel an integer renderer computes is stored through quantize, channels
+// that are copied are copied whole. Float channels are not limited to 0..1.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/effect_math.h"
+#include "host/host_contract.h"
+
+namespace lumatrail {
+
+// Only the three depths below exist: any other pixel type fails to compile.
+template <class Pixel>
+struct PixelTraits;
+
+// min(v, PIXEL_MAX), max(·, 0), + 0.5, truncation to the channel type. A NaN
+// (which min and max pass through) stores 0.
+template <class Channel, int MAX>
+Channel quantize_channel(float v) {
+    const float limited = std::max(std::min(v, float(MAX)), 0.0f);
+    if (!(limited == limited)) return 0;
+    return Channel(limited + 0.5f);
+}
+
+template <>
+struct PixelTraits<PF_Pixel> {
+    using Channel = std::uint8_t;
+    static constexpr float PIXEL_MAX = 255.0f;
+    static constexpr std::int32_t PIXEL_FORMAT = PF_PixelFormat_ARGB32;
+    static Channel store(float v) { return quantize_channel<Channel, 255>(v); }
+    static bool alpha_positive(Channel a) { return a != 0; }
+    static bool key_alpha_usable(Channel a) { return a != 0; }
+    static bool divisor_alpha_usable(Channel a) { return a != 0; }
+    static float unit_alpha(Channel a) { return float(a) / 255.0f; }
+};
+
+template <>
+struct PixelTraits<PF_Pixel16> {
+    using Channel = std::uint16_t;
+    static constexpr float PIXEL_MAX = 32768.0f;
+    static constexpr std::int32_t PIXEL_FORMAT = PF_PixelFormat_ARGB64;
+    static Channel store(float v) { return quantize_channel<Channel, 32768>(v); }
+    static bool alpha_positive(Channel a) { return a != 0; }
+    static bool key_alpha_usable(Channel a) { return a != 0; }
+    static bool divisor_alpha_usable(Channel a) { return a != 0; }
+    static float unit_alpha(Channel a) { return float(a) * 0.000030517578125f; }  // 2^-15
+};
+
+template <>
+struct PixelTraits<PF_PixelFloat> {
+    using Channel = float;
+    static constexpr float PIXEL_MAX = 1.0f;
+    static constexpr std::int32_t PIXEL_FORMAT = PF_PixelFormat_ARGB128;
+    static Channel store(float v) { return v; }
+    static bool alpha_positive(Channel a) { return a > 0.0f; }
+    static bool key_alpha_usable(Channel a) { return a > 0.0f && std::isfinite(a); }
+    static bool divisor_alpha_usable(Channel a) { return a > MIN_DIVISOR_ALPHA; }
+    static float unit_alpha(Channel a) { return a; }
+};
+
+template <class Pixel>
+inline constexpr float PIXEL_MAX = PixelTraits<Pixel>::PIXEL_MAX;
+
+// Integer depths only: a computed channel value brought to the channel type.
+template <class Pixel>
+typename PixelTraits<Pixel>::Channel quantize(float v) {
+    return PixelTraits<Pixel>::store(v);
+}
+
+// Brightness divided by alpha, so that it means the same at every depth:
+// opaque white is exactly 1. Unusable alpha, or a result that is infinite or
+// NaN, gives 0.
+template <class Pixel>
+float brightness_key(const Pixel& p) {
+    using T = PixelTraits<Pixel>;
+    if (!T::key_alpha_usable(p.alpha)) return 0.0f;
+    const float key = luma(float(p.red), float(p.green), float(p.blue)) / float(p.alpha);
+    return std::isfinite(key) ? key : 0.0f;
+}
+
+// The final mix of a source pixel O and a replacement P by weight w. With
+// preserve set, P takes O's alpha and its colour is rescaled to it.
+template <class Pixel>
+Pixel blend_pixel(const Pixel& o, const Pixel& p, float w, bool preserve) {
+    using T = PixelTraits<Pixel>;
+    if (w <= 0.0f) return o;
+    Pixel r = p;
+    if (preserve) {
+        const float f = T::divisor_alpha_usable(p.alpha) ? float(o.alpha) / float(p.alpha) : 0.0f;
+        r.alpha = o.alpha;
+        r.red = T::store(float(p.red) * f);
+        r.green = T::store(float(p.green) * f);
+        r.blue = T::store(float(p.blue) * f);
+    }
+    if (w >= 1.0f) return r;
+    auto mix = [w](float from, float to) { return PixelTraits<Pixel>::store(w * (to - from) + from); };
+    return Pixel{mix(float(o.alpha), float(r.alpha)), mix(float(o.red), float(r.red)),
+                 mix(float(o.green), float(r.green)), mix(float(o.blue), float(r.blue))};
+}
+
+// The show-mask pixel for a mask weight m in 0..1: opaque grey.
+template <class Pixel>
+Pixel grey(float m) {
+    using T = PixelTraits<Pixel>;
+    const auto v = T::store(m * T::PIXEL_MAX);
+    return Pixel{T::store(T::PIXEL_MAX), v, v, v};
+}
+
+// One stream stamp of coverage k with an emitter's colour over D.
+template <class Pixel>
+Pixel stamp(const Pixel& d, const Pixel& colour, float k) {
+    using T = PixelTraits<Pixel>;
+    const float a = std::clamp(T::unit_alpha(colour.alpha), 0.0f, 1.0f) * k;
+    const float keep = 1.0f - a;
+    return Pixel{T::store(a * T::PIXEL_MAX + float(d.alpha) * keep),
+                 T::store(k * float(colour.red) + float(d.red) * keep),
+                 T::store(k * float(colour.green) + float(d.green) * keep),
+                 T::store(k * float(colour.blue) + float(d.blue) * keep)};
+}
+
+}  // namespace lumatrail

@@ -1,0 +1,96 @@
+// Chunk sorting, fast path and fallback.
+//
+// Every element's order is captured by one unsigned 32-bit word: the key's
+// bits mapped so that unsigned order is float order (-0.0 and +0.0 map to the
+// same word, as they compare equal), complemented for the reverse direction.
+// A chunk whose positions ascend (as the pass gathers them) is then sorted by
+// a stable LSD radix sort of (word, index) pairs: stability turns equal words
+// into ascending positions, which is exactly the tie-break. The pairs and a
+// copy of the elements live on the stack, so nothing is allocated. Longer
+// chunks, or chunks whose positions do not ascend, use an introsort on the
+// (word, position) pair, which is the same order.
+#include "engine/span_order.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace lumatrail {
+namespace {
+
+constexpr std::int32_t RADIX_LIMIT = 1024;  // elements sorted on the stack
+
+std::uint32_t order_word(float key, bool reverse) {
+    std::uint32_t bits = std::bit_cast<std::uint32_t>(key);
+    if (bits == 0x80000000u) bits = 0;  // -0.0 sorts with +0.0
+    const std::uint32_t word = (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
+    return reverse ? ~word : word;
+}
+
+// (word, position) as one 64-bit number, position made order-preserving unsigned.
+std::uint64_t order_pair(float key, std::int32_t position, bool reverse) {
+    return (std::uint64_t(order_word(key, reverse)) << 32) |
+           (std::uint32_t(position) ^ 0x80000000u);
+}
+
+// Stable radix sort of (word << 32 | index) pairs by the word, 8 bits a pass;
+// passes where every pair has the same digit are skipped.
+void radix_sort_pairs(std::uint64_t* pairs, std::uint64_t* scratch, std::int32_t count) {
+    std::uint32_t histograms[4][256] = {};
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint32_t w = std::uint32_t(pairs[i] >> 32);
+        ++histograms[0][w & 0xFF];
+        ++histograms[1][(w >> 8) & 0xFF];
+        ++histograms[2][(w >> 16) & 0xFF];
+        ++histograms[3][w >> 24];
+    }
+    std::uint64_t* from = pairs;
+    std::uint64_t* to = scratch;
+    for (int pass = 0; pass < 4; ++pass) {
+        std::uint32_t* h = histograms[pass];
+        const int shift = 32 + 8 * pass;
+        if (h[(from[0] >> shift) & 0xFF] == std::uint32_t(count)) continue;
+        std::uint32_t sum = 0;
+        for (int d = 0; d < 256; ++d) {
+            const std::uint32_t n = h[d];
+            h[d] = sum;
+            sum += n;
+        }
+        for (std::int32_t i = 0; i < count; ++i) to[h[(from[i] >> shift) & 0xFF]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != pairs) std::memcpy(pairs, from, std::size_t(count) * sizeof *pairs);
+}
+
+}  // namespace
+
+template <class Pixel>
+void sort_chunk(LineElement<Pixel>* first, std::int32_t count, bool reverse) {
+    if (count < 2) return;
+    bool ascending = true;
+    for (std::int32_t i = 1; i < count && ascending; ++i)
+        ascending = first[i - 1].position < first[i].position;
+
+    if (count > RADIX_LIMIT || !ascending) {
+        std::sort(first, first + count, [reverse](const LineElement<Pixel>& a, const LineElement<Pixel>& b) {
+            return order_pair(a.key, a.position, reverse) < order_pair(b.key, b.position, reverse);
+        });
+        return;
+    }
+
+    std::uint64_t pairs[RADIX_LIMIT];
+    std::uint64_t scratch[RADIX_LIMIT];
+    for (std::int32_t i = 0; i < count; ++i)
+        pairs[i] = (std::uint64_t(order_word(first[i].key, reverse)) << 32) | std::uint32_t(i);
+    radix_sort_pairs(pairs, scratch, count);
+
+    LineElement<Pixel> original[RADIX_LIMIT];
+    std::memcpy(original, first, std::size_t(count) * sizeof *first);
+    for (std::int32_t i = 0; i < count; ++i) first[i] = original[pairs[i] & 0xFFFFFFFFu];
+}
+
+template void sort_chunk(LineElement<PF_Pixel>*, std::int32_t, bool);
+template void sort_chunk(LineElement<PF_Pixel16>*, std::int32_t, bool);
+template void sort_chunk(LineElement<PF_PixelFloat>*, std::int32_t, bool);
+
+}  // namespace lumatrail
