@@ -1,0 +1,155 @@
+#include "streams/stream_renderer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/effect_math.h"
+#include "engine/pixel_depth.h"
+#include "streams/stream_simulation.h"
+#include "streams/stroke_drawing.h"
+
+namespace lumatrail {
+namespace {
+
+// Nothing would be drawn: the frame is a copy of the input.
+bool gate_closed(const RenderSettings& s, const MaskSampler& mask) {
+    if (s.amount <= 0.0f) return true;
+    const float p = s.sweep_position;
+    if (s.sweep_mode == PassThrough && !(p > 0.0f && p < 1.0f)) return true;
+    if (s.sweep_mode == BuildUp && p <= 0.0f) return true;
+    if (s.sweep_mode == ClearAway && p >= 1.0f) return true;
+    return s.mask_mode != MaskOff && !mask.sample;
+}
+
+std::int32_t floor_to_int(float v) {
+    const float f = std::floor(v);
+    if (!(f == f)) return 0;
+    return std::int32_t(std::clamp(f, -2147483648.0f, 2147483520.0f));
+}
+
+}  // namespace
+
+template <class Pixel>
+float emitter_weight(const ImageView& input, const MaskSampler& mask, const RenderSettings& s,
+                     float x, float y) {
+    using T = PixelTraits<Pixel>;
+    const std::uint8_t* at = pixel_address<Pixel>(input, floor_to_int(x), floor_to_int(y));
+    if (!at) return 0.0f;
+    Pixel p;
+    std::memcpy(&p, at, sizeof p);
+    if (!T::alpha_positive(p.alpha)) return 0.0f;
+    const float l = brightness_key(p);
+    if (l < s.lower_brightness || l > s.upper_brightness) return 0.0f;
+    if (s.mask_mode == MaskOff) return 1.0f;
+    if (!mask.sample) return 0.0f;
+    float d = mask.sample(mask.source, x / std::max(mask.norm_width, 1.0f),
+                          y / std::max(mask.norm_height, 1.0f), s.mask_channel);
+    d = std::min(d, 1.0f);
+    if (!(d > 0.0f)) d = 0.0f;
+    if (s.invert_mask) d = 1.0f - d;
+    const float threshold = std::min(s.mask_threshold, 1.0f);
+    if (threshold <= 0.0f) return d;
+    if (threshold >= 1.0f) return d >= 1.0f ? 1.0f : 0.0f;
+    return std::clamp((d - threshold) / (1.0f - threshold), 0.0f, 1.0f);
+}
+
+EmitterGrid emitter_grid(const RenderArea& area, const RenderSettings& s, float sx, float sy) {
+    const float width = float(area.right - area.left);
+    const float height = float(area.bottom - area.top);
+    // The cell edge that would cut the area into 65536 cells, in full-resolution pixels.
+    const float m = std::sqrt(width * height / (sx * sy * 65536.0f));
+    const float spacing = std::max(std::min(s.emitter_spacing, 256.0f), 1.0f);
+    const float cell = std::max(m, spacing);
+    EmitterGrid g;
+    g.cell_x = cell * sx;
+    g.cell_y = cell * sy;
+    g.columns = std::max(std::int32_t(std::ceil(width / g.cell_x)), 1);
+    g.rows = std::max(std::int32_t(std::ceil(height / g.cell_y)), 1);
+    return g;
+}
+
+template <class Pixel>
+std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const RenderArea& area,
+                                                const RenderSettings& s, const StreamGeometry& geo,
+                                                const MaskSampler& mask, AbortPoll poll,
+                                                void* poll_data) {
+    const EmitterGrid grid = emitter_grid(area, s, geo.sx, geo.sy);
+    std::vector<EmitterCell<Pixel>> cells(std::size_t(grid.columns) * std::size_t(grid.rows));
+    const bool edge_test = s.mask_mode == StretchFromMask && s.render_mode != Particles;
+    const std::uint32_t seed = std::uint32_t(s.random_seed);
+
+    for (std::int32_t y = area.top; y < area.bottom; ++y) {
+        if (y % 8 == 0) poll_if_present(poll, poll_data);
+        const float cy = float(y) + 0.5f;
+        const float full_y = cy / geo.sy;
+        const std::uint32_t row_hash = hash32(std::uint32_t(floor_to_int(full_y)));
+        const std::int32_t j = std::min(std::int32_t(float(y - area.top) / grid.cell_y), grid.rows - 1);
+        EmitterCell<Pixel>* row_cells = cells.data() + std::size_t(j) * std::size_t(grid.columns);
+        for (std::int32_t x = area.left; x < area.right; ++x) {
+            const float cx = float(x) + 0.5f;
+            const float weight = emitter_weight<Pixel>(input, mask, s, cx, cy);
+            if (weight <= 0.00001f) continue;
+            const float full_x = cx / geo.sx;
+            const std::uint32_t hp =
+                hash32(std::uint32_t(floor_to_int(full_x)) ^ (row_hash >> 16) ^ seed ^ row_hash);
+            if (edge_test) {
+                // Keep only pixels where the mask falls off ahead, in their own launch direction.
+                const Vec2 r = rotate_by_launch_angle(launch_direction(s, geo, {full_x, full_y}),
+                                                      s.launch_spread, hash32(hp));
+                const float ahead = emitter_weight<Pixel>(input, mask, s, cx + 1.5f * r.x, cy + 1.5f * r.y);
+                if (ahead >= 0.95f * weight) continue;
+            }
+            const std::int32_t i = std::min(std::int32_t(float(x - area.left) / grid.cell_x), grid.columns - 1);
+            // Exponential key: the smallest per cell picks a pixel with
+            // probability proportional to its weight.
+            const float key = -std::log(std::max(hash_unit(hash32(hp + 71u)), 0.000001f)) / weight;
+            EmitterCell<Pixel>& cell = row_cells[i];
+            if (cell.key > key)
+                cell = {full_x, full_y, read_pixel_or_zero<Pixel>(input, x, y), weight, key, hp};
+        }
+    }
+
+    std::vector<EmitterCell<Pixel>> list;
+    list.reserve(std::size_t(std::count_if(cells.begin(), cells.end(),
+                                           [](const auto& c) { return c.weight > 0.0f; })));
+    for (const auto& c : cells)
+        if (c.weight > 0.0f) list.push_back(c);
+    return list;
+}
+
+template <class Pixel>
+void render_streams(const ImageView& input, const ImageView& output, const RenderArea& area,
+                    const RenderSettings& s, float scale_x, float scale_y, AbortPoll poll,
+                    void* poll_data, const MaskSampler& mask) {
+    if (!output.data) return;
+    const RenderArea clip = clip_to_view(area, output);
+    if (gate_closed(s, mask)) {
+        copy_input<Pixel>(input, output, clip, poll, poll_data);
+        return;
+    }
+    const StreamGeometry geo = stream_geometry(area, output, mask, s, scale_x, scale_y);
+    const std::vector<EmitterCell<Pixel>> emitters =
+        sample_emitters<Pixel>(input, area, s, geo, mask, poll, poll_data);
+    prepare_output<Pixel>(input, output, clip, s.streams_only, poll, poll_data);
+    if (emitters.empty()) return;
+    run_stream_phase<Pixel>(output, geo, s, emitters.data(), std::uint32_t(emitters.size()), poll,
+                            poll_data);
+    composite_streams<Pixel>(input, output, area, clip, s, poll, poll_data);
+    poll_if_present(poll, poll_data);
+}
+
+#define LUMATRAIL_STREAMS_FOR(Pixel)                                                              \
+    template void render_streams<Pixel>(const ImageView&, const ImageView&, const RenderArea&,   \
+                                        const RenderSettings&, float, float, AbortPoll, void*,   \
+                                        const MaskSampler&);                                     \
+    template float emitter_weight<Pixel>(const ImageView&, const MaskSampler&,                   \
+                                         const RenderSettings&, float, float);                   \
+    template std::vector<EmitterCell<Pixel>> sample_emitters<Pixel>(                             \
+        const ImageView&, const RenderArea&, const RenderSettings&, const StreamGeometry&,       \
+        const MaskSampler&, AbortPoll, void*);
+LUMATRAIL_STREAMS_FOR(PF_Pixel)
+LUMATRAIL_STREAMS_FOR(PF_Pixel16)
+LUMATRAIL_STREAMS_FOR(PF_PixelFloat)
+#undef LUMATRAIL_STREAMS_FOR
+
+}  // namespace lumatrail

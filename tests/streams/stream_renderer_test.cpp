@@ -1,0 +1,250 @@
+// The whole stream renderer: gate, emitter sampling, determinism, abort.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "streams/stream_renderer.h"
+#include "tests/support/image_buffer.h"
+
+namespace lumatrail {
+namespace {
+
+using testing::ImageBuffer;
+
+RenderSettings force_lines() {
+    RenderSettings s;
+    s.render_mode = ForceLines;
+    s.emitter_spacing = 8.0f;
+    s.streak_length = 40.0f;
+    return s;
+}
+
+template <class Pixel>
+ImageBuffer<Pixel> render(ImageBuffer<Pixel>& input, const RenderSettings& s, Pixel fill = Pixel{},
+                          float scale = 1.0f, const MaskSampler& mask = {}) {
+    ImageBuffer<Pixel> out(input.width, input.height, fill);
+    render_streams<Pixel>(input.view(), out.view(), {0, 0, input.width, input.height}, s, scale, scale,
+                          nullptr, nullptr, mask);
+    return out;
+}
+
+TEST(StreamRenderer, GateCasesCopyTheInputExactly) {
+    auto input = testing::test_picture(40, 30);
+    input.at(3, 3).alpha = 0;  // copied as stored, not re-premultiplied
+    std::vector<RenderSettings> gated(6, force_lines());
+    gated[0].amount = 0.0f;
+    gated[1].sweep_mode = PassThrough, gated[1].sweep_position = 0.0f;
+    gated[2].sweep_mode = PassThrough, gated[2].sweep_position = 1.0f;
+    gated[3].sweep_mode = BuildUp, gated[3].sweep_position = 0.0f;
+    gated[4].sweep_mode = ClearAway, gated[4].sweep_position = 1.0f;
+    gated[5].mask_mode = SortInsideMask;  // without a mask layer
+    for (RenderSettings& s : gated) {
+        s.streams_only = true;
+        EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), input);
+    }
+}
+
+TEST(StreamRenderer, NoQualifyingPixelGivesThePreparedOutput) {
+    auto input = testing::test_picture(40, 30);
+    RenderSettings s = force_lines();
+    s.lower_brightness = 2.0f;
+    s.upper_brightness = 3.0f;
+    s.amount = 0.5f;  // not applied: no composite without emitters
+    EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), input);
+    s.streams_only = true;
+    EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), ImageBuffer<PF_Pixel>(40, 30));
+}
+
+TEST(StreamRenderer, OutputWithoutDataIsLeftAlone) {
+    auto input = testing::test_picture(8, 8);
+    const ImageView no_data{nullptr, 8, 8, 32, 0, 0};
+    int polls = 0;
+    render_streams<PF_Pixel>(input.view(), no_data, {0, 0, 8, 8}, force_lines(), 1, 1,
+                             [](void* n) { ++*static_cast<int*>(n); }, &polls, {});
+    EXPECT_EQ(polls, 0);
+}
+
+TEST(EmitterGrid, CellsNeverFallBelowTheAreaLimit) {
+    RenderSettings s;
+    EmitterGrid g = emitter_grid({0, 0, 1920, 1080}, s, 1, 1);
+    EXPECT_EQ(g.columns, 160);
+    EXPECT_EQ(g.rows, 90);
+    s.emitter_spacing = 1.0f;
+    g = emitter_grid({0, 0, 1920, 1080}, s, 1, 1);
+    EXPECT_EQ(g.cell_x, 5.625f);
+    EXPECT_EQ(g.columns, 342);
+    EXPECT_EQ(g.rows, 192);
+    // At half resolution the cells are the same in full-resolution pixels.
+    s.emitter_spacing = 12.0f;
+    g = emitter_grid({0, 0, 960, 540}, s, 0.5f, 0.5f);
+    EXPECT_EQ(g.cell_x, 6.0f);
+    EXPECT_EQ(g.columns, 160);
+    EXPECT_EQ(g.rows, 90);
+}
+
+TEST(EmitterSampling, PositionsAreInFullResolutionPixels) {
+    ImageBuffer<PF_Pixel> input(40, 40, PF_Pixel{255, 0, 0, 0});
+    input.at(10, 20) = PF_Pixel{255, 255, 255, 255};
+    const RenderSettings s = force_lines();
+    const StreamGeometry g = stream_geometry({0, 0, 40, 40}, input.view(), {}, s, 0.5f, 0.5f);
+    const auto emitters = sample_emitters<PF_Pixel>(input.view(), {0, 0, 40, 40}, s, g, {}, nullptr, nullptr);
+    ASSERT_EQ(emitters.size(), 1u);
+    EXPECT_EQ(emitters[0].x, 21.0f);
+    EXPECT_EQ(emitters[0].y, 41.0f);
+    EXPECT_EQ(emitters[0].weight, 1.0f);
+    EXPECT_EQ(emitters[0].colour.red, 255);
+}
+
+TEST(EmitterSampling, TransparentAndOutOfWindowPixelsNeverEmit) {
+    ImageBuffer<PF_Pixel> input(16, 16, PF_Pixel{0, 255, 255, 255});  // colour without alpha
+    input.at(4, 4) = PF_Pixel{255, 10, 10, 10};                       // too dark
+    input.at(9, 9) = PF_Pixel{255, 200, 200, 200};
+    const RenderSettings s = force_lines();
+    const StreamGeometry g = stream_geometry({0, 0, 16, 16}, input.view(), {}, s, 1, 1);
+    const auto emitters = sample_emitters<PF_Pixel>(input.view(), {0, 0, 16, 16}, s, g, {}, nullptr, nullptr);
+    ASSERT_EQ(emitters.size(), 1u);
+    EXPECT_EQ(emitters[0].x, 9.5f);
+}
+
+TEST(EmitterSampling, SeedChoosesTheEmittersRepeatably) {
+    auto input = testing::test_picture(64, 48);
+    RenderSettings s = force_lines();
+    const StreamGeometry g = stream_geometry({0, 0, 64, 48}, input.view(), {}, s, 1, 1);
+    auto pick = [&](const RenderSettings& settings) {
+        return sample_emitters<PF_Pixel>(input.view(), {0, 0, 64, 48}, settings, g, {}, nullptr, nullptr);
+    };
+    const auto a = pick(s), b = pick(s);
+    ASSERT_EQ(a.size(), b.size());
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]), 0);
+    s.random_seed = 43;
+    const auto c = pick(s);
+    std::size_t moved = 0;
+    for (std::size_t i = 0; i < std::min(a.size(), c.size()); ++i) moved += a[i].x != c[i].x || a[i].y != c[i].y;
+    EXPECT_GT(moved, a.size() / 2);
+}
+
+TEST(StreamGeometry, ReferenceSizeCentreAndLaunchDirections) {
+    RenderSettings s;
+    s.direction = RadialOut;
+    const ImageView out{nullptr, 100, 80, 0, 0, 0};
+    StreamGeometry g = stream_geometry({0, 0, 100, 80}, out, {}, s, 0.5f, 0.5f);
+    EXPECT_EQ(g.reference.x, 200.0f);  // the area's right edge over the scale, without a mask sampler
+    EXPECT_EQ(g.centre.x, 100.0f);
+    MaskSampler mask;
+    mask.norm_width = 50.0f;
+    mask.norm_height = 40.0f;
+    g = stream_geometry({0, 0, 100, 80}, out, mask, s, 0.5f, 0.5f);
+    EXPECT_EQ(g.reference.x, 100.0f);
+
+    const Vec2 at_centre = launch_direction(s, g, g.centre);
+    EXPECT_EQ(at_centre.x, 1.0f);
+    EXPECT_EQ(at_centre.y, 0.0f);
+    s.reverse_direction = true;
+    EXPECT_EQ(launch_direction(s, g, g.centre).x, -1.0f);
+
+    // "Radial In" reversed points away from the centre, like "Radial Out".
+    const Vec2 p{g.centre.x + 3, g.centre.y + 4};
+    s.direction = RadialIn;
+    const Vec2 in_reversed = launch_direction(s, g, p);
+    s.direction = RadialOut;
+    s.reverse_direction = false;
+    const Vec2 out_plain = launch_direction(s, g, p);
+    EXPECT_EQ(in_reversed.x, out_plain.x);
+    EXPECT_EQ(in_reversed.y, out_plain.y);
+    EXPECT_EQ(out_plain.x, 0.6f);
+
+    s.direction = Vertical;
+    s.vertical = true;
+    EXPECT_EQ(launch_direction(s, g, p).y, 1.0f);
+    // Spread 0 leaves the direction as it is.
+    const Vec2 same = rotate_by_launch_angle(out_plain, 0.0f, 12345u);
+    EXPECT_EQ(same.x, out_plain.x);
+    EXPECT_EQ(same.y, out_plain.y);
+}
+
+TEST(StreamRenderer, FramesRenderTheSameInAnyOrder) {
+    auto input = testing::test_picture(48, 36);
+    RenderSettings s = force_lines();
+    s.render_mode = Particles;
+    s.particle_count = 200;
+    s.random_force = 200.0f;
+    s.time_seconds = 3.0;
+    const auto first = render(input, s);
+    s.time_seconds = 1.0;
+    const auto other = render(input, s);
+    s.time_seconds = 3.0;
+    EXPECT_EQ(render(input, s), first);
+    EXPECT_FALSE(other == first);
+}
+
+struct AbortAt {
+    int k;
+    int polls = 0;
+};
+struct Cancelled {
+    int code;
+};
+
+TEST(StreamRenderer, AbortStopsAndPropagatesAtEveryPoll) {
+    auto input = testing::test_picture(48, 36);
+    RenderSettings s = force_lines();
+    int total = 0;
+    ImageBuffer<PF_Pixel> out(48, 36);
+    render_streams<PF_Pixel>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
+                             [](void* n) { ++*static_cast<int*>(n); }, &total, {});
+    ASSERT_GT(total, 10);
+    for (int k = 1; k <= total; ++k) {
+        AbortAt abort{k};
+        try {
+            render_streams<PF_Pixel>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
+                                     [](void* d) {
+                                         auto& a = *static_cast<AbortAt*>(d);
+                                         if (++a.polls == a.k) throw Cancelled{-99};
+                                     },
+                                     &abort, {});
+            ADD_FAILURE() << "no abort at poll " << k;
+        } catch (const Cancelled& c) {
+            EXPECT_EQ(c.code, -99);
+            EXPECT_EQ(abort.polls, k);
+        }
+    }
+}
+
+// The same opaque picture at the three depths chooses the same emitters and
+// draws nearly the same strokes. The tolerance covers the 8-bit and 16-bit
+// quantisation of colours and coverage: about 2 steps of 8 bits.
+TEST(StreamRenderer, DepthsAgree) {
+    const auto picture = testing::test_picture(64, 48);
+    auto in8 = picture;
+    auto in16 = testing::convert<PF_Pixel16>(picture);
+    auto inf = testing::convert<PF_PixelFloat>(picture);
+    RenderSettings s = force_lines();
+    s.lower_brightness = 0.0f;
+    s.upper_brightness = 1.0f;
+    const RenderArea area{0, 0, 64, 48};
+    const StreamGeometry g = stream_geometry(area, in8.view(), {}, s, 1, 1);
+    const auto e8 = sample_emitters<PF_Pixel>(in8.view(), area, s, g, {}, nullptr, nullptr);
+    const auto e16 = sample_emitters<PF_Pixel16>(in16.view(), area, s, g, {}, nullptr, nullptr);
+    const auto ef = sample_emitters<PF_PixelFloat>(inf.view(), area, s, g, {}, nullptr, nullptr);
+    ASSERT_EQ(e8.size(), ef.size());
+    ASSERT_EQ(e16.size(), ef.size());
+    for (std::size_t i = 0; i < ef.size(); ++i) {
+        EXPECT_EQ(e8[i].hash, ef[i].hash);
+        EXPECT_EQ(e16[i].hash, ef[i].hash);
+        EXPECT_EQ(e8[i].key, ef[i].key);
+    }
+
+    const auto o8 = render(in8, s);
+    const auto of = render(inf, s);
+    constexpr float DEPTH_TOLERANCE = 2.5f / 255.0f;
+    float largest = 0.0f;
+    for (std::size_t i = 0; i < o8.pixels.size(); ++i) {
+        largest = std::max(largest, std::fabs(float(o8.pixels[i].red) / 255.0f - of.pixels[i].red));
+        largest = std::max(largest, std::fabs(float(o8.pixels[i].alpha) / 255.0f - of.pixels[i].alpha));
+    }
+    EXPECT_LE(largest, DEPTH_TOLERANCE);
+    EXPECT_FALSE(render(inf, s) == inf);  // strokes were drawn at all
+}
+
+}  // namespace
+}  // namespace lumatrail

@@ -1,0 +1,149 @@
+// Strokes, fades, output preparation and the composite.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "streams/stroke_drawing.h"
+#include "tests/support/image_buffer.h"
+
+namespace lumatrail {
+namespace {
+
+using testing::ImageBuffer;
+constexpr PF_PixelFloat WHITE{1, 1, 1, 1};
+
+// A horizontal opaque white stroke along the centre of pixel row 5.
+ImageBuffer<PF_PixelFloat> horizontal_stroke(float size, float alpha = 1.0f) {
+    ImageBuffer<PF_PixelFloat> out(30, 12);
+    const RenderArea clip{0, 0, 30, 12};
+    draw_stream_segment(out.view(), clip, {2.0f, 5.5f}, {25.0f, 5.5f}, size, size, WHITE, alpha, alpha, 1.0f, 1.0f);
+    return out;
+}
+
+TEST(StreamSegment, SizeOneStrokeHasTheEdgeRamp) {
+    const auto out = horizontal_stroke(1.0f);
+    EXPECT_NEAR(out.at(10, 5).alpha, 1.15f / 1.3f, 1e-6f);  // about 0.885 on the centre line
+    EXPECT_NEAR(out.at(10, 4).alpha, 0.15f / 1.3f, 1e-6f);  // a pixel away
+    EXPECT_EQ(out.at(10, 6).alpha, out.at(10, 4).alpha);
+    EXPECT_EQ(out.at(10, 3).alpha, 0.0f);  // 2 pixels away: beyond 1.15
+    EXPECT_EQ(out.at(10, 7).alpha, 0.0f);
+    EXPECT_EQ(out.at(10, 5).red, out.at(10, 5).alpha);  // white premultiplied by coverage
+}
+
+TEST(StreamSegment, SizeThreeStrokeIsFullWithinPointEightFive) {
+    const auto out = horizontal_stroke(3.0f);
+    EXPECT_EQ(out.at(10, 5).alpha, 1.0f);
+    EXPECT_NEAR(out.at(10, 4).alpha, 1.15f / 1.3f, 1e-6f);
+    EXPECT_NEAR(out.at(10, 3).alpha, 0.15f / 1.3f, 1e-6f);
+    EXPECT_EQ(out.at(10, 2).alpha, 0.0f);
+    // Round caps: the end at x = 25 reaches 1.5 + 0.65 beyond it, no more.
+    EXPECT_GT(out.at(26, 5).alpha, 0.0f);
+    EXPECT_EQ(out.at(28, 5).alpha, 0.0f);
+}
+
+TEST(StreamSegment, HalfResolutionHalvesWidthButNotTheRamp) {
+    ImageBuffer<PF_PixelFloat> out(40, 40);
+    // Full-resolution y = 41 is the centre of frame row 20 at scale 0.5.
+    draw_stream_segment(out.view(), {0, 0, 40, 40}, {4.0f, 41.0f}, {70.0f, 41.0f}, 10.0f, 10.0f, WHITE,
+                        1.0f, 1.0f, 0.5f, 0.5f);
+    float column = 0.0f;
+    for (int y = 0; y < 40; ++y) column += out.at(15, y).alpha;
+    EXPECT_NEAR(column, 5.0f, 1e-5f);  // 5 frame pixels wide
+    EXPECT_EQ(out.at(15, 19).alpha, 1.0f);
+    EXPECT_EQ(out.at(15, 21).alpha, 1.0f);
+    EXPECT_NEAR(out.at(15, 22).alpha, 1.15f / 1.3f, 1e-6f);  // the ramp is still 1.3 frame pixels
+    EXPECT_EQ(out.at(15, 24).alpha, 0.0f);
+}
+
+TEST(StreamSegment, NothingIsDrawnWithoutSizeOpacityOrColourAlpha) {
+    const ImageBuffer<PF_PixelFloat> empty(30, 12);
+    EXPECT_EQ(horizontal_stroke(0.0f), empty);
+    EXPECT_EQ(horizontal_stroke(3.0f, 0.0f), empty);
+    ImageBuffer<PF_PixelFloat> out(30, 12);
+    draw_stream_segment(out.view(), {0, 0, 30, 12}, {2, 5.5f}, {25, 5.5f}, 3, 3,
+                        PF_PixelFloat{0, 1, 1, 1}, 1, 1, 1, 1);
+    EXPECT_EQ(out, empty);
+}
+
+TEST(StreamSegment, WritesOnlyInsideTheClip) {
+    ImageBuffer<PF_Pixel> out(30, 12);
+    draw_stream_segment(out.view(), {12, 0, 20, 12}, {2, 5.5f}, {25, 5.5f}, 3, 3, PF_Pixel{255, 255, 255, 255},
+                        1, 1, 1, 1);
+    for (int x = 0; x < 30; ++x) EXPECT_EQ(out.at(x, 5).alpha, (x >= 12 && x < 20) ? 255 : 0) << x;
+}
+
+TEST(StrokeStyle, TipAndTrailFadeEndValues) {
+    RenderSettings s;
+    s.stretch_tip_feather = 0.15f;
+    StrokeStyle st = stroke_style(s);
+    EXPECT_EQ(line_tip_fade(st, 0.5f), 1.0f);
+    EXPECT_EQ(line_tip_fade(st, st.tip_start), 1.0f);
+    EXPECT_EQ(line_tip_fade(st, 1.0f), 0.0f);
+    s.stretch_tip_feather = 0.0f;
+    st = stroke_style(s);
+    EXPECT_EQ(line_tip_fade(st, 1.0f), 1.0f);  // no feather: full opacity to the end
+
+    s.trail_length = 1.2f;  // fade 0.3 s
+    st = stroke_style(s);
+    EXPECT_EQ(trail_fade_in(st, 2.0f, 2.0f), 0.0f);
+    EXPECT_EQ(trail_fade_in(st, 2.0f, 2.31f), 1.0f);
+    s.trail_length = 0.0f;  // the fade never gets shorter than 0.02 s
+    EXPECT_EQ(stroke_style(s).trail_fade, 0.02f);
+}
+
+TEST(StrokeStyle, SizeCurveAndParticleOpacity) {
+    RenderSettings s;  // size 3, birth 100 %, end 0 %, growth 1
+    const StrokeStyle st = stroke_style(s);
+    EXPECT_EQ(segment_size(st, 0.0f), 3.0f);
+    EXPECT_EQ(segment_size(st, 1.0f), 0.0f);
+    EXPECT_EQ(segment_size(st, 2.0f), 0.0f);  // clamped life fraction
+    EXPECT_EQ(stream_opacity(s, 0.5f, false, 0.0f, 1.0f), 0.85f * 0.5f);
+    EXPECT_EQ(stream_opacity(s, 1.0f, true, 0.0f, 1.0f), 0.0f);  // fades in
+    EXPECT_EQ(stream_opacity(s, 1.0f, true, 0.5f, 1.0f), 0.85f);
+    EXPECT_EQ(stream_opacity(s, 1.0f, true, 1.0f, 1.0f), 0.0f);  // and out
+}
+
+TEST(Composite, HalfAmountIsTheAverage) {
+    RenderSettings s;
+    s.amount = 0.5f;
+    ImageBuffer<PF_Pixel> in8(4, 2, PF_Pixel{0, 0, 0, 0}), out8(4, 2, PF_Pixel{255, 255, 255, 255});
+    composite_streams<PF_Pixel>(in8.view(), out8.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
+    EXPECT_EQ(out8, (ImageBuffer<PF_Pixel>(4, 2, PF_Pixel{128, 128, 128, 128})));
+
+    ImageBuffer<PF_Pixel16> in16(4, 2), out16(4, 2, PF_Pixel16{32768, 32768, 32768, 32768});
+    composite_streams<PF_Pixel16>(in16.view(), out16.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
+    EXPECT_EQ(out16, (ImageBuffer<PF_Pixel16>(4, 2, PF_Pixel16{16384, 16384, 16384, 16384})));
+
+    ImageBuffer<PF_PixelFloat> inf(4, 2, PF_PixelFloat{0.25f, 0.25f, 1, 0}),
+        outf(4, 2, PF_PixelFloat{0.75f, 0.75f, 0, 2});
+    composite_streams<PF_PixelFloat>(inf.view(), outf.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
+    EXPECT_EQ(outf, (ImageBuffer<PF_PixelFloat>(4, 2, PF_PixelFloat{0.5f, 0.5f, 0.5f, 1})));
+}
+
+TEST(Composite, PreserveAlphaInStreamsOnly) {
+    RenderSettings s;
+    s.streams_only = true;
+    s.preserve_input_alpha = true;
+    ImageBuffer<PF_PixelFloat> in(2, 1, PF_PixelFloat{1, 0.3f, 0.3f, 0.3f});
+    ImageBuffer<PF_PixelFloat> out(2, 1);
+    out.at(1, 0) = PF_PixelFloat{0.5f, 0.25f, 0.5f, 0};  // a stroke fell here
+    composite_streams<PF_PixelFloat>(in.view(), out.view(), {0, 0, 2, 1}, {0, 0, 2, 1}, s, nullptr, nullptr);
+    const PF_PixelFloat black_with_input_alpha{1, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(&out.at(0, 0), &black_with_input_alpha, sizeof(PF_PixelFloat)), 0);
+    const PF_PixelFloat rescaled{1, 0.5f, 1, 0};
+    EXPECT_EQ(std::memcmp(&out.at(1, 0), &rescaled, sizeof rescaled), 0);
+}
+
+TEST(PrepareOutput, CopiesOrClearsTheClipOnly) {
+    ImageBuffer<PF_Pixel16> in(3, 3, PF_Pixel16{40000, 1, 2, 3});
+    ImageBuffer<PF_Pixel16> out(4, 4, PF_Pixel16{9, 9, 9, 9});
+    prepare_output<PF_Pixel16>(in.view(), out.view(), {0, 0, 4, 2}, false, nullptr, nullptr);
+    EXPECT_EQ(out.at(2, 1).alpha, 40000);  // copied unchanged
+    EXPECT_EQ(out.at(3, 1).alpha, 0);      // the input has no pixel there
+    EXPECT_EQ(out.at(0, 2).alpha, 9);      // outside the clip
+    prepare_output<PF_Pixel16>(in.view(), out.view(), {0, 0, 4, 2}, true, nullptr, nullptr);
+    EXPECT_EQ(out.at(2, 1).alpha, 0);
+}
+
+}  // namespace
+}  // namespace lumatrail
