@@ -1,6 +1,7 @@
 // The whole stream renderer: gate, emitter sampling, determinism, abort.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "streams/stream_renderer.h"
@@ -121,6 +122,68 @@ TEST(EmitterSampling, SeedChoosesTheEmittersRepeatably) {
     std::size_t moved = 0;
     for (std::size_t i = 0; i < std::min(a.size(), c.size()); ++i) moved += a[i].x != c[i].x || a[i].y != c[i].y;
     EXPECT_GT(moved, a.size() / 2);
+}
+
+// A mask world whose alpha is opaque left of column `edge` and clear beyond.
+struct HalfMask {
+    ImageBuffer<PF_Pixel> pixels;
+    PF_EffectWorld world{};
+    MaskSource source;
+    MaskSampler sampler;
+    HalfMask(std::int32_t w, std::int32_t h, std::int32_t edge, std::uint8_t inside = 255)
+        : pixels(w, h) {
+        for (std::int32_t y = 0; y < h; ++y)
+            for (std::int32_t x = 0; x < edge; ++x) pixels.at(x, y).alpha = inside;
+        world.data = pixels.pixels.data();
+        world.width = w;
+        world.height = h;
+        world.rowbytes = w * std::int32_t(sizeof(PF_Pixel));
+        source = {&world, PF_PixelFormat_ARGB32, w, h};
+        sampler = {&source, sample_mask, float(w), float(h)};
+    }
+};
+
+TEST(EmitterWeight, ThresholdedAndInvertedMask) {
+    ImageBuffer<PF_Pixel> input(8, 8, PF_Pixel{255, 200, 200, 200});
+    const HalfMask mask(8, 8, 8, 153);  // 0.6 everywhere
+    RenderSettings s = force_lines();
+    s.mask_mode = SortInsideMask;
+    auto weight = [&](float threshold, bool invert) {
+        s.mask_threshold = threshold;
+        s.invert_mask = invert;
+        return emitter_weight<PF_Pixel>(input.view(), mask.sampler, s, 4.5f, 4.5f);
+    };
+    EXPECT_EQ(weight(0.0f, false), 0.6f);
+    EXPECT_NEAR(weight(0.2f, false), 0.5f, 1e-6f);  // (0.6 - 0.2) / 0.8
+    EXPECT_EQ(weight(1.0f, false), 0.0f);           // only a full mask passes 100 %
+    EXPECT_NEAR(weight(0.0f, true), 0.4f, 1e-6f);
+    EXPECT_EQ(weight(0.7f, false), 0.0f);
+    s.mask_mode = MaskOff;
+    EXPECT_EQ(emitter_weight<PF_Pixel>(input.view(), mask.sampler, s, 4.5f, 4.5f), 1.0f);
+    EXPECT_EQ(emitter_weight<PF_Pixel>(input.view(), {}, s, 40.5f, 4.5f), 0.0f);  // no pixel there
+}
+
+TEST(EmitterSampling, StretchFromMaskKeepsOnlyTheEdgeFacingTheLaunch) {
+    ImageBuffer<PF_Pixel> input(40, 16, PF_Pixel{255, 200, 200, 200});
+    const HalfMask mask(40, 16, 20);
+    RenderSettings s = force_lines();
+    s.mask_mode = StretchFromMask;
+    s.emitter_spacing = 1.0f;
+    const RenderArea area{0, 0, 40, 16};
+    const StreamGeometry g = stream_geometry(area, input.view(), mask.sampler, s, 1, 1);
+    auto columns = [&](const RenderSettings& settings) {
+        std::vector<float> xs;
+        for (const auto& e : sample_emitters<PF_Pixel>(input.view(), area, settings, g, mask.sampler, nullptr, nullptr))
+            xs.push_back(e.x);
+        return xs;
+    };
+    const auto rightward = columns(s);
+    ASSERT_FALSE(rightward.empty());
+    for (float x : rightward) EXPECT_TRUE(x > 17.0f && x < 20.0f) << x;  // the mask's right edge
+    s.render_mode = Particles;  // particles emit from the whole mask
+    const auto particles = columns(s);
+    EXPECT_GT(particles.size(), rightward.size());
+    EXPECT_LT(*std::min_element(particles.begin(), particles.end()), 10.0f);
 }
 
 TEST(StreamGeometry, ReferenceSizeCentreAndLaunchDirections) {
