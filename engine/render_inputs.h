@@ -12,6 +12,9 @@ struct RenderArea {
     std::int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
 
+// The smallest resolution factor a renderer works with.
+inline constexpr float MIN_SCALE = 0.0001f;
+
 // Called at fixed points of a render; raises (and so ends the render) when the
 // user has cancelled. May be absent.
 using AbortPoll = void (*)(void* user_data);

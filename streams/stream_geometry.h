@@ -29,7 +29,6 @@ struct Vec2 {
 inline float length(Vec2 v) { return std::sqrt(v.x * v.x + v.y * v.y); }
 
 inline constexpr float DEGREES_TO_RADIANS = float(3.14159265358979323846 / 180.0);
-inline constexpr float MIN_SCALE = 0.0001f;
 
 // Per-call values of the stream renderer.
 struct StreamGeometry {

@@ -1,0 +1,308 @@
+#include "engine/linear_pass.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "engine/effect_math.h"
+#include "engine/pixel_depth.h"
+#include "engine/span_order.h"
+#include "engine/sweep_band.h"
+#include "streams/stream_renderer.h"
+
+namespace lumatrail {
+
+std::uint32_t streak_hash(std::int32_t seed, std::int32_t line_key, std::int32_t position_key) {
+    return hash32(hash32(std::uint32_t(line_key)) ^ hash32(std::uint32_t(position_key)) ^
+                  std::uint32_t(seed)) &
+           0xFFFFFFu;
+}
+
+std::int32_t chunk_length(std::uint32_t r, float length_variation, float base_length) {
+    const float length =
+        std::round(((float(r) / -16777215.0f) * length_variation + 1.0f) * base_length);
+    return length >= 2.0f ? std::int32_t(length) : 1;  // NaN gives 1 as well
+}
+
+bool uses_linear_pass(const RenderSettings& s) {
+    return s.show_mask ||
+           (s.render_mode == ClassicLines && (s.direction == Horizontal || s.direction == Vertical));
+}
+
+namespace {
+
+constexpr float IN_MASK = 0.00001f;  // the smallest mask weight that counts as inside
+
+// lroundf as a 32-bit key; keys beyond the int range (absurd scales) saturate.
+std::int32_t round_key(float v) {
+    if (!(v == v)) return 0;
+    return std::int32_t(std::clamp(std::round(v), -2147483648.0f, 2147483520.0f));
+}
+
+// Frame-wide values of one pass.
+struct LineFrame {
+    bool vertical;
+    std::int32_t left, top;
+    std::int32_t n;          // positions per line
+    std::int32_t lines;
+    float along, cross;      // scales along and across the lines
+    std::int32_t max_chunk;
+    float base_length;       // Q
+    float width, height;     // the area, for the sweep band
+};
+
+// The per-line buffers, allocated once per frame.
+template <class Pixel>
+struct LineBuffers {
+    std::vector<LineElement<Pixel>> elements;
+    std::vector<Pixel> source;
+    std::vector<float> mask_weights;
+    std::vector<float> blend_weights;
+    explicit LineBuffers(std::int32_t n)
+        : elements(std::size_t(n), LineElement<Pixel>{Pixel{}, 0.0f, 0}),
+          source(std::size_t(n), Pixel{}),
+          mask_weights(std::size_t(n), 1.0f),
+          blend_weights(std::size_t(n), 1.0f) {}
+};
+
+float mask_weight(const RenderSettings& s, const MaskSampler& mask, std::int32_t x, std::int32_t y) {
+    if (!mask.sample) return 0.0f;
+    float d = mask.sample(mask.source, (float(x) + 0.5f) / std::max(mask.norm_width, 1.0f),
+                          (float(y) + 0.5f) / std::max(mask.norm_height, 1.0f), s.mask_channel);
+    d = std::clamp(d, 0.0f, 1.0f);
+    if (s.invert_mask) d = 1.0f - d;
+    float t = s.mask_threshold;
+    if (t >= 1.0f) return d >= 1.0f ? 1.0f : 0.0f;
+    t = std::clamp(t, 0.0f, 1.0f);
+    return std::clamp((d - t) / std::max(1.0f - t, 0.0001f), 0.0f, 1.0f);
+}
+
+std::int32_t line_chunk_length(const RenderSettings& s, const LineFrame& f, std::int32_t line,
+                               std::int32_t position) {
+    const std::uint32_t r = streak_hash(s.random_seed, round_key(float(line) / f.cross),
+                                        round_key(float(position) / f.along));
+    return chunk_length(r, s.length_variation, f.base_length);
+}
+
+bool in_window(const RenderSettings& s, float key) {
+    return s.lower_brightness <= key && key <= s.upper_brightness;
+}
+
+template <class Pixel>
+void sort_spans(const RenderSettings& s, const LineFrame& f, std::int32_t line, LineBuffers<Pixel>& b) {
+    const bool masked = s.mask_mode == SortInsideMask;
+    auto qualifies = [&](std::int32_t j) {
+        return in_window(s, b.elements[std::size_t(j)].key) &&
+               (!masked || b.mask_weights[std::size_t(j)] > IN_MASK);
+    };
+    std::int32_t w = 0;
+    while (w < f.n) {
+        if (!qualifies(w)) {
+            ++w;
+            continue;
+        }
+        std::int32_t end = w + 1;  // one past the span's last position
+        while (end < f.n && qualifies(end)) ++end;
+        // Chunks are cut from the span's start whatever the direction.
+        for (std::int32_t q = w; q < end;) {
+            const std::int32_t e = std::int32_t(std::min<std::int64_t>(
+                std::int64_t(q) + line_chunk_length(s, f, line, q), end));
+            sort_chunk(b.elements.data() + q, e - q, s.reverse_direction);
+            q = e;
+        }
+        w = end;
+    }
+}
+
+template <class Pixel>
+void stretch_from_mask(const RenderSettings& s, const LineFrame& f, std::int32_t line,
+                       LineBuffers<Pixel>& b) {
+    using T = PixelTraits<Pixel>;
+    std::fill(b.blend_weights.begin(), b.blend_weights.end(), 0.0f);
+    const bool can_stretch = s.amount > 0.0f && f.max_chunk >= 2;
+    const float feather = std::clamp(s.stretch_tip_feather, 0.0f, 1.0f);
+    const std::int32_t step = s.reverse_direction ? -1 : 1;
+    std::int32_t reach = 0;
+    std::int32_t source = -1;  // none
+    float strength = 0.0f;
+    for (std::int32_t k = 0; k < f.n; ++k) {
+        const std::int32_t p = s.reverse_direction ? f.n - 1 - k : k;
+        const float m = b.mask_weights[std::size_t(p)];
+        if (m > IN_MASK) {
+            const std::int32_t prev = p - step;
+            if (prev < 0 || prev >= f.n || b.mask_weights[std::size_t(prev)] <= IN_MASK)
+                strength = 0.0f;  // a new mask run begins
+            if (in_window(s, b.elements[std::size_t(p)].key) &&
+                T::alpha_positive(b.source[std::size_t(p)].alpha)) {
+                strength = std::max(m, strength);
+                reach = line_chunk_length(s, f, line, p);
+                source = p;
+            } else {
+                source = -1;
+            }
+        } else if (source >= 0 && can_stretch) {
+            const std::int32_t d = std::abs(p - source);
+            if (d <= reach) {
+                const float a = float(reach);
+                const float fw = feather * a;
+                float x = 1.0f;
+                if (fw > 0.0f) {
+                    const float t = std::clamp((float(d) - (a - fw)) / std::max(a - (a - fw), MIN_SOFT_WIDTH),
+                                               0.0f, 1.0f);
+                    x = 1.0f - smoothstep(t);
+                }
+                b.blend_weights[std::size_t(p)] = x * strength;
+                b.elements[std::size_t(p)].pixel = b.source[std::size_t(source)];
+            }
+        }
+    }
+}
+
+// The pixels of one line that exist in a view: positions [begin, end), the
+// first of them at `first`, the next `stride` bytes further on. Positions
+// outside the range have no pixel in the view.
+struct LineRun {
+    std::uint8_t* first = nullptr;
+    std::int64_t stride = 0;
+    std::int32_t begin = 0, end = 0;
+};
+
+template <class Pixel>
+LineRun line_run(const ImageView& view, const LineFrame& f, std::int32_t i) {
+    LineRun run;
+    // Across the line: the view's column (vertical) or row (horizontal).
+    const std::int64_t across = std::int64_t(i) + (f.vertical ? f.left - std::int64_t(view.origin_x)
+                                                              : f.top - std::int64_t(view.origin_y));
+    const std::int64_t across_size = f.vertical ? view.width : view.height;
+    if (!view.data || across < 0 || across >= across_size) return run;
+    // Along the line: position j lies at view index j + offset.
+    const std::int64_t offset = f.vertical ? f.top - std::int64_t(view.origin_y)
+                                           : f.left - std::int64_t(view.origin_x);
+    const std::int64_t along_size = f.vertical ? view.height : view.width;
+    const std::int64_t begin = std::max<std::int64_t>(0, -offset);
+    const std::int64_t end = std::min<std::int64_t>(f.n, along_size - offset);
+    if (begin >= end) return run;
+    const std::int64_t pixel = std::int64_t(sizeof(Pixel));
+    run.stride = f.vertical ? view.row_bytes : pixel;
+    const std::int64_t column = f.vertical ? across : begin + offset;
+    const std::int64_t row = f.vertical ? begin + offset : across;
+    run.first = view.data + row * view.row_bytes + column * pixel;
+    run.begin = std::int32_t(begin);
+    run.end = std::int32_t(end);
+    return run;
+}
+
+template <class Pixel>
+void process_line(const ImageView& input, const ImageView& output, const RenderSettings& s,
+                  const MaskSampler& mask, const LineFrame& f, std::int32_t i, LineBuffers<Pixel>& b) {
+    // Gather: pixels, keys, positions, and the mask weights.
+    const LineRun in = line_run<Pixel>(input, f, i);
+    for (std::int32_t j = 0; j < f.n; ++j) {
+        Pixel p{};
+        if (j >= in.begin && j < in.end)
+            std::memcpy(&p, in.first + std::int64_t(j - in.begin) * in.stride, sizeof p);
+        b.source[std::size_t(j)] = p;
+        b.elements[std::size_t(j)] = {p, brightness_key(p), j};
+    }
+    if (s.mask_mode != MaskOff || s.show_mask) {
+        for (std::int32_t j = 0; j < f.n; ++j) {
+            const std::int32_t x = (f.vertical ? i : j) + f.left;
+            const std::int32_t y = (f.vertical ? j : i) + f.top;
+            const float g = mask_weight(s, mask, x, y);
+            b.mask_weights[std::size_t(j)] = g;
+            b.blend_weights[std::size_t(j)] = s.mask_mode == SortInsideMask ? g : 1.0f;
+        }
+    } else {
+        std::fill(b.mask_weights.begin(), b.mask_weights.end(), 1.0f);
+        std::fill(b.blend_weights.begin(), b.blend_weights.end(), 1.0f);
+    }
+
+    if (s.mask_mode == StretchFromMask) {
+        stretch_from_mask(s, f, i, b);
+    } else if (f.n > 0 && s.amount > 0.0f && f.max_chunk >= 2) {
+        sort_spans(s, f, i, b);
+    }
+
+    // Compose and write the positions that exist in the output.
+    const LineRun out = line_run<Pixel>(output, f, i);
+    const bool sweep = s.sweep_mode != SweepOff;
+    for (std::int32_t j = out.begin; j < out.end; ++j) {
+        const std::size_t at = std::size_t(j);
+        Pixel result;
+        if (s.show_mask) {
+            result = grey<Pixel>(b.mask_weights[at]);
+        } else {
+            const std::int32_t ox = f.vertical ? i : j;
+            const std::int32_t oy = f.vertical ? j : i;
+            // The band is 1 everywhere when the sweep is off.
+            const float band =
+                sweep ? sweep_factor(s, (float(ox) + 0.5f) / f.width, (float(oy) + 0.5f) / f.height) : 1.0f;
+            const float w = s.amount * b.blend_weights[at] * band;
+            result = (w >= 1.0f && !s.preserve_input_alpha)
+                         ? b.elements[at].pixel  // the common full-weight case: the moved pixel as is
+                         : blend_pixel(b.source[at], b.elements[at].pixel, w, s.preserve_input_alpha);
+        }
+        std::memcpy(out.first + std::int64_t(j - out.begin) * out.stride, &result, sizeof result);
+    }
+}
+
+}  // namespace
+
+template <class Pixel>
+void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderArea& area,
+                         RenderSettings s, float scale_x, float scale_y, AbortPoll poll,
+                         void* poll_data, const MaskSampler& mask) {
+    const std::int64_t width = std::int64_t(area.right) - area.left;
+    const std::int64_t height = std::int64_t(area.bottom) - area.top;
+    if (width <= 0 || height <= 0) return;
+    if (width > MAX_CANVAS_SIDE || height > MAX_CANVAS_SIDE || width * height > MAX_CANVAS_PIXELS)
+        throw std::runtime_error(CANVAS_LIMIT_MESSAGE);
+
+    if (s.lower_brightness > s.upper_brightness) std::swap(s.lower_brightness, s.upper_brightness);
+    s.length_variation = std::clamp(s.length_variation, 0.0f, 1.0f);
+    s.amount = std::clamp(s.amount, 0.0f, 1.0f);
+
+    if (!uses_linear_pass(s)) {
+        render_streams<Pixel>(input, output, area, s, scale_x, scale_y, poll, poll_data, mask);
+        return;
+    }
+
+    LineFrame f;
+    f.vertical = s.vertical;
+    f.left = area.left;
+    f.top = area.top;
+    f.n = std::int32_t(f.vertical ? height : width);
+    f.lines = std::int32_t(f.vertical ? width : height);
+    f.along = std::max(f.vertical ? scale_y : scale_x, MIN_SCALE);
+    f.cross = std::max(f.vertical ? scale_x : scale_y, MIN_SCALE);
+    const float scaled = std::round(std::max(s.streak_length, 1.0f) * f.along);
+    f.max_chunk = std::min(round_key(scaled), f.n);
+    f.base_length = f.max_chunk >= 2 ? float(f.max_chunk) : 1.0f;
+    f.width = float(width);
+    f.height = float(height);
+
+    LineBuffers<Pixel> buffers(f.n);
+    const std::int32_t view_first = f.vertical ? output.origin_x : output.origin_y;
+    const std::int64_t view_end = std::int64_t(view_first) + (f.vertical ? output.width : output.height);
+    for (std::int32_t i = 0; i < f.lines; ++i) {
+        if (i % 8 == 0) poll_if_present(poll, poll_data);
+        const std::int64_t u = std::int64_t(i) + (f.vertical ? f.left : f.top);
+        if (u < view_first || u >= view_end) continue;  // nothing of this line can be written
+        process_line(input, output, s, mask, f, i, buffers);
+    }
+    poll_if_present(poll, poll_data);
+}
+
+template void linear_stretch_pass<PF_Pixel>(const ImageView&, const ImageView&, const RenderArea&,
+                                            RenderSettings, float, float, AbortPoll, void*,
+                                            const MaskSampler&);
+template void linear_stretch_pass<PF_Pixel16>(const ImageView&, const ImageView&, const RenderArea&,
+                                              RenderSettings, float, float, AbortPoll, void*,
+                                              const MaskSampler&);
+template void linear_stretch_pass<PF_PixelFloat>(const ImageView&, const ImageView&,
+                                                 const RenderArea&, RenderSettings, float, float,
+                                                 AbortPoll, void*, const MaskSampler&);
+
+}  // namespace lumatrail

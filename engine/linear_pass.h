@@ -1,0 +1,48 @@
+// The linear stretch pass: the renderer frame preparation calls for every
+// frame. It validates the area, normalises its own copy of the settings, and
+// either hands the frame to the stream renderer or processes it line by line
+// itself: rows, or columns for "Vertical". On each line, spans of pixels
+// inside the brightness window are sorted in chunks of seeded random length,
+// or, with "Stretch From Mask", the last pixel of each mask run is smeared
+// outward over a feathered streak. The result is blended over the input by
+// amount, mask weight and sweep band, or replaced by a grey picture of the
+// mask.
+//
+// The random pattern depends only on the seed and on line and position keys
+// counted in full-resolution pixels, so it is the same on every frame and at
+// every resolution.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/image_view.h"
+#include "engine/mask_sampling.h"
+#include "engine/render_inputs.h"
+#include "engine/render_settings.h"
+
+namespace lumatrail {
+
+// Raised (as std::runtime_error) for an area wider or taller than 65536
+// pixels or larger than 134217728 pixels, before anything is allocated.
+inline constexpr const char* CANVAS_LIMIT_MESSAGE = "Canvas exceeds 128 megapixels";
+inline constexpr std::int64_t MAX_CANVAS_SIDE = 65536;
+inline constexpr std::int64_t MAX_CANVAS_PIXELS = 134217728;
+
+template <class Pixel>
+void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderArea& area,
+                         RenderSettings settings, float scale_x, float scale_y, AbortPoll poll,
+                         void* poll_data, const MaskSampler& mask);
+
+// The seeded hash of a line key and a position key (both in full-resolution
+// pixels), in 0 .. 16777215. Symmetric in the two keys.
+std::uint32_t streak_hash(std::int32_t seed, std::int32_t line_key, std::int32_t position_key);
+
+// A chunk or streak length around the base length Q, shortened by up to
+// length_variation of Q for larger hashes; at least 1.
+std::int32_t chunk_length(std::uint32_t r, float length_variation, float base_length);
+
+// Whether the linear pass processes the frame itself (otherwise the stream
+// renderer does).
+bool uses_linear_pass(const RenderSettings& settings);
+
+}  // namespace lumatrail
