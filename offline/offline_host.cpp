@@ -9,12 +9,7 @@
 namespace lumatrail::offline {
 namespace {
 
-OfflineHost& host_of(PF_ProgPtr effect_ref) { return *static_cast<OfflineHost*>(effect_ref); }
-
-void record(OfflineHost& host, CallKind kind, std::int32_t index) {
-    std::lock_guard lock(host.calls_mutex);
-    host.calls.push_back({kind, index});
-}
+OfflineContext& context_of(PF_ProgPtr effect_ref) { return *static_cast<OfflineContext*>(effect_ref); }
 
 std::vector<std::string> split_choices(std::string_view text) {
     std::vector<std::string> out;
@@ -45,8 +40,9 @@ double declared_default(const PF_ParamDef& def) {
 }
 
 PF_Err add_param(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDef* def) {
-    OfflineHost& host = host_of(effect_ref);
-    record(host, CallKind::AddParam, index);
+    OfflineContext& context = context_of(effect_ref);
+    OfflineHost& host = *context.host;
+    record_call(context, CallKind::AddParam, index);
     if (host.faults.fail_add_param_call > 0 &&
         count_calls(host, CallKind::AddParam) == std::size_t(host.faults.fail_add_param_call))
         return host.faults.add_param_error;
@@ -71,8 +67,9 @@ PF_Err add_param(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDef* def) {
 
 PF_Err checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, std::int32_t what_time,
                       std::int32_t /*time_step*/, std::uint32_t time_scale, PF_ParamDef* param) {
-    OfflineHost& host = host_of(effect_ref);
-    record(host, CallKind::CheckoutParam, index);
+    OfflineContext& context = context_of(effect_ref);
+    const OfflineHost& host = *context.host;
+    record_call(context, CallKind::CheckoutParam, index);
     if (index == host.faults.fail_checkout_param) return host.faults.checkout_param_error;
     if (!param || index < 0 || std::size_t(index) >= host.params.size())
         return PF_Err_BAD_CALLBACK_PARAM;
@@ -97,8 +94,7 @@ PF_Err checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, std::int32_t w
 }
 
 PF_Err checkin_param(PF_ProgPtr effect_ref, PF_ParamDef* param) {
-    OfflineHost& host = host_of(effect_ref);
-    record(host, CallKind::CheckinParam, param ? param->uu.id : -1);
+    record_call(context_of(effect_ref), CallKind::CheckinParam, param ? param->uu.id : -1);
     return PF_Err_NONE;
 }
 
@@ -160,13 +156,26 @@ PF_Err load_parameters(OfflineHost& host, PF_EffectMainFunc effect_main) {
     return effect_main(PF_Cmd_PARAMS_SETUP, &in_data, &out_data, nullptr, nullptr, nullptr);
 }
 
-PF_InData make_in_data(OfflineHost& host, HostTime time) {
-    PF_InData in{};
+void record_call(OfflineContext& context, CallKind kind, std::int32_t index) {
+    if (context.frame_calls) {
+        context.frame_calls->push_back({kind, index});
+        return;
+    }
+    std::lock_guard lock(context.host->calls_mutex);
+    context.host->calls.push_back({kind, index});
+}
+
+void set_parameter_callbacks(PF_InData& in) {
     in.inter.checkout_param = checkout_param;
     in.inter.checkin_param = checkin_param;
     in.inter.add_param = add_param;
+}
+
+PF_InData make_in_data(OfflineHost& host, HostTime time) {
+    PF_InData in{};
+    set_parameter_callbacks(in);
     in.inter.abort = abort_never;
-    in.effect_ref = &host;
+    in.effect_ref = &host.context;
     in.current_time = time.time;
     in.time_step = time.time_step;
     in.time_scale = time.time_scale;

@@ -1,13 +1,15 @@
 // The offline host: plays the compositing host's side of the effect interface
 // in tests and tools. It learns the parameter list from the effect itself
 // (parameter setup), keeps a value (or keyframes) per parameter, answers
-// parameter check-outs at a frame's time, records the calls the effect makes,
-// and can be told to fail chosen calls.
+// parameter check-outs at a frame's time, hands out layers and worlds, renders
+// frames through the smart-render protocol (offline/offline_frame.h), records
+// the calls the effect makes, and can be told to fail chosen calls.
 //
 // The effect reaches the host through the callbacks of PF_InData, whose
-// effect_ref points at the OfflineHost. Callbacks may be made from several
-// threads at once: the parameter list is read-only while commands run, and the
-// call record is guarded by its own mutex.
+// effect_ref points at an OfflineContext. Several frames may render at once on
+// several threads: the parameter list is read-only while commands run, every
+// frame keeps its own state and call record, and the host's own record is
+// guarded by a mutex.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "host/host_contract.h"
+#include "offline/offline_world.h"
 
 namespace lumatrail::offline {
 
@@ -35,7 +38,7 @@ struct OfflineParam {
     std::vector<ParamKey> keys;        // sorted by time; never empty for values
 };
 
-// Calls to fail. Counts are one-based; 0 or -1 means never.
+// Calls of parameter setup to fail. Counts are one-based; 0 or -1 means never.
 struct FaultPlan {
     int fail_add_param_call = 0;  // the k-th add_param call returns add_param_error
     PF_Err add_param_error = PF_Err_OUT_OF_MEMORY;
@@ -43,11 +46,23 @@ struct FaultPlan {
     PF_Err checkout_param_error = PF_Err_BAD_CALLBACK_PARAM;
 };
 
-enum class CallKind { AddParam, CheckoutParam, CheckinParam };
+enum class CallKind {
+    AddParam,
+    CheckoutParam,
+    CheckinParam,
+    CheckoutLayer,        // index: checkout id
+    CheckoutLayerPixels,  // index: checkout id
+    CheckinLayerPixels,   // index: checkout id
+    CheckoutOutput,
+    AcquireSuite,
+    ReleaseSuite,
+    GetPixelFormat,
+    DeletePreRenderData,
+};
 
 struct HostCall {
     CallKind kind;
-    std::int32_t index;  // parameter index (add_param: the index it was given)
+    std::int32_t index;  // parameter index or checkout id; -1 where none
 };
 
 // A frame time as the host passes it: time / time_scale seconds.
@@ -57,11 +72,22 @@ struct HostTime {
     std::uint32_t time_scale = 30;
 };
 
+struct FrameState;
+
+// What effect_ref points at: the host, and the frame being rendered with its
+// own call record (or none).
+struct OfflineContext {
+    struct OfflineHost* host;
+    FrameState* frame;
+    std::vector<HostCall>* frame_calls;
+};
+
 struct OfflineHost {
     std::vector<OfflineParam> params;  // index 0 is the input layer, as in the host
     FaultPlan faults;
     mutable std::mutex calls_mutex;
-    std::vector<HostCall> calls;
+    std::vector<HostCall> calls;  // calls made outside frames
+    OfflineContext context{this, nullptr, nullptr};
 };
 
 // Runs parameter setup (command 4) through the effect's entry point and keeps
@@ -87,7 +113,13 @@ void set_param_keys(OfflineHost& host, std::int32_t index, std::vector<ParamKey>
 // The parameter's value at a time in seconds.
 double param_value_at(const OfflineParam& param, double seconds);
 
-// Copies of the call record and counts in it.
+// Adds a call to the frame's record, or to the host's outside frames.
+void record_call(OfflineContext& context, CallKind kind, std::int32_t index);
+
+// The parameter callbacks, for in-data the frame renderer builds.
+void set_parameter_callbacks(PF_InData& in_data);
+
+// Copies of the host's call record (calls outside frames) and counts in it.
 std::vector<HostCall> recorded_calls(const OfflineHost& host);
 std::size_t count_calls(const OfflineHost& host, CallKind kind);
 void clear_calls(OfflineHost& host);

@@ -1,0 +1,65 @@
+#include "offline/offline_world.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace lumatrail::offline {
+
+std::size_t pixel_size(PF_PixelFormat format) {
+    switch (format) {
+    case PF_PixelFormat_ARGB32: return sizeof(PF_Pixel);
+    case PF_PixelFormat_ARGB64: return sizeof(PF_Pixel16);
+    case PF_PixelFormat_ARGB128: return sizeof(PF_PixelFloat);
+    default: throw std::invalid_argument("unknown pixel format " + std::to_string(format));
+    }
+}
+
+OfflineWorld make_world(PF_PixelFormat format, std::int32_t width, std::int32_t height,
+                        const WorldLayout& layout) {
+    if (width < 0 || height < 0)
+        throw std::invalid_argument("a world cannot have a negative size");
+    OfflineWorld w;
+    w.format = format;
+    const std::int64_t row = std::int64_t(width) * std::int64_t(pixel_size(format)) + layout.row_padding;
+    w.world.width = width;
+    w.world.height = height;
+    w.world.origin_x = layout.origin_x;
+    w.world.origin_y = layout.origin_y;
+    w.world.world_flags = format == PF_PixelFormat_ARGB64 ? PF_WorldFlag_DEEP : 0;
+    w.world.rowbytes = std::int32_t(layout.bottom_up ? -row : row);
+    if (!layout.without_data && width > 0 && height > 0) {
+        w.storage.assign(std::size_t(row) * std::size_t(height), 0);
+        w.world.data = w.storage.data() + (layout.bottom_up ? std::size_t(row) * std::size_t(height - 1) : 0);
+    }
+    return w;
+}
+
+OfflineWorld resample_nearest(const OfflineWorld& source, std::int32_t width, std::int32_t height,
+                              float scale_x, float scale_y) {
+    OfflineWorld out = make_world(source.format, width, height);
+    if (!source.world.data || source.world.width <= 0 || source.world.height <= 0) return out;
+    const std::size_t size = pixel_size(source.format);
+    for (std::int32_t y = 0; y < height; ++y) {
+        const auto sy = std::min(std::int32_t(std::floor((float(y) + 0.5f) / scale_y)), source.world.height - 1);
+        for (std::int32_t x = 0; x < width; ++x) {
+            const auto sx = std::min(std::int32_t(std::floor((float(x) + 0.5f) / scale_x)), source.world.width - 1);
+            std::memcpy(pixel_at<std::uint8_t>(out, 0, y) + std::size_t(x) * size,
+                        pixel_at<std::uint8_t>(source, 0, sy) + std::size_t(sx) * size, size);
+        }
+    }
+    return out;
+}
+
+bool same_pixels(const OfflineWorld& a, const OfflineWorld& b) {
+    if (a.format != b.format || a.world.width != b.world.width || a.world.height != b.world.height)
+        return false;
+    if (!a.world.data || !b.world.data) return a.world.data == b.world.data;
+    const std::size_t row = std::size_t(a.world.width) * pixel_size(a.format);
+    for (std::int32_t y = 0; y < a.world.height; ++y)
+        if (std::memcmp(pixel_at<std::uint8_t>(a, 0, y), pixel_at<std::uint8_t>(b, 0, y), row) != 0) return false;
+    return true;
+}
+
+}  // namespace lumatrail::offline

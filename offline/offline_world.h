@@ -1,0 +1,56 @@
+// Worlds the offline host allocates and owns: pixel storage at one of the
+// three depths with the host's world record in front, in any layout a host
+// may hand out (moved origin, padded or negative row stride, no data at all).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "host/host_contract.h"
+
+namespace lumatrail::offline {
+
+struct WorldLayout {
+    std::int32_t origin_x = 0, origin_y = 0;
+    std::int32_t row_padding = 0;  // bytes after each row
+    bool bottom_up = false;        // negative rowbytes: row 0 is the last row in memory
+    bool without_data = false;     // a world whose data pointer is null
+};
+
+// The world record comes first, so that a PF_EffectWorld the host handed out
+// leads back to its OfflineWorld.
+struct OfflineWorld {
+    PF_EffectWorld world{};
+    PF_PixelFormat format = PF_PixelFormat_ARGB32;
+    std::vector<std::uint8_t> storage;
+};
+
+std::size_t pixel_size(PF_PixelFormat format);
+
+// A zero-filled world. Throws std::invalid_argument for an unknown format or
+// a negative size.
+OfflineWorld make_world(PF_PixelFormat format, std::int32_t width, std::int32_t height,
+                        const WorldLayout& layout = {});
+
+// The pixel at column x, row y of the world's data (not layer coordinates).
+template <class Pixel>
+Pixel* pixel_at(OfflineWorld& w, std::int32_t x, std::int32_t y) {
+    return reinterpret_cast<Pixel*>(static_cast<std::uint8_t*>(w.world.data) +
+                                    std::int64_t(y) * w.world.rowbytes +
+                                    std::int64_t(x) * std::int64_t(sizeof(Pixel)));
+}
+template <class Pixel>
+const Pixel* pixel_at(const OfflineWorld& w, std::int32_t x, std::int32_t y) {
+    return pixel_at<Pixel>(const_cast<OfflineWorld&>(w), x, y);
+}
+
+// The world at another resolution, each pixel taken from the nearest source
+// pixel: the host's downsampled copy of a layer.
+OfflineWorld resample_nearest(const OfflineWorld& source, std::int32_t width, std::int32_t height,
+                              float scale_x, float scale_y);
+
+// Whether two worlds hold the same pixels (row padding ignored).
+bool same_pixels(const OfflineWorld& a, const OfflineWorld& b);
+
+}  // namespace lumatrail::offline
