@@ -24,12 +24,10 @@ function(lumatrail_windows_module target)
   add_custom_command(OUTPUT "${generator}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${tools_dir}"
     COMMAND "${LUMATRAIL_BUILD_CXX}" -std=c++20 -O1 -ffp-contract=off -Wall -Wextra -Werror
-            "-I${PROJECT_SOURCE_DIR}" -MD -MF "${generator}.d" -o "${generator}"
-            "${PROJECT_SOURCE_DIR}/tools/property_list_rc_main.cpp"
-            "${PROJECT_SOURCE_DIR}/tools/property_list_rc.cpp"
-    DEPENDS
-      "${PROJECT_SOURCE_DIR}/tools/property_list_rc_main.cpp"
-      "${PROJECT_SOURCE_DIR}/tools/property_list_rc.cpp"
+            "-I${PROJECT_SOURCE_DIR}" -MD -MF "${generator}.d" -MT "${generator}"
+            -o "${generator}" "${PROJECT_SOURCE_DIR}/tools/property_list_rc_main.cpp"
+    DEPENDS "${PROJECT_SOURCE_DIR}/tools/property_list_rc_main.cpp"
+    # One translation unit, so this lists every header it reads (effect_identity.h ...).
     DEPFILE "${generator}.d"
     COMMENT "Building property_list_rc with the build machine's compiler"
     VERBATIM)
