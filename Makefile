@@ -1,25 +1,49 @@
 # make demo   installs what is missing, builds, and runs the lumatrail tool
-# make test   installs what is missing, builds with sanitizers, runs every test
+# make test   installs what is missing, builds with sanitizers, runs every
+#             native test, then cross-builds the Windows module and runs its
+#             tests (the PE file, and the module loaded under wine)
+# make aex    installs what is missing, builds just the Windows module
 #
-# Build trees: build/release (demo) and build/test (tests, sanitized).
+# Build trees: build/release (demo), build/test (native tests, sanitized) and
+# build/windows (the mingw-w64 cross build and its wine prefix), kept apart so
+# the cross build never slows the native edit-build-test loop.
 
-PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
+NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: demo test deps build-release build-test bench clean
+.PHONY: demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail
 
-test: build-test
+test: test-native test-windows
+
+test-native: build-test
 	cd build/test && ctest --output-on-failure -j $(JOBS)
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+test-windows: build-windows
+	ctest --preset windows-cross -j $(JOBS)
+
+aex: deps-windows
+	cmake --preset windows-cross
+	cmake --build --preset windows-cross -j $(JOBS) --target Lumatrail
+	@echo "built build/windows/Lumatrail.aex"
+
+# Installs the packages named in $(1) that are missing.
+define install_missing
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing: $$missing"; \
 	  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(NATIVE_PACKAGES))
+
+deps-windows: deps
+	$(call install_missing,$(WINDOWS_PACKAGES))
 
 build-release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMATRAIL_BUILD_TESTS=OFF
@@ -28,6 +52,10 @@ build-release: deps
 build-test: deps
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMATRAIL_SANITIZE=ON
 	cmake --build build/test -j $(JOBS)
+
+build-windows: deps-windows
+	cmake --preset windows-cross
+	cmake --build --preset windows-cross -j $(JOBS)
 
 bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMATRAIL_BUILD_TESTS=OFF -DLUMATRAIL_BUILD_BENCHMARKS=ON

@@ -5,9 +5,11 @@
 # machine-specific tuning are never used.
 
 function(lumatrail_target_options target)
+  # C++ only: a module's resource script goes to windres, which takes none of these.
   target_compile_options(${target} PRIVATE
-    -ffp-contract=off
-    -Wall -Wextra -Werror)
+    $<$<COMPILE_LANGUAGE:CXX>:-ffp-contract=off>
+    $<$<COMPILE_LANGUAGE:CXX>:-Wall> $<$<COMPILE_LANGUAGE:CXX>:-Wextra>
+    $<$<COMPILE_LANGUAGE:CXX>:-Werror>)
   set_target_properties(${target} PROPERTIES
     POSITION_INDEPENDENT_CODE ON
     CXX_VISIBILITY_PRESET hidden
@@ -15,7 +17,7 @@ function(lumatrail_target_options target)
   target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}")
   if(LUMATRAIL_SANITIZE)
     target_compile_options(${target} PRIVATE
-      -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+      "$<$<COMPILE_LANGUAGE:CXX>:-fsanitize=address,undefined;-fno-sanitize-recover=undefined;-fno-omit-frame-pointer>")
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
 endfunction()
