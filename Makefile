@@ -15,7 +15,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 .PHONY: demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
 
 demo: build-release
-	./build/release/lumatrail
+	./build/release/lumatrail about
+	./build/release/lumatrail demo --out-dir build/demo
 
 test: test-native test-windows
 

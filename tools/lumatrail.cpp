@@ -1,9 +1,6 @@
 // lumatrail: drives the Lumatrail module from the shell the way a host does,
-// through its registration and its EffectMain entry point.
-//
-//   lumatrail [--plugin PATH] about    the About text and the module's identity
-//   lumatrail [--plugin PATH] params   the parameter table the effect declares
-//   lumatrail [--plugin PATH]          both
+// through its registration and its EffectMain entry point, with the offline
+// host playing the host's part.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -12,19 +9,36 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include "offline/offline_frame.h"
 #include "offline/offline_host.h"
+#include "tools/param_values.h"
 #include "tools/plugin_module.h"
+#include "tools/ppm_writer.h"
+#include "tools/test_card.h"
 
 namespace lumatrail::tools {
 namespace {
 
 void print_usage(std::FILE* to) {
     std::fputs(
-        "usage: lumatrail [--plugin PATH] [about | params]\n"
-        "  about    print the About text and the module's identity\n"
-        "  params   print the parameter table the effect declares\n"
-        "  (none)   print both\n"
-        "  --plugin PATH   the Lumatrail module to load (default: next to this program)\n",
+        "usage: lumatrail [--plugin PATH] COMMAND [OPTIONS]\n"
+        "commands:\n"
+        "  about              the About text and the module's identity\n"
+        "  params             the parameter table the effect declares\n"
+        "  render --out FILE.ppm [options]\n"
+        "                     render the built-in test card through the effect\n"
+        "      --size WxH         picture size (default 960x540)\n"
+        "      --depth 8|16|32    world depth (default 8)\n"
+        "      --time SECONDS     frame time (default 0)\n"
+        "      --downsample N     render at 1/N resolution, as the host does\n"
+        "      --mask             use the built-in mask as the Mask Layer\n"
+        "      --set NAME=VALUE   a parameter by UI name or slug, e.g.\n"
+        "                         --set \"Streak Length (px)=300\" --set direction=radial-out\n"
+        "  demo [--out-dir DIR]   render the test card in five looks (default DIR: lumatrail-demo)\n"
+        "  (none)             about, then demo\n"
+        "  --plugin PATH      the Lumatrail module to load (default: next to this program)\n",
         to);
 }
 
@@ -97,9 +111,102 @@ void print_params(const PluginModule& m) {
     std::printf("\n%zu parameters declared (input layer included).\n", host.params.size());
 }
 
+struct RenderOptions {
+    std::int32_t width = 960, height = 540;
+    PF_PixelFormat format = PF_PixelFormat_ARGB32;
+    double time = 0.0;
+    std::uint32_t downsample = 1;
+    bool mask = false;
+    std::vector<std::string> settings;
+    std::string out;
+};
+
+PF_PixelFormat parse_depth(const std::string& v) {
+    if (v == "8") return PF_PixelFormat_ARGB32;
+    if (v == "16") return PF_PixelFormat_ARGB64;
+    if (v == "32") return PF_PixelFormat_ARGB128;
+    throw std::invalid_argument("--depth takes 8, 16 or 32, not \"" + v + "\"");
+}
+
+void parse_size(const std::string& v, RenderOptions& o) {
+    int w = 0, h = 0;
+    char x = 0, extra = 0;
+    if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || (x != 'x' && x != 'X') || w < 1 || h < 1 ||
+        w > 65536 || h > 65536)
+        throw std::invalid_argument("--size takes WIDTHxHEIGHT between 1 and 65536, for example 1920x1080; not \"" + v + "\"");
+    o.width = w;
+    o.height = h;
+}
+
+// Renders the test card once through the smart-render protocol and writes it.
+void render_card(const PluginModule& m, const RenderOptions& o) {
+    offline::OfflineHost host;
+    if (const PF_Err err = offline::load_parameters(host, m.effect_main))
+        throw std::runtime_error("parameter setup failed with error " + std::to_string(err));
+    for (const std::string& s : o.settings) apply_setting(host, s);
+    offline::OfflineLayer input{test_card(o.width, o.height, o.format), {}, {}, {}};
+    offline::OfflineLayer mask{test_mask(o.width, o.height, o.format), {}, {}, {}};
+    offline::FrameRequest request;
+    request.input = &input;
+    request.mask = o.mask ? &mask : nullptr;
+    request.time = offline::host_time(o.time);
+    request.downsample_x = request.downsample_y = {1, o.downsample};
+    const offline::FrameResult result = offline::render_frame(host, m.effect_main, request);
+    const PF_Err err = result.pre_render ? result.pre_render : result.render;
+    if (err)
+        throw std::runtime_error("the effect failed with error " + std::to_string(err) +
+                                 (result.message.empty() ? "" : ": " + result.message));
+    write_ppm(result.output, o.out);
+    std::printf("wrote %s (%dx%d)\n", o.out.c_str(), result.output.world.width, result.output.world.height);
+}
+
+RenderOptions parse_render(const std::vector<std::string>& args) {
+    RenderOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 == args.size()) throw std::invalid_argument(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "--size") parse_size(value(), o);
+        else if (a == "--depth") o.format = parse_depth(value());
+        else if (a == "--time") o.time = std::stod(value());
+        else if (a == "--downsample") {
+            const int n = std::stoi(value());
+            if (n < 1) throw std::invalid_argument("--downsample takes a whole number of 1 or more");
+            o.downsample = std::uint32_t(n);
+        } else if (a == "--mask") o.mask = true;
+        else if (a == "--set") o.settings.push_back(value());
+        else if (a == "--out") o.out = value();
+        else throw std::invalid_argument("unknown render option \"" + a + "\"");
+    }
+    if (o.out.empty()) throw std::invalid_argument("render needs --out FILE.ppm");
+    return o;
+}
+
+void demo(const PluginModule& m, const std::string& dir) {
+    ::mkdir(dir.c_str(), 0755);
+    struct Look { const char* file; std::vector<std::string> settings; bool mask; double time; };
+    const Look looks[] = {
+        {"classic-lines.ppm", {}, false, 0.0},
+        {"radial-streams.ppm", {"direction=radial-out", "streak-length-px=160"}, false, 0.0},
+        {"force-lines.ppm", {"render-mode=force-lines", "random-force=500", "random-scale-px=90", "launch-spread-deg=30", "streak-length-px=220"}, false, 0.0},
+        {"particles.ppm", {"render-mode=particles", "wind-strength=200", "wind-direction-deg=90", "stream-size-px=4"}, false, 3.0},
+        {"stretch-from-mask.ppm", {"mask-mode=stretch-from-mask", "streak-length-px=200"}, true, 0.0},
+    };
+    for (const Look& look : looks) {
+        RenderOptions o;
+        o.settings = look.settings;
+        o.mask = look.mask;
+        o.time = look.time;
+        o.out = dir + "/" + look.file;
+        render_card(m, o);
+    }
+}
+
 int run(int argc, char** argv) {
     std::string plugin = default_module_path();
-    std::vector<std::string> commands;
+    std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--plugin") {
@@ -108,19 +215,33 @@ int run(int argc, char** argv) {
         } else if (arg == "-h" || arg == "--help") {
             print_usage(stdout);
             return 0;
-        } else if (arg == "about" || arg == "params") {
-            commands.push_back(arg);
         } else {
-            throw std::invalid_argument("unknown argument \"" + arg + "\"");
+            args.push_back(arg);
         }
     }
-    if (commands.empty()) commands = {"about", "params"};
+    const std::string command = args.empty() ? "" : args.front();
+    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+    if (!command.empty() && command != "about" && command != "params" && command != "render" && command != "demo")
+        throw std::invalid_argument("unknown command \"" + command + "\"");
+    if ((command == "about" || command == "params") && !rest.empty())
+        throw std::invalid_argument("unknown argument \"" + rest.front() + "\"");
 
     PluginModule module = open_module(plugin);
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        if (i) std::printf("\n");
-        if (commands[i] == "about") print_about(module);
-        else print_params(module);
+    if (command == "about") print_about(module);
+    else if (command == "params") print_params(module);
+    else if (command == "render") render_card(module, parse_render(rest));
+    else {
+        std::string dir = "lumatrail-demo";
+        if (command == "demo" && !rest.empty()) {
+            if (rest.size() != 2 || rest[0] != "--out-dir")
+                throw std::invalid_argument("demo takes only --out-dir DIR");
+            dir = rest[1];
+        }
+        if (command.empty()) {
+            print_about(module);
+            std::printf("\nRendering the built-in test card through EffectMain:\n");
+        }
+        demo(module, dir);
     }
     close_module(module);
     return 0;

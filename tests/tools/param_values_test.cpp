@@ -1,0 +1,95 @@
+// Parameters from the text users type, and the PPM output.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "host/parameters.h"
+#include "tools/param_values.h"
+#include "tools/ppm_writer.h"
+#include "tools/test_card.h"
+
+namespace lumatrail::tools {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
+
+struct ParamValues : ::testing::Test {
+    offline::OfflineHost host;
+    void SetUp() override { ASSERT_EQ(offline::load_parameters(host, EffectMain), 0); }
+    double value(std::int32_t index) { return host.params[std::size_t(index)].keys.front().value; }
+};
+
+TEST(Slug, LowerCaseWordsJoinedByDashes) {
+    EXPECT_EQ(slug("Streak Length (px)"), "streak-length-px");
+    EXPECT_EQ(slug("Off - Full Frame Sort"), "off-full-frame-sort");
+    EXPECT_EQ(slug("Launch Speed (px/sec)"), "launch-speed-px-sec");
+}
+
+TEST_F(ParamValues, ByNameOrSlugWithChoicesAndCheckboxes) {
+    apply_setting(host, "Streak Length (px)=300");
+    EXPECT_EQ(value(PARAM_STREAK_LENGTH), 300.0);
+    apply_setting(host, "direction=radial-out");
+    EXPECT_EQ(value(PARAM_DIRECTION), 3.0);
+    apply_setting(host, "Direction=Vertical");
+    EXPECT_EQ(value(PARAM_DIRECTION), 2.0);
+    apply_setting(host, "mask-mode=3");
+    EXPECT_EQ(value(PARAM_MASK_MODE), 3.0);
+    apply_setting(host, "show-mask=on");
+    EXPECT_EQ(value(PARAM_SHOW_MASK), 1.0);
+    apply_setting(host, "pre-roll-particles=off");
+    EXPECT_EQ(value(PARAM_PREROLL_PARTICLES), 0.0);
+}
+
+TEST_F(ParamValues, MistakesSayWhatIsAllowed) {
+    EXPECT_THAT([&] { apply_setting(host, "streak-lenght=3"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("did you mean \"Streak Length (px)\"")));
+    EXPECT_THAT([&] { apply_setting(host, "direction=diagonal"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("horizontal, vertical, radial-out, radial-in")));
+    EXPECT_THAT([&] { apply_setting(host, "direction=7"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("takes a choice from 1 to 4")));
+    EXPECT_THAT([&] { apply_setting(host, "show-mask=maybe"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("on or off")));
+    EXPECT_THAT([&] { apply_setting(host, "amount=lots"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("takes a number")));
+    EXPECT_THAT([&] { apply_setting(host, "amount=150"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("from 0 to 100")));
+    EXPECT_THAT([&] { apply_setting(host, "amount"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("NAME=VALUE")));
+    EXPECT_EQ(value(PARAM_AMOUNT), 100.0);  // nothing changed
+}
+
+TEST(TestCard, DeterministicAndPremultipliedAtEveryDepth) {
+    const auto a = test_card(64, 36, PF_PixelFormat_ARGB32);
+    EXPECT_TRUE(offline::same_pixels(a, test_card(64, 36, PF_PixelFormat_ARGB32)));
+    const auto deep = test_card(64, 36, PF_PixelFormat_ARGB64);
+    const auto flt = test_card(64, 36, PF_PixelFormat_ARGB128);
+    for (std::int32_t y = 0; y < 36; ++y)
+        for (std::int32_t x = 0; x < 64; ++x) {
+            const PF_Pixel& p = *offline::pixel_at<PF_Pixel>(a, x, y);
+            ASSERT_LE(p.red, p.alpha);
+            EXPECT_NEAR(offline::pixel_at<PF_Pixel16>(deep, x, y)->alpha / 32768.0f, p.alpha / 255.0f, 0.003f);
+            EXPECT_NEAR(offline::pixel_at<PF_PixelFloat>(flt, x, y)->green, p.green / 255.0f, 0.003f);
+        }
+    EXPECT_LT(offline::pixel_at<PF_Pixel>(a, 63, 0)->alpha, 255);  // the transparent corner
+}
+
+TEST(PpmWriter, WritesHeaderAndPremultipliedColour) {
+    offline::OfflineWorld w = offline::make_world(PF_PixelFormat_ARGB64, 2, 1);
+    *offline::pixel_at<PF_Pixel16>(w, 0, 0) = PF_Pixel16{32768, 32768, 16384, 0};
+    const std::string path = ::testing::TempDir() + "ppm_writer_test.ppm";
+    write_ppm(w, path);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    EXPECT_EQ(bytes.str(), std::string("P6\n2 1\n255\n\xff\x80\x00\x00\x00\x00", 17));
+    std::remove(path.c_str());
+    EXPECT_THAT([&] { write_ppm(w, "/nonexistent-dir/x.ppm"); },
+                ThrowsMessage<std::runtime_error>(HasSubstr("cannot write")));
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
