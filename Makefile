@@ -1,4 +1,5 @@
-# make demo   installs what is missing, builds, and runs the lumatrail tool
+# make demo   installs what is missing, builds, and renders the built-in test
+#             card in every mode into demo/ with the lumatrail tool
 # make test   installs what is missing, builds with sanitizers, runs every
 #             native test, then cross-builds the Windows module and runs its
 #             tests (the PE file, and the module loaded under wine)
@@ -8,7 +9,8 @@
 # build/windows (the mingw-w64 cross build and its wine prefix), kept apart so
 # the cross build never slows the native edit-build-test loop.
 
-NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev
+NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev \
+                   libopenimageio-dev nlohmann-json3-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -16,7 +18,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 demo: build-release
 	./build/release/lumatrail about
-	./build/release/lumatrail demo --out-dir build/demo
+	./build/release/lumatrail demo --out-dir demo
 
 test: test-native test-windows
 

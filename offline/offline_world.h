@@ -20,10 +20,35 @@ struct WorldLayout {
 
 // The world record comes first, so that a PF_EffectWorld the host handed out
 // leads back to its OfflineWorld.
+// Copies get their own storage with the world's data pointer moved onto it;
+// moves keep the storage (and so the pointer) as it is.
 struct OfflineWorld {
     PF_EffectWorld world{};
     PF_PixelFormat format = PF_PixelFormat_ARGB32;
     std::vector<std::uint8_t> storage;
+
+    OfflineWorld() = default;
+    OfflineWorld(const OfflineWorld& other)
+        : world(other.world), format(other.format), storage(other.storage) {
+        point_into_own_storage(other);
+    }
+    OfflineWorld& operator=(const OfflineWorld& other) {
+        if (this != &other) {
+            world = other.world;
+            format = other.format;
+            storage = other.storage;
+            point_into_own_storage(other);
+        }
+        return *this;
+    }
+    OfflineWorld(OfflineWorld&&) noexcept = default;
+    OfflineWorld& operator=(OfflineWorld&&) noexcept = default;
+
+private:
+    void point_into_own_storage(const OfflineWorld& other) {
+        if (other.world.data && !other.storage.empty())
+            world.data = storage.data() + (static_cast<const std::uint8_t*>(other.world.data) - other.storage.data());
+    }
 };
 
 std::size_t pixel_size(PF_PixelFormat format);

@@ -1,66 +1,90 @@
-// lumatrail: drives the Lumatrail module from the shell the way a host does,
-// through its registration and its EffectMain entry point, with the offline
-// host playing the host's part.
+// lumatrail: renders images, image sequences and animations with the
+// Lumatrail effect from the shell, exactly as a host would: it loads the
+// module, registers it, and drives everything through its EffectMain entry
+// point with the offline host playing the host's part.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <sys/stat.h>
-
-#include "offline/offline_frame.h"
 #include "offline/offline_host.h"
+#include "tools/image_io.h"
 #include "tools/param_values.h"
 #include "tools/plugin_module.h"
-#include "tools/ppm_writer.h"
-#include "tools/test_card.h"
+#include "tools/presets.h"
+#include "tools/render_job.h"
 
 namespace lumatrail::tools {
 namespace {
 
-void print_usage(std::FILE* to) {
-    std::fputs(
-        "usage: lumatrail [--plugin PATH] COMMAND [OPTIONS]\n"
-        "commands:\n"
-        "  about              the About text and the module's identity\n"
-        "  params             the parameter table the effect declares\n"
-        "  render --out FILE.ppm [options]\n"
-        "                     render the built-in test card through the effect\n"
-        "      --size WxH         picture size (default 960x540)\n"
-        "      --depth 8|16|32    world depth (default 8)\n"
-        "      --time SECONDS     frame time (default 0)\n"
-        "      --downsample N     render at 1/N resolution, as the host does\n"
-        "      --mask             use the built-in mask as the Mask Layer\n"
-        "      --set NAME=VALUE   a parameter by UI name or slug, e.g.\n"
-        "                         --set \"Streak Length (px)=300\" --set direction=radial-out\n"
-        "  demo [--out-dir DIR]   render the test card in five looks (default DIR: lumatrail-demo)\n"
-        "  (none)             about, then demo\n"
-        "  --plugin PATH      the Lumatrail module to load (default: next to this program)\n",
-        to);
-}
+constexpr const char* USAGE = R"(usage: lumatrail [--plugin PATH] COMMAND [OPTIONS]
+
+Commands:
+  render [INPUT] -o OUTPUT [options]   render a still or a sequence
+  demo [--out-dir DIR]                 render the built-in test card in every mode (default DIR: demo)
+  params                               the parameter table, as the effect declares it
+  about                                the About text and the effect's identity
+
+INPUT is an image (PNG, JPEG, TIFF, OpenEXR, DPX, ...) or a sequence pattern
+(shot.####.exr or shot.%04d.exr); without one, the built-in test card is used.
+OUTPUT is written by its extension; several frames need a pattern (out.####.png).
+
+Render options:
+  -o, --out PATH           the output image or pattern
+  --mask PATH              the Mask Layer: an image, a pattern, or "builtin"
+  --set NAME=VALUE         a parameter by UI name or slug (repeatable); popups by
+                           choice text or number, checkboxes on/off
+  --preset FILE            parameter values and keyframes from JSON
+  --save-preset FILE       write the parameters (after --preset and --set) as JSON
+  --time SECONDS           the frame's time (default 0)
+  --fps RATE               frame rate, with --frame N or --frames A-B
+  --frame N | --frames A-B frame numbers (time = frame / fps)
+  --shard K/N              render only the frames f with f mod N = K-1
+  --downsample N | X,Y     render at 1/N resolution, as the host does
+  --depth 8|16|32          world depth (default: the input's)
+  --size WxH               size of the test card (default 960x540)
+  -j, --jobs N             frames rendered at once (default: all cores)
+  --progress | --quiet     force the progress bar on, or print nothing but errors
+
+Examples:
+  lumatrail render photo.png -o sorted.png --set "Streak Length (px)=300"
+  lumatrail render -o card.exr --depth 32 --set direction=radial-out
+  lumatrail render shot.####.exr -o out.####.exr --fps 24 --frames 1-48 --preset look.json
+  lumatrail render plate.png --mask matte.png --set mask-mode=stretch-from-mask -o streaks.png
+
+Exit codes: 0 done, 2 bad arguments or preset, 3 unreadable input, 4 output not
+writable, 5 the effect reported an error, 130 cancelled (Ctrl-C).
+)";
+
+struct Command {
+    std::string plugin;
+    std::string name;
+    std::vector<std::string> args;
+};
+
+[[noreturn]] void usage_error(const std::string& message) { throw ToolError(EXIT_USAGE, message); }
 
 void print_about(const PluginModule& m) {
     offline::OfflineHost host;
     PF_InData in_data = offline::make_in_data(host);
     PF_OutData out{};
     if (const PF_Err err = m.effect_main(PF_Cmd_ABOUT, &in_data, &out, nullptr, nullptr, nullptr))
-        throw std::runtime_error("the About command failed with error " + std::to_string(err));
+        throw ToolError(EXIT_EFFECT, "the About command failed with error " + std::to_string(err));
     PF_OutData setup{};
-    if (const PF_Err err =
-            m.effect_main(PF_Cmd_GLOBAL_SETUP, &in_data, &setup, nullptr, nullptr, nullptr))
-        throw std::runtime_error("global setup failed with error " + std::to_string(err));
-
+    if (const PF_Err err = m.effect_main(PF_Cmd_GLOBAL_SETUP, &in_data, &setup, nullptr, nullptr, nullptr))
+        throw ToolError(EXIT_EFFECT, "global setup failed with error " + std::to_string(err));
     const Registration& r = m.registration;
     std::printf("%s\n\n", out.return_msg);
-    std::printf("Effect      %s (match name \"%s\", category \"%s\")\n", r.name.c_str(),
-                r.match_name.c_str(), r.category.c_str());
+    std::printf("Effect      %s (match name \"%s\", category \"%s\")\n", r.name.c_str(), r.match_name.c_str(),
+                r.category.c_str());
     std::printf("Version     %u.%u (0x%08X), host interface %d.%d\n", setup.my_version >> 19,
                 (setup.my_version >> 15) & 0xF, setup.my_version, r.api_major, r.api_minor);
-    std::printf("Flags       out_flags 0x%08X, out_flags2 0x%08X\n", unsigned(setup.out_flags),
-                unsigned(setup.out_flags2));
+    std::printf("Flags       out_flags 0x%08X, out_flags2 0x%08X\n", unsigned(setup.out_flags), unsigned(setup.out_flags2));
     std::printf("Support     %s\n", r.support_url.c_str());
 }
 
@@ -69,14 +93,12 @@ std::string describe(const offline::OfflineParam& p) {
     char buf[256];
     switch (d.param_type) {
     case PF_Param_FLOAT_SLIDER:
-        std::snprintf(buf, sizeof buf, "default %-8.7g valid %.7g to %.7g, slider %.7g to %.7g",
-                      d.u.fs_d.value, d.u.fs_d.valid_min, d.u.fs_d.valid_max,
-                      d.u.fs_d.slider_min, d.u.fs_d.slider_max);
+        std::snprintf(buf, sizeof buf, "default %-8.7g valid %.7g to %.7g, slider %.7g to %.7g", d.u.fs_d.value,
+                      d.u.fs_d.valid_min, d.u.fs_d.valid_max, d.u.fs_d.slider_min, d.u.fs_d.slider_max);
         return buf;
     case PF_Param_POPUP: {
         std::string s = "default " + p.choices.at(std::size_t(d.u.pd.value - 1)) + "; choices ";
-        for (std::size_t i = 0; i < p.choices.size(); ++i)
-            s += (i ? " | " : "") + p.choices[i];
+        for (std::size_t i = 0; i < p.choices.size(); ++i) s += (i ? " | " : "") + p.choices[i];
         return s;
     }
     case PF_Param_CHECKBOX: return d.u.bd.value ? "default on" : "default off";
@@ -85,11 +107,16 @@ std::string describe(const offline::OfflineParam& p) {
     }
 }
 
+offline::OfflineHost& load(offline::OfflineHost& host, const PluginModule& m) {
+    if (const PF_Err err = offline::load_parameters(host, m.effect_main))
+        throw ToolError(EXIT_EFFECT, "parameter setup failed with error " + std::to_string(err));
+    return host;
+}
+
 void print_params(const PluginModule& m) {
     offline::OfflineHost host;
-    if (const PF_Err err = offline::load_parameters(host, m.effect_main))
-        throw std::runtime_error("parameter setup failed with error " + std::to_string(err));
-    std::printf("%-5s %-26s %-10s %s\n", "Index", "Name", "Kind", "Values");
+    load(host, m);
+    std::printf("%-5s %-28s %-10s %-24s %s\n", "Index", "Name", "Kind", "Slug", "Values");
     int depth = 0;
     std::vector<std::string> open_groups;
     for (std::size_t i = 1; i < host.params.size(); ++i) {
@@ -102,148 +129,235 @@ void print_params(const PluginModule& m) {
         } else if (p.declared.param_type == PF_Param_GROUP_START) {
             open_groups.push_back(p.name);
         }
+        const bool has_value = !p.keys.empty();
         const std::string name = std::string(std::size_t(2 * std::max(depth, 0)), ' ') + label;
-        std::printf("%-5zu %-26s %-10s %s\n", i, name.c_str(),
+        std::printf("%-5zu %-28s %-10s %-24s %s\n", i, name.c_str(),
                     std::string(offline::param_kind_name(p.declared.param_type)).c_str(),
-                    describe(p).c_str());
+                    has_value ? slug(p.name).c_str() : "", describe(p).c_str());
         if (p.declared.param_type == PF_Param_GROUP_START) ++depth;
     }
     std::printf("\n%zu parameters declared (input layer included).\n", host.params.size());
 }
 
-struct RenderOptions {
-    std::int32_t width = 960, height = 540;
-    PF_PixelFormat format = PF_PixelFormat_ARGB32;
-    double time = 0.0;
-    std::uint32_t downsample = 1;
-    bool mask = false;
-    std::vector<std::string> settings;
-    std::string out;
-};
-
 PF_PixelFormat parse_depth(const std::string& v) {
     if (v == "8") return PF_PixelFormat_ARGB32;
     if (v == "16") return PF_PixelFormat_ARGB64;
     if (v == "32") return PF_PixelFormat_ARGB128;
-    throw std::invalid_argument("--depth takes 8, 16 or 32, not \"" + v + "\"");
+    usage_error("--depth takes 8, 16 or 32, not \"" + v + "\"");
 }
 
-void parse_size(const std::string& v, RenderOptions& o) {
-    int w = 0, h = 0;
-    char x = 0, extra = 0;
-    if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || (x != 'x' && x != 'X') || w < 1 || h < 1 ||
-        w > 65536 || h > 65536)
-        throw std::invalid_argument("--size takes WIDTHxHEIGHT between 1 and 65536, for example 1920x1080; not \"" + v + "\"");
-    o.width = w;
-    o.height = h;
+std::int32_t parse_int(const std::string& option, const std::string& v) {
+    try {
+        std::size_t used = 0;
+        const long n = std::stol(v, &used);
+        if (used == v.size() && n >= INT32_MIN && n <= INT32_MAX) return std::int32_t(n);
+    } catch (const std::exception&) {
+    }
+    usage_error(option + " takes a whole number, not \"" + v + "\"");
 }
 
-// Renders the test card once through the smart-render protocol and writes it.
-void render_card(const PluginModule& m, const RenderOptions& o) {
-    offline::OfflineHost host;
-    if (const PF_Err err = offline::load_parameters(host, m.effect_main))
-        throw std::runtime_error("parameter setup failed with error " + std::to_string(err));
-    for (const std::string& s : o.settings) apply_setting(host, s);
-    offline::OfflineLayer input{test_card(o.width, o.height, o.format), {}, {}, {}};
-    offline::OfflineLayer mask{test_mask(o.width, o.height, o.format), {}, {}, {}};
-    offline::FrameRequest request;
-    request.input = &input;
-    request.mask = o.mask ? &mask : nullptr;
-    request.time = offline::host_time(o.time);
-    request.downsample_x = request.downsample_y = {1, o.downsample};
-    const offline::FrameResult result = offline::render_frame(host, m.effect_main, request);
-    const PF_Err err = result.pre_render ? result.pre_render : result.render;
-    if (err)
-        throw std::runtime_error("the effect failed with error " + std::to_string(err) +
-                                 (result.message.empty() ? "" : ": " + result.message));
-    write_ppm(result.output, o.out);
-    std::printf("wrote %s (%dx%d)\n", o.out.c_str(), result.output.world.width, result.output.world.height);
+double parse_double(const std::string& option, const std::string& v) {
+    try {
+        std::size_t used = 0;
+        const double d = std::stod(v, &used);
+        if (used == v.size() && std::isfinite(d)) return d;
+    } catch (const std::exception&) {
+    }
+    usage_error(option + " takes a number, not \"" + v + "\"");
 }
 
-RenderOptions parse_render(const std::vector<std::string>& args) {
-    RenderOptions o;
+struct RenderRequest {
+    RenderJob job;
+    std::vector<std::string> settings, presets;
+    std::string save_preset;
+    std::optional<std::int32_t> frame;
+    std::optional<std::pair<std::int32_t, std::int32_t>> range;
+    std::optional<std::pair<std::int32_t, std::int32_t>> shard;
+};
+
+RenderRequest parse_render(const std::vector<std::string>& args) {
+    RenderRequest r;
+    r.job.jobs = std::max(1u, std::thread::hardware_concurrency());
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
-            if (i + 1 == args.size()) throw std::invalid_argument(a + " needs a value");
+            if (i + 1 == args.size()) usage_error(a + " needs a value");
             return args[++i];
         };
-        if (a == "--size") parse_size(value(), o);
-        else if (a == "--depth") o.format = parse_depth(value());
-        else if (a == "--time") o.time = std::stod(value());
-        else if (a == "--downsample") {
-            const int n = std::stoi(value());
-            if (n < 1) throw std::invalid_argument("--downsample takes a whole number of 1 or more");
-            o.downsample = std::uint32_t(n);
-        } else if (a == "--mask") o.mask = true;
-        else if (a == "--set") o.settings.push_back(value());
-        else if (a == "--out") o.out = value();
-        else throw std::invalid_argument("unknown render option \"" + a + "\"");
+        if (a == "-o" || a == "--out") r.job.output = value();
+        else if (a == "--mask") r.job.mask = value();
+        else if (a == "--set") r.settings.push_back(value());
+        else if (a == "--preset") r.presets.push_back(value());
+        else if (a == "--save-preset") r.save_preset = value();
+        else if (a == "--time") r.job.time = parse_double(a, value());
+        else if (a == "--fps") {
+            r.job.fps = parse_double(a, value());
+            if (r.job.fps <= 0 || r.job.fps > 1000) usage_error("--fps takes a rate above 0 and up to 1000");
+        } else if (a == "--frame") r.frame = parse_int(a, value());
+        else if (a == "--frames") {
+            const std::string v = value();
+            const std::size_t dash = v.find('-', 1);
+            if (dash == std::string::npos) usage_error("--frames takes A-B, for example 1-48");
+            r.range = {parse_int(a, v.substr(0, dash)), parse_int(a, v.substr(dash + 1))};
+            if (r.range->second < r.range->first) usage_error("--frames " + v + " ends before it starts");
+        } else if (a == "--shard") {
+            const std::string v = value();
+            const std::size_t slash = v.find('/');
+            if (slash == std::string::npos) usage_error("--shard takes K/N, for example 2/8");
+            r.shard = {parse_int(a, v.substr(0, slash)), parse_int(a, v.substr(slash + 1))};
+            if (r.shard->second < 1 || r.shard->first < 1 || r.shard->first > r.shard->second)
+                usage_error("--shard K/N needs 1 <= K <= N, not " + v);
+        } else if (a == "--downsample") {
+            const std::string v = value();
+            const std::size_t comma = v.find(',');
+            const std::int32_t x = parse_int(a, v.substr(0, comma));
+            const std::int32_t y = comma == std::string::npos ? x : parse_int(a, v.substr(comma + 1));
+            if (x < 1 || y < 1) usage_error("--downsample takes N or X,Y of 1 or more");
+            r.job.downsample_x = {1, std::uint32_t(x)};
+            r.job.downsample_y = {1, std::uint32_t(y)};
+        } else if (a == "--depth") r.job.depth = parse_depth(value());
+        else if (a == "--size") {
+            const std::string v = value();
+            const std::size_t x = v.find_first_of("xX");
+            if (x == std::string::npos) usage_error("--size takes WIDTHxHEIGHT, for example 1920x1080");
+            r.job.card_width = parse_int(a, v.substr(0, x));
+            r.job.card_height = parse_int(a, v.substr(x + 1));
+            if (r.job.card_width < 1 || r.job.card_height < 1 || r.job.card_width > 65536 || r.job.card_height > 65536)
+                usage_error("--size takes sides from 1 to 65536");
+        } else if (a == "-j" || a == "--jobs") {
+            const std::int32_t n = parse_int(a, value());
+            if (n < 1) usage_error("--jobs takes 1 or more");
+            r.job.jobs = unsigned(n);
+        } else if (a == "--progress") r.job.progress = true;
+        else if (a == "--quiet") r.job.quiet = true;
+        else if (!a.empty() && a[0] == '-') usage_error("unknown option \"" + a + "\" (see lumatrail --help)");
+        else if (r.job.input.empty()) r.job.input = a;
+        else usage_error("more than one input: \"" + r.job.input + "\" and \"" + a + "\"");
     }
-    if (o.out.empty()) throw std::invalid_argument("render needs --out FILE.ppm");
-    return o;
+    if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
+    if ((r.frame || r.range) && r.job.fps <= 0) usage_error("--frame and --frames need --fps");
+    if (r.frame && r.range) usage_error("use --frame or --frames, not both");
+    if (r.range) {
+        for (std::int32_t f = r.range->first; f <= r.range->second; ++f) r.job.frames.push_back(f);
+    } else {
+        r.job.frames.push_back(r.frame.value_or(0));
+    }
+    if (r.shard) {
+        const auto [k, n] = *r.shard;
+        std::erase_if(r.job.frames, [&](std::int32_t f) { return ((f % n) + n) % n != k - 1; });
+    }
+    return r;
+}
+
+void render_command(const PluginModule& m, const std::vector<std::string>& args) {
+    RenderRequest r = parse_render(args);
+    offline::OfflineHost host;
+    load(host, m);
+    for (const std::string& preset : r.presets) load_preset(host, preset);
+    for (const std::string& s : r.settings) {
+        try {
+            apply_setting(host, s);
+        } catch (const std::invalid_argument& e) {
+            usage_error(e.what());
+        }
+    }
+    if (!r.save_preset.empty()) {
+        save_preset(host, r.save_preset);
+        if (!r.job.quiet) std::printf("wrote %s\n", r.save_preset.c_str());
+    }
+    if (r.job.output.empty()) return;
+    if (r.job.frames.empty()) {
+        if (!r.job.quiet) std::printf("no frame of the range falls in this shard\n");
+        return;
+    }
+    const std::size_t written = run_render(m, host, r.job);
+    if (!r.job.quiet)
+        std::printf("wrote %zu file%s: %s\n", written, written == 1 ? "" : "s",
+                    written == 1 ? frame_path(r.job.output, r.job.frames.front()).c_str() : r.job.output.c_str());
 }
 
 void demo(const PluginModule& m, const std::string& dir) {
-    ::mkdir(dir.c_str(), 0755);
-    struct Look { const char* file; std::vector<std::string> settings; bool mask; double time; };
-    const Look looks[] = {
-        {"classic-lines.ppm", {}, false, 0.0},
-        {"radial-streams.ppm", {"direction=radial-out", "streak-length-px=160"}, false, 0.0},
-        {"force-lines.ppm", {"render-mode=force-lines", "random-force=500", "random-scale-px=90", "launch-spread-deg=30", "streak-length-px=220"}, false, 0.0},
-        {"particles.ppm", {"render-mode=particles", "wind-strength=200", "wind-direction-deg=90", "stream-size-px=4"}, false, 3.0},
-        {"stretch-from-mask.ppm", {"mask-mode=stretch-from-mask", "streak-length-px=200"}, true, 0.0},
+    std::filesystem::create_directories(dir);
+    struct Look { std::string name; std::vector<std::string> args; };
+    const std::vector<Look> looks = {
+        {"classic-lines.png", {}},
+        {"radial-streams.png", {"--set", "direction=radial-out", "--set", "streak-length-px=160"}},
+        {"force-lines.png", {"--set", "render-mode=force-lines", "--set", "random-force=500", "--set",
+                             "random-scale-px=90", "--set", "launch-spread-deg=30", "--set", "streak-length-px=220"}},
+        {"particles.png", {"--set", "render-mode=particles", "--set", "wind-strength=200", "--set",
+                           "wind-direction-deg=90", "--set", "stream-size-px=4", "--time", "3"}},
+        {"stretch-from-mask.png", {"--mask", "builtin", "--set", "mask-mode=stretch-from-mask", "--set",
+                                   "streak-length-px=200"}},
     };
     for (const Look& look : looks) {
-        RenderOptions o;
-        o.settings = look.settings;
-        o.mask = look.mask;
-        o.time = look.time;
-        o.out = dir + "/" + look.file;
-        render_card(m, o);
+        std::vector<std::string> args = look.args;
+        for (const char* a : {"--quiet", "-o"}) args.push_back(a);
+        args.push_back(dir + "/" + look.name);
+        render_command(m, args);
+        std::printf("  %s/%s\n", dir.c_str(), look.name.c_str());
     }
+    // A short animated sweep: Build Up across the frame in half a second.
+    const std::string preset = dir + "/sweep-preset.json";
+    {
+        std::FILE* f = std::fopen(preset.c_str(), "w");
+        if (!f) throw ToolError(EXIT_OUTPUT, "cannot write \"" + preset + "\"");
+        std::fputs("{\"Sweep Mode\": \"Build Up\", \"Sweep Position (%)\": [[0, 0], [0.5, 100]],\n"
+                   " \"Edge Feather (%)\": 80, \"Streak Length (px)\": 400}\n", f);
+        std::fclose(f);
+    }
+    render_command(m, {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o", dir + "/sweep.####.png"});
+    std::printf("  %s/sweep.0000.png ... %s/sweep.0012.png (preset %s)\n", dir.c_str(), dir.c_str(), preset.c_str());
 }
 
 int run(int argc, char** argv) {
-    std::string plugin = default_module_path();
+    Command c;
+    c.plugin = default_module_path();
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--plugin") {
-            if (++i == argc) throw std::invalid_argument("--plugin needs the path of a module");
-            plugin = argv[i];
+            if (++i == argc) usage_error("--plugin needs the path of a module");
+            c.plugin = argv[i];
         } else if (arg == "-h" || arg == "--help") {
-            print_usage(stdout);
+            std::fputs(USAGE, stdout);
             return 0;
         } else {
             args.push_back(arg);
         }
     }
-    const std::string command = args.empty() ? "" : args.front();
-    const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
-    if (!command.empty() && command != "about" && command != "params" && command != "render" && command != "demo")
-        throw std::invalid_argument("unknown command \"" + command + "\"");
-    if ((command == "about" || command == "params") && !rest.empty())
-        throw std::invalid_argument("unknown argument \"" + rest.front() + "\"");
+    if (args.empty()) {
+        std::fputs(USAGE, stderr);
+        return EXIT_USAGE;
+    }
+    c.name = args.front();
+    c.args.assign(args.begin() + 1, args.end());
+    if (c.name != "about" && c.name != "params" && c.name != "render" && c.name != "demo")
+        usage_error("unknown command \"" + c.name + "\" (commands: render, demo, params, about)");
+    if ((c.name == "about" || c.name == "params") && !c.args.empty())
+        usage_error("unknown argument \"" + c.args.front() + "\"");
 
-    PluginModule module = open_module(plugin);
-    if (command == "about") print_about(module);
-    else if (command == "params") print_params(module);
-    else if (command == "render") render_card(module, parse_render(rest));
+    PluginModule module;
+    try {
+        module = open_module(c.plugin);
+    } catch (const std::runtime_error& e) {
+        throw ToolError(EXIT_INPUT, e.what());
+    }
+    struct Close {
+        PluginModule& m;
+        ~Close() { close_module(m); }
+    } close{module};
+    if (c.name == "about") print_about(module);
+    else if (c.name == "params") print_params(module);
+    else if (c.name == "render") render_command(module, c.args);
     else {
-        std::string dir = "lumatrail-demo";
-        if (command == "demo" && !rest.empty()) {
-            if (rest.size() != 2 || rest[0] != "--out-dir")
-                throw std::invalid_argument("demo takes only --out-dir DIR");
-            dir = rest[1];
+        std::string dir = "demo";
+        if (!c.args.empty()) {
+            if (c.args.size() != 2 || c.args[0] != "--out-dir") usage_error("demo takes only --out-dir DIR");
+            dir = c.args[1];
         }
-        if (command.empty()) {
-            print_about(module);
-            std::printf("\nRendering the built-in test card through EffectMain:\n");
-        }
+        std::printf("Rendering the built-in test card through EffectMain into %s/:\n", dir.c_str());
         demo(module, dir);
     }
-    close_module(module);
     return 0;
 }
 
@@ -251,14 +365,15 @@ int run(int argc, char** argv) {
 }  // namespace lumatrail::tools
 
 int main(int argc, char** argv) {
+    using namespace lumatrail::tools;
     try {
-        return lumatrail::tools::run(argc, argv);
-    } catch (const std::invalid_argument& e) {
+        return run(argc, argv);
+    } catch (const ToolError& e) {
         std::fprintf(stderr, "lumatrail: %s\n", e.what());
-        lumatrail::tools::print_usage(stderr);
-        return 2;
+        if (e.exit_code == EXIT_USAGE) std::fputs("(see lumatrail --help)\n", stderr);
+        return e.exit_code;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumatrail: %s\n", e.what());
-        return 1;
+        return EXIT_INTERNAL;
     }
 }

@@ -106,3 +106,31 @@ TEST_F(OfflineHostTest, CheckOutsFromSeveralThreadsAreAllRecorded) {
 
 }  // namespace
 }  // namespace lumatrail::offline
+
+namespace lumatrail::offline {
+namespace {
+
+TEST(OfflineWorldCopies, OwnTheirPixelsInEveryLayout) {
+    for (bool bottom_up : {false, true}) {
+        OfflineWorld a = make_world(PF_PixelFormat_ARGB64, 3, 2, {0, 0, 4, bottom_up, false});
+        pixel_at<PF_Pixel16>(a, 2, 1)->red = 77;
+        OfflineWorld b = a;
+        EXPECT_NE(b.world.data, a.world.data);
+        EXPECT_EQ(pixel_at<PF_Pixel16>(b, 2, 1)->red, 77);
+        pixel_at<PF_Pixel16>(a, 2, 1)->red = 5;  // the copy is independent
+        EXPECT_EQ(pixel_at<PF_Pixel16>(b, 2, 1)->red, 77);
+        OfflineWorld c;
+        c = b;
+        const void* before = c.world.data;
+        OfflineWorld d = std::move(c);  // moves keep the storage
+        EXPECT_EQ(d.world.data, before);
+        EXPECT_TRUE(same_pixels(d, b));
+        EXPECT_FALSE(same_pixels(d, a));
+    }
+    const OfflineWorld empty = make_world(PF_PixelFormat_ARGB32, 4, 4, {0, 0, 0, false, true});
+    const OfflineWorld copy = empty;
+    EXPECT_EQ(copy.world.data, nullptr);
+}
+
+}  // namespace
+}  // namespace lumatrail::offline

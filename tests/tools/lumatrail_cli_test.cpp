@@ -1,0 +1,222 @@
+// The lumatrail program end to end: run the built binary, read its files back,
+// and compare them with frames rendered directly through EffectMain.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "host/parameters.h"
+#include "offline/offline_frame.h"
+#include "tools/image_io.h"
+#include "tools/param_values.h"
+#include "tools/test_card.h"
+
+namespace lumatrail::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+struct ToolRun {
+    int exit_code;
+    std::string output;  // stdout and stderr
+};
+
+ToolRun run(const std::string& arguments) {
+    const std::string command = std::string(LUMATRAIL_TOOL) + " " + arguments + " 2>&1";
+    ToolRun r{-1, {}};
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) r.output.append(buffer, n);
+    const int status = pclose(pipe);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+std::string bytes_of(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct LumatrailCli : ::testing::Test {
+    fs::path dir;
+    offline::OfflineHost host;
+    void SetUp() override {
+        dir = fs::path(::testing::TempDir()) / ("lumatrail_cli_" + std::to_string(::getpid()) + "_" +
+                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+        ASSERT_EQ(offline::load_parameters(host, EffectMain), 0);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+
+    // An opaque picture (straight and premultiplied alpha agree) written as a
+    // 16-bit PNG input.
+    std::string opaque_input(std::int32_t w = 64, std::int32_t h = 40) {
+        offline::OfflineWorld card = test_card(w, h, PF_PixelFormat_ARGB64);
+        for (std::int32_t y = 0; y < h; ++y)
+            for (std::int32_t x = 0; x < w; ++x) {
+                PF_Pixel16& p = *offline::pixel_at<PF_Pixel16>(card, x, y);
+                p = {32768, std::uint16_t(x * 500 % 32768), p.green, std::uint16_t((y * 811) % 32768)};
+            }
+        const std::string path = at("input.png");
+        write_image(card, path);
+        return path;
+    }
+
+    offline::OfflineWorld direct(const offline::OfflineWorld& input, const offline::HostTime& time) {
+        offline::OfflineLayer layer{input, {}, {}, {}};
+        offline::FrameRequest r;
+        r.input = &layer;
+        r.time = time;
+        offline::FrameResult res = offline::render_frame(host, EffectMain, r);
+        EXPECT_EQ(res.render, 0);
+        return std::move(res.output);
+    }
+};
+
+TEST_F(LumatrailCli, EveryLosslessFormatHoldsExactlyTheRenderedPixels) {
+    const std::string input = opaque_input();
+    const std::string settings = "--set direction=radial-out --set streak-length-px=30";
+    apply_setting(host, "direction=radial-out");
+    apply_setting(host, "streak-length-px=30");
+    const struct { const char* file; const char* depth; PF_PixelFormat format; } cases[] = {
+        {"out8.png", "8", PF_PixelFormat_ARGB32},    {"out16.png", "16", PF_PixelFormat_ARGB64},
+        {"out8.tif", "8", PF_PixelFormat_ARGB32},    {"out16.tif", "16", PF_PixelFormat_ARGB64},
+        {"outf.tif", "32", PF_PixelFormat_ARGB128},  {"outf.exr", "32", PF_PixelFormat_ARGB128},
+        {"out8.ppm", "8", PF_PixelFormat_ARGB32},    {"out16.dpx", "16", PF_PixelFormat_ARGB64},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const ToolRun r = run("render " + input + " --depth " + c.depth + " " + settings + " -o " + at(c.file));
+        ASSERT_EQ(r.exit_code, 0) << r.output;
+        const offline::OfflineWorld expected = direct(read_image(input, c.format), {});
+        EXPECT_TRUE(offline::same_pixels(read_image(at(c.file)), expected));
+    }
+}
+
+TEST_F(LumatrailCli, KeyframedSequenceFollowsThePreset) {
+    const std::string input = opaque_input(48, 32);
+    std::ofstream(at("look.json")) << R"json({"Sweep Mode": "Build Up", "sweep-position": [[0, 0], [1, 100]],
+                                         "Render Mode": "Particles", "Particle Count": 300, "Launch Speed (px/sec)": 30})json";
+    const ToolRun r = run("render " + input + " --preset " + at("look.json") + " --fps 4 --frames 0-4 -j 2 -o " +
+                      at("seq.%03d.tif"));
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    apply_setting(host, "sweep-mode=build-up");
+    offline::set_param_keys(host, PARAM_SWEEP_POSITION, {{0, 0}, {1, 100}});
+    apply_setting(host, "render-mode=particles");
+    apply_setting(host, "particle-count=300");
+    apply_setting(host, "launch-speed-px-sec=30");
+    const offline::OfflineWorld picture = read_image(input);
+    for (int f = 0; f <= 4; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "seq.%03d.tif", f);
+        const offline::OfflineWorld expected = direct(picture, {f * 1000, 1000, 4000});
+        EXPECT_TRUE(offline::same_pixels(read_image(at(name)), expected)) << name;
+    }
+    EXPECT_FALSE(bytes_of(at("seq.001.tif")) == bytes_of(at("seq.002.tif")));
+}
+
+TEST_F(LumatrailCli, JobsAndShardsDoNotChangeTheFiles) {
+    fs::create_directories(dir / "one");
+    fs::create_directories(dir / "four");
+    const std::string common = "render --size 96x54 --set render-mode=force-lines --set random-force=300 --fps 10 --frames 3-12 ";
+    ASSERT_EQ(run(common + "-j 1 -o " + at("one/f.####.png")).exit_code, 0);
+    ASSERT_EQ(run(common + "-j 4 -o " + at("four/f.####.png")).exit_code, 0);
+    std::set<std::string> seen;
+    for (int k = 1; k <= 3; ++k) {
+        const fs::path shard = dir / ("shard" + std::to_string(k));
+        fs::create_directories(shard);
+        ASSERT_EQ(run(common + "--shard " + std::to_string(k) + "/3 -o " + (shard / "f.####.png").string()).exit_code, 0);
+        for (const auto& e : fs::directory_iterator(shard)) {
+            EXPECT_TRUE(seen.insert(e.path().filename().string()).second) << "rendered twice: " << e.path();
+            EXPECT_EQ(bytes_of(e.path()), bytes_of(dir / "one" / e.path().filename()));
+        }
+    }
+    EXPECT_EQ(seen.size(), 10u);
+    for (int f = 3; f <= 12; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f.%04d.png", f);
+        EXPECT_EQ(bytes_of(dir / "one" / name), bytes_of(dir / "four" / name)) << name;
+        EXPECT_TRUE(seen.count(name)) << name;
+    }
+}
+
+TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
+    const struct { std::string args; int code; const char* message; } cases[] = {
+        {"render -o " + at("x.png") + " --set streak-lenght=4", 2, "did you mean \"Streak Length (px)\""},
+        {"render -o " + at("x.png") + " --set amount=140", 2, "from 0 to 100"},
+        {"render -o " + at("x.png") + " --frames 1-3", 2, "need --fps"},
+        {"render -o " + at("x.png") + " --fps 24 --frames 1-3", 2, "output pattern"},
+        {"render -o " + at("x.png") + " --bogus", 2, "unknown option"},
+        {"render " + at("missing.png") + " -o " + at("x.png"), 3, "no such file"},
+        {"render -o " + at("nofolder/x.png"), 4, "does not exist"},
+        {"render -o " + at("x.unknownext"), 4, "no image format"},
+        {"render -o " + at("x.png") + " --preset " + at("broken.json"), 2, "not valid JSON"},
+        {"render -o " + at("x.png") + " --preset " + at("wrong.json"), 2, "accepts values from 1 to 32768"},
+        {"frobnicate", 2, "unknown command"},
+        {"--plugin " + at("none.so") + " about", 3, "cannot load"},
+    };
+    std::ofstream(at("broken.json")) << "{\"Amount (%)\": ";
+    std::ofstream(at("wrong.json")) << R"json({"Streak Length (px)": [[0, 10], [1, 0]]})json";
+    for (const auto& c : cases) {
+        const ToolRun r = run(c.args);
+        EXPECT_EQ(r.exit_code, c.code) << c.args << "\n" << r.output;
+        EXPECT_THAT(r.output, HasSubstr(c.message)) << c.args;
+        EXPECT_FALSE(fs::exists(at("x.png"))) << c.args;
+    }
+    const ToolRun help = run("--help");
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_THAT(help.output, HasSubstr("Examples:"));
+}
+
+TEST_F(LumatrailCli, CancelLeavesOnlyCompleteFiles) {
+    // Interrupted after a moment: the frames in flight stop through the abort
+    // callback and no partial file remains.
+    const ToolRun r = [&] {
+        const std::string command = "timeout --preserve-status --signal=INT 2 " + std::string(LUMATRAIL_TOOL) +
+                                    " render --size 1280x720 --set render-mode=particles --set particle-count=12000"
+                                    " --fps 24 --frames 0-200 -j 2 -o " + at("c.####.png") + " 2>&1";
+        ToolRun result{-1, {}};
+        std::FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
+        const int status = pclose(pipe);
+        result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return result;
+    }();
+    EXPECT_EQ(r.exit_code, 130) << r.output;
+    EXPECT_THAT(r.output, HasSubstr("cancelled"));
+    std::size_t complete = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        EXPECT_EQ(e.path().string().find("partial"), std::string::npos) << e.path();
+        EXPECT_NO_THROW(read_image(e.path().string())) << e.path();
+        ++complete;
+    }
+    EXPECT_LT(complete, 201u);
+}
+
+TEST_F(LumatrailCli, PresetRoundTrips) {
+    std::ofstream(at("a.json")) << R"json({"direction": "radial-in", "Show Mask": true,
+                                      "Sweep Position (%)": [[0, 10], [2.5, 100]], "drag": 1.5})json";
+    ASSERT_EQ(run("render --preset " + at("a.json") + " --set amount=40 --save-preset " + at("b.json")).exit_code, 0);
+    ASSERT_EQ(run("render --preset " + at("b.json") + " --save-preset " + at("c.json")).exit_code, 0);
+    const std::string b = bytes_of(at("b.json"));
+    EXPECT_EQ(b, bytes_of(at("c.json")));
+    EXPECT_THAT(b, HasSubstr("\"Direction\": \"Radial In\""));
+    EXPECT_THAT(b, HasSubstr("\"Show Mask\": true"));
+    EXPECT_THAT(b, HasSubstr("\"Amount (%)\": 40.0"));
+    EXPECT_THAT(b, HasSubstr("2.5"));
+}
+
+}  // namespace
+}  // namespace lumatrail::tools

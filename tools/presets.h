@@ -1,0 +1,27 @@
+// Presets: parameter values and keyframes as JSON, keyed by UI name or slug.
+//
+//   {"Streak Length (px)": 300, "Direction": "Radial Out", "Show Mask": false,
+//    "Sweep Position (%)": [[0, 0], [2.5, 100]]}
+//
+// A value is a number, a choice's text, true or false; a list of
+// [seconds, value] pairs is keyframes (sliders interpolate linearly, popups
+// and checkboxes hold).
+#pragma once
+
+#include <string>
+
+#include "offline/offline_host.h"
+
+namespace lumatrail::tools {
+
+// Sets every parameter the preset names; throws ToolError(EXIT_USAGE)
+// naming the file and what is wrong, leaving the host unchanged.
+void load_preset(offline::OfflineHost& host, const std::string& path);
+
+// The preset text of every parameter that holds a value.
+std::string preset_text(const offline::OfflineHost& host);
+
+// Writes preset_text through a temporary file; throws ToolError(EXIT_OUTPUT).
+void save_preset(const offline::OfflineHost& host, const std::string& path);
+
+}  // namespace lumatrail::tools

@@ -1,0 +1,42 @@
+// Rendering stills and sequences with the effect through the offline host:
+// frames render concurrently, each through the full smart-render protocol,
+// and are written as they finish. Ctrl-C (or SIGTERM) cancels through the
+// host's abort callback; files are written to a temporary name and renamed
+// when complete, so nothing half-written is ever left behind.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "offline/offline_host.h"
+#include "tools/plugin_module.h"
+
+namespace lumatrail::tools {
+
+struct RenderJob {
+    std::string input;   // image or sequence pattern; empty: the built-in test card
+    std::string mask;    // image or sequence pattern; "builtin" for the built-in mask; empty: none
+    std::string output;  // image, or a sequence pattern for several frames
+    std::optional<PF_PixelFormat> depth;  // default: the input's
+    std::int32_t card_width = 960, card_height = 540;  // the test card's size
+    std::vector<std::int32_t> frames;  // frame numbers; one frame for a still
+    double fps = 0.0;                  // frame rate, or 0 to use `time`
+    double time = 0.0;                 // seconds, for a still without a frame rate
+    PF_RationalScale downsample_x{1, 1}, downsample_y{1, 1};
+    unsigned jobs = 1;
+    bool progress = false;
+    bool quiet = false;
+};
+
+// "shot.####.exr" or "shot.%04d.exr" (any count of # or a %d with optional
+// zero-padded width).
+bool is_sequence_pattern(const std::string& path);
+std::string frame_path(const std::string& pattern, std::int32_t frame);
+
+// Renders every frame of the job; returns the number of files written.
+// Throws ToolError with the exit code for the first failure or a cancel.
+std::size_t run_render(const PluginModule& module, const offline::OfflineHost& host, const RenderJob& job);
+
+}  // namespace lumatrail::tools
