@@ -86,7 +86,7 @@ struct Depth {
 constexpr Depth DEPTHS[] = {
     {"8bit", PF_PixelFormat_ARGB32}, {"16bit", PF_PixelFormat_ARGB64}, {"float", PF_PixelFormat_ARGB128}};
 
-FrameSpec spec_of(const Look& look, const Depth& depth, bool half, RenderCommand command) {
+FramePlan plan_of(const Look& look, const Depth& depth, bool half, RenderCommand command) {
     std::string name = std::string(look.name) + "-" + depth.suffix;
     if (half) name += "-half";
     if (command == RenderCommand::Plain) name += "-plain";
@@ -129,43 +129,43 @@ std::size_t channel_bytes(PF_PixelFormat format) { return pixel_bytes(format) / 
 
 constexpr const char* CHANNEL_NAMES[4] = {"alpha", "red", "green", "blue"};
 
-std::string where(const FrameSpec& spec, std::size_t channel_index) {
+std::string where(const FramePlan& plan, std::size_t channel_index) {
     const std::size_t pixel = channel_index / 4;
-    const std::size_t width = std::size_t(frame_width(spec));
+    const std::size_t width = std::size_t(frame_width(plan));
     return "pixel (" + std::to_string(pixel % width) + ", " + std::to_string(pixel / width) + ") " +
            CHANNEL_NAMES[channel_index % 4];
 }
 
 }  // namespace
 
-std::vector<FrameSpec> frame_set() {
+std::vector<FramePlan> frame_set() {
     const std::vector<Look> all = looks();
-    std::vector<FrameSpec> set;
+    std::vector<FramePlan> set;
     for (const Look& look : all)
-        for (const Depth& depth : DEPTHS) set.push_back(spec_of(look, depth, false, RenderCommand::Smart));
+        for (const Depth& depth : DEPTHS) set.push_back(plan_of(look, depth, false, RenderCommand::Smart));
     // Half resolution: the linear pass scales its lengths, the stream renderer its sizes and speeds.
-    set.push_back(spec_of(look_named(all, "classic-horizontal"), DEPTHS[0], true, RenderCommand::Smart));
-    set.push_back(spec_of(look_named(all, "stretch-from-mask"), DEPTHS[1], true, RenderCommand::Smart));
-    set.push_back(spec_of(look_named(all, "force-lines"), DEPTHS[0], true, RenderCommand::Smart));
-    set.push_back(spec_of(look_named(all, "particles"), DEPTHS[2], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "classic-horizontal"), DEPTHS[0], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "stretch-from-mask"), DEPTHS[1], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "force-lines"), DEPTHS[0], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "particles"), DEPTHS[2], true, RenderCommand::Smart));
     // The plain render command (8 and 16 bits only), at both resolutions.
-    set.push_back(spec_of(look_named(all, "classic-horizontal"), DEPTHS[0], false, RenderCommand::Plain));
-    set.push_back(spec_of(look_named(all, "sort-inside-mask"), DEPTHS[1], false, RenderCommand::Plain));
-    set.push_back(spec_of(look_named(all, "particles"), DEPTHS[0], true, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "classic-horizontal"), DEPTHS[0], false, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "sort-inside-mask"), DEPTHS[1], false, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "particles"), DEPTHS[0], true, RenderCommand::Plain));
     return set;
 }
 
-std::int32_t frame_width(const FrameSpec& spec) {
-    return spec.half_resolution ? (FRAME_SET_WIDTH + 1) / 2 : FRAME_SET_WIDTH;
+std::int32_t frame_width(const FramePlan& plan) {
+    return plan.half_resolution ? (FRAME_SET_WIDTH + 1) / 2 : FRAME_SET_WIDTH;
 }
-std::int32_t frame_height(const FrameSpec& spec) {
-    return spec.half_resolution ? (FRAME_SET_HEIGHT + 1) / 2 : FRAME_SET_HEIGHT;
+std::int32_t frame_height(const FramePlan& plan) {
+    return plan.half_resolution ? (FRAME_SET_HEIGHT + 1) / 2 : FRAME_SET_HEIGHT;
 }
-std::size_t frame_bytes(const FrameSpec& spec) {
-    return std::size_t(frame_width(spec)) * std::size_t(frame_height(spec)) * pixel_bytes(spec.format);
+std::size_t frame_bytes(const FramePlan& plan) {
+    return std::size_t(frame_width(plan)) * std::size_t(frame_height(plan)) * pixel_bytes(plan.format);
 }
 
-std::string frame_file_name(const FrameSpec& spec) { return spec.name + ".raw"; }
+std::string frame_file_name(const FramePlan& plan) { return plan.name + ".raw"; }
 
 std::vector<std::uint8_t> raw_pixels(const offline::OfflineWorld& world) {
     const std::size_t row = std::size_t(world.world.width) * pixel_bytes(world.format);
@@ -175,35 +175,35 @@ std::vector<std::uint8_t> raw_pixels(const offline::OfflineWorld& world) {
     return bytes;
 }
 
-std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const FrameSpec& spec) {
+std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const FramePlan& plan) {
     offline::OfflineHost host;
     if (const PF_Err err = offline::load_parameters(host, effect_main))
-        throw std::runtime_error(spec.name + ": parameter setup returned " + std::to_string(err));
-    for (const FrameSetting& s : spec.settings) offline::set_param_value(host, s.index, s.value);
+        throw std::runtime_error(plan.name + ": parameter setup returned " + std::to_string(err));
+    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.index, s.value);
 
-    const offline::OfflineLayer input{test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, spec.format), {}, {}, {}};
-    const offline::OfflineLayer mask{test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, spec.format), {}, {}, {}};
+    const offline::OfflineLayer input{test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
+    const offline::OfflineLayer mask{test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
     offline::FrameRequest request;
     request.time = offline::host_time(FRAME_SET_SECONDS);
     request.input = &input;
-    if (spec.with_mask) request.mask = &mask;
-    if (spec.half_resolution) request.downsample_x = request.downsample_y = {1, 2};
+    if (plan.with_mask) request.mask = &mask;
+    if (plan.half_resolution) request.downsample_x = request.downsample_y = {1, 2};
 
-    const offline::FrameResult result = spec.command == RenderCommand::Plain
+    const offline::FrameResult result = plan.command == RenderCommand::Plain
                                             ? offline::render_frame_plain(host, effect_main, request)
                                             : offline::render_frame(host, effect_main, request);
     if (result.pre_render != PF_Err_NONE || result.render != PF_Err_NONE)
-        throw std::runtime_error(spec.name + ": the render returned " + std::to_string(result.pre_render) +
-                                 (spec.command == RenderCommand::Smart
+        throw std::runtime_error(plan.name + ": the render returned " + std::to_string(result.pre_render) +
+                                 (plan.command == RenderCommand::Smart
                                       ? " (pre-render) and " + std::to_string(result.render) + " (render)"
                                       : std::string(" (command 11)")) +
                                  (result.message.empty() ? "" : ": " + result.message));
     const offline::OfflineWorld& out = result.output;
-    if (out.world.width != frame_width(spec) || out.world.height != frame_height(spec) ||
-        out.format != spec.format)
-        throw std::runtime_error(spec.name + ": the output is " + std::to_string(out.world.width) + "x" +
+    if (out.world.width != frame_width(plan) || out.world.height != frame_height(plan) ||
+        out.format != plan.format)
+        throw std::runtime_error(plan.name + ": the output is " + std::to_string(out.world.width) + "x" +
                                  std::to_string(out.world.height) + ", expected " +
-                                 std::to_string(frame_width(spec)) + "x" + std::to_string(frame_height(spec)) +
+                                 std::to_string(frame_width(plan)) + "x" + std::to_string(frame_height(plan)) +
                                  " in the frame's format");
     return raw_pixels(out);
 }
@@ -211,28 +211,28 @@ std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const 
 std::size_t write_frame_set(PF_EffectMainFunc effect_main, const std::filesystem::path& dir) {
     std::filesystem::create_directories(dir);
     std::size_t written = 0;
-    for (const FrameSpec& spec : frame_set()) {
-        const std::vector<std::uint8_t> pixels = render_set_frame(effect_main, spec);
-        const std::filesystem::path path = dir / frame_file_name(spec);
+    for (const FramePlan& plan : frame_set()) {
+        const std::vector<std::uint8_t> pixels = render_set_frame(effect_main, plan);
+        const std::filesystem::path path = dir / frame_file_name(plan);
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(pixels.data()), std::streamsize(pixels.size()));
         file.close();
-        if (!file) throw std::runtime_error(spec.name + ": cannot write " + path.string());
+        if (!file) throw std::runtime_error(plan.name + ": cannot write " + path.string());
         ++written;
     }
     return written;
 }
 
-FrameComparison compare_frames(const FrameSpec& spec, std::span<const std::uint8_t> a,
+FrameComparison compare_frames(const FramePlan& plan, std::span<const std::uint8_t> a,
                                std::span<const std::uint8_t> b) {
     FrameComparison c;
-    const std::size_t expected = frame_bytes(spec);
+    const std::size_t expected = frame_bytes(plan);
     if (a.size() != expected || b.size() != expected) {
         c.detail = "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) + " bytes, expected " +
                    std::to_string(expected);
         return c;
     }
-    const std::size_t step = channel_bytes(spec.format);
+    const std::size_t step = channel_bytes(plan.format);
     const std::size_t channels = expected / step;
     std::size_t first_difference = channels, largest_at = channels;
     for (std::size_t i = 0; i < channels; ++i) {
@@ -240,7 +240,7 @@ FrameComparison compare_frames(const FrameSpec& spec, std::span<const std::uint8
         if (std::memcmp(a.data() + at, b.data() + at, step) == 0) continue;
         ++c.differing_channels;
         if (first_difference == channels) first_difference = i;
-        const double d = channel_difference(spec.format, a, b, at);
+        const double d = channel_difference(plan.format, a, b, at);
         if (largest_at == channels || d > c.largest_difference) {
             c.largest_difference = d;
             largest_at = i;
@@ -250,12 +250,12 @@ FrameComparison compare_frames(const FrameSpec& spec, std::span<const std::uint8
         c.matches = true;
         return c;
     }
-    if (spec.linear_pass) {
-        c.detail = "first difference at " + where(spec, first_difference);
+    if (plan.linear_pass) {
+        c.detail = "first difference at " + where(plan, first_difference);
         return c;
     }
-    c.matches = c.largest_difference <= stream_frame_tolerance(spec.format);
-    c.detail = "largest difference at " + where(spec, largest_at);
+    c.matches = c.largest_difference <= stream_frame_tolerance(plan.format);
+    c.detail = "largest difference at " + where(plan, largest_at);
     return c;
 }
 

@@ -41,7 +41,7 @@ struct FrameSetting {
 
 enum class RenderCommand { Smart, Plain };  // commands 23/24/delete, or command 11
 
-struct FrameSpec {
+struct FramePlan {
     std::string name;  // file stem, unique in the set
     PF_PixelFormat format;
     bool half_resolution;  // downsample 1/2 in both directions
@@ -52,21 +52,21 @@ struct FrameSpec {
 };
 
 // The set, in a fixed order.
-std::vector<FrameSpec> frame_set();
+std::vector<FramePlan> frame_set();
 
 // The frame's output size: the test card at render resolution.
-std::int32_t frame_width(const FrameSpec& spec);
-std::int32_t frame_height(const FrameSpec& spec);
-std::size_t frame_bytes(const FrameSpec& spec);
+std::int32_t frame_width(const FramePlan& plan);
+std::int32_t frame_height(const FramePlan& plan);
+std::size_t frame_bytes(const FramePlan& plan);
 
 // "NAME.raw".
-std::string frame_file_name(const FrameSpec& spec);
+std::string frame_file_name(const FramePlan& plan);
 
 // Renders one frame through the entry point with a fresh offline host:
 // parameter setup, the frame's settings, then the frame's command. Throws
 // std::runtime_error when parameter setup or the render fails or the output
 // is not the frame's size; returns the raw pixels.
-std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const FrameSpec& spec);
+std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const FramePlan& plan);
 
 // The world's pixels, rows top to bottom without padding.
 std::vector<std::uint8_t> raw_pixels(const offline::OfflineWorld& world);
@@ -94,7 +94,7 @@ struct FrameComparison {
 // Compares two renders of the frame: bit for bit for linear-pass frames,
 // within stream_frame_tolerance per channel for stream frames. Renders of
 // the wrong size never match.
-FrameComparison compare_frames(const FrameSpec& spec, std::span<const std::uint8_t> a,
+FrameComparison compare_frames(const FramePlan& plan, std::span<const std::uint8_t> a,
                                std::span<const std::uint8_t> b);
 
 }  // namespace lumatrail::tools

@@ -67,28 +67,28 @@ int compare(const std::filesystem::path& windows_dir, const std::filesystem::pat
     int failures = 0;
     std::size_t exact = 0, streams = 0;
     std::map<PF_PixelFormat, Largest> largest;
-    for (const FrameSpec& spec : frame_set()) {
-        const auto windows = read_file(windows_dir / frame_file_name(spec));
-        const auto native = read_file(native_dir / frame_file_name(spec));
+    for (const FramePlan& plan : frame_set()) {
+        const auto windows = read_file(windows_dir / frame_file_name(plan));
+        const auto native = read_file(native_dir / frame_file_name(plan));
         if (!windows || !native) {
-            std::printf("FAIL  %-30s missing from %s\n", spec.name.c_str(),
+            std::printf("FAIL  %-30s missing from %s\n", plan.name.c_str(),
                         (!windows ? windows_dir : native_dir).string().c_str());
             ++failures;
             continue;
         }
-        const FrameComparison c = compare_frames(spec, *windows, *native);
+        const FrameComparison c = compare_frames(plan, *windows, *native);
         const char* verdict = c.matches ? (c.differing_channels ? "close" : "same ") : "FAIL ";
-        if (spec.linear_pass) {
+        if (plan.linear_pass) {
             ++exact;
-            std::printf("%s %-30s linear pass, bit for bit%s%s\n", verdict, spec.name.c_str(),
+            std::printf("%s %-30s linear pass, bit for bit%s%s\n", verdict, plan.name.c_str(),
                         c.matches ? "" : ": ", c.matches ? "" : c.detail.c_str());
         } else {
             ++streams;
-            Largest& l = largest[spec.format];
-            if (c.differing_channels && c.largest_difference > l.difference) l = {c.largest_difference, spec.name};
+            Largest& l = largest[plan.format];
+            if (c.differing_channels && c.largest_difference > l.difference) l = {c.largest_difference, plan.name};
             std::printf("%s %-30s stream renderer, %zu channels differ, largest %s%s%s\n", verdict,
-                        spec.name.c_str(), c.differing_channels,
-                        describe(c.largest_difference, spec.format).c_str(), c.detail.empty() ? "" : ", ",
+                        plan.name.c_str(), c.differing_channels,
+                        describe(c.largest_difference, plan.format).c_str(), c.detail.empty() ? "" : ", ",
                         c.detail.c_str());
         }
         if (!c.matches) ++failures;

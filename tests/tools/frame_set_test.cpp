@@ -19,24 +19,24 @@
 namespace lumatrail::tools {
 namespace {
 
-FrameSpec spec_named(const std::string& name) {
-    for (const FrameSpec& s : frame_set())
+FramePlan plan_named(const std::string& name) {
+    for (const FramePlan& s : frame_set())
         if (s.name == name) return s;
     ADD_FAILURE() << "no frame named " << name;
     return {};
 }
 
 // The settings the effect reads for the frame, through its own settings fill.
-RenderSettings settings_of(const FrameSpec& spec) {
+RenderSettings settings_of(const FramePlan& plan) {
     offline::OfflineHost host;
     EXPECT_EQ(offline::load_parameters(host, EffectMain), PF_Err_NONE);
-    for (const FrameSetting& s : spec.settings) offline::set_param_value(host, s.index, s.value);
+    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.index, s.value);
     return ReadRenderSettings(offline::make_in_data(host, offline::host_time(FRAME_SET_SECONDS)));
 }
 
 TEST(FrameSet, NamesAreUniqueFileNames) {
     std::set<std::string> names;
-    for (const FrameSpec& s : frame_set()) {
+    for (const FramePlan& s : frame_set()) {
         EXPECT_TRUE(names.insert(s.name).second) << s.name;
         EXPECT_EQ(frame_file_name(s), s.name + ".raw");
         EXPECT_EQ(s.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-"), std::string::npos) << s.name;
@@ -45,7 +45,7 @@ TEST(FrameSet, NamesAreUniqueFileNames) {
 
 TEST(FrameSet, BitForBitExactlyForTheFramesOfTheLinearPass) {
     std::size_t linear = 0, streams = 0;
-    for (const FrameSpec& s : frame_set()) {
+    for (const FramePlan& s : frame_set()) {
         EXPECT_EQ(s.linear_pass, uses_linear_pass(settings_of(s))) << s.name;
         (s.linear_pass ? linear : streams) += 1;
     }
@@ -58,7 +58,7 @@ TEST(FrameSet, CoversEveryModeAtEachDepthAMaskModeHalfResolutionAndThePlainComma
     std::set<std::tuple<std::int32_t, std::int32_t, PF_PixelFormat>> modes;
     std::set<std::int32_t> mask_modes_with_a_mask;
     bool half = false, plain = false, shown_mask = false, stream_from_mask = false;
-    for (const FrameSpec& s : frame_set()) {
+    for (const FramePlan& s : frame_set()) {
         const RenderSettings r = settings_of(s);
         if (!s.half_resolution && s.command == RenderCommand::Smart && r.mask_mode == MaskOff && !r.show_mask)
             modes.insert({r.render_mode, r.direction, s.format});
@@ -91,7 +91,7 @@ TEST(FrameSet, CoversEveryModeAtEachDepthAMaskModeHalfResolutionAndThePlainComma
 }
 
 TEST(FrameSet, EveryFrameRendersAtItsSizeAndChangesTheCard) {
-    for (const FrameSpec& s : frame_set()) {
+    for (const FramePlan& s : frame_set()) {
         SCOPED_TRACE(s.name);
         const std::vector<std::uint8_t> pixels = render_set_frame(EffectMain, s);
         ASSERT_EQ(pixels.size(), frame_bytes(s));
@@ -104,7 +104,7 @@ TEST(FrameSet, EveryFrameRendersAtItsSizeAndChangesTheCard) {
 
 TEST(FrameSet, RendersAreRepeatable) {
     for (const char* name : {"particles-float", "force-lines-8bit-half", "stretch-from-mask-16bit"}) {
-        const FrameSpec s = spec_named(name);
+        const FramePlan s = plan_named(name);
         EXPECT_EQ(render_set_frame(EffectMain, s), render_set_frame(EffectMain, s)) << name;
     }
 }
@@ -126,15 +126,15 @@ TEST(FrameSet, RawPixelsDropRowPadding) {
 
 // Comparison of two renders, on frames of the set with made-up pixels.
 struct Compare : ::testing::Test {
-    FrameSpec exact = spec_named("classic-horizontal-8bit");
-    FrameSpec stream8 = spec_named("particles-8bit");
-    FrameSpec stream16 = spec_named("particles-16bit");
-    FrameSpec stream_float = spec_named("particles-float");
-    static std::vector<std::uint8_t> blank(const FrameSpec& s) { return std::vector<std::uint8_t>(frame_bytes(s), 100); }
+    FramePlan exact = plan_named("classic-horizontal-8bit");
+    FramePlan stream8 = plan_named("particles-8bit");
+    FramePlan stream16 = plan_named("particles-16bit");
+    FramePlan stream_float = plan_named("particles-float");
+    static std::vector<std::uint8_t> blank(const FramePlan& s) { return std::vector<std::uint8_t>(frame_bytes(s), 100); }
 };
 
 TEST_F(Compare, IdenticalRendersMatch) {
-    for (const FrameSpec& s : {exact, stream8, stream16, stream_float}) {
+    for (const FramePlan& s : {exact, stream8, stream16, stream_float}) {
         const FrameComparison c = compare_frames(s, blank(s), blank(s));
         EXPECT_TRUE(c.matches) << s.name;
         EXPECT_EQ(c.differing_channels, 0u);
