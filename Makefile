@@ -2,7 +2,8 @@
 #             card in every mode into demo/ with the lumatrail tool
 # make test   installs what is missing, builds with sanitizers, runs every
 #             native test, then cross-builds the Windows module and runs its
-#             tests (the PE file, and the module loaded under wine)
+#             tests (the PE file, the module loaded under wine rendering the
+#             frame set, and those frames compared with the native build's)
 # make aex    installs what is missing, builds just the Windows module
 #
 # Build trees: build/release (demo), build/test (native tests, sanitized) and
@@ -25,7 +26,8 @@ test: test-native test-windows
 test-native: build-test
 	cd build/test && ctest --output-on-failure -j $(JOBS)
 
-test-windows: build-windows
+# The comparison of the Windows frames runs lumatrail_native_frames from build/test.
+test-windows: build-windows build-test
 	ctest --preset windows-cross -j $(JOBS)
 
 aex: deps-windows

@@ -5,6 +5,9 @@
 //   2. the property list resource ("PIPL", id 16000, English) against PROPERTY_LIST
 //   3. registration through PluginDataEntryFunction2
 //   4. About, global setup and parameter setup through the offline host
+//   5. with FRAME_DIR: every frame of the frame set (tools/frame_set.h)
+//      rendered through the render commands, the raw pixels written into
+//      FRAME_DIR for the comparison with the native build
 //
 // Prints one line per step passed; on the first step that fails, prints what
 // was wrong and exits with status 1 (2 for a wrong command line).
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -20,6 +24,7 @@
 
 #include "host/effect_identity.h"
 #include "offline/offline_host.h"
+#include "tools/frame_set.h"
 #include "tools/module_checks.h"
 #include "tools/property_list_rc.h"
 
@@ -155,15 +160,25 @@ void run_startup_commands(const LoadedModule& m) {
     require(params_setup, parameter_problems(host));
 }
 
-// Smart renders of a fixed set of frames belong after start-up, here, once
-// the module renders.
+void render_frame_set(const LoadedModule& m, const std::wstring& directory) {
+    const char* step = "render the frame set through the render commands";
+    std::size_t written = 0;
+    try {
+        written = write_frame_set(m.effect_main, std::filesystem::path(directory));
+    } catch (const std::exception& e) {
+        throw StepFailure{step, {e.what()}};
+    }
+    require(step, {});
+    std::printf("     %zu frames written to %s\n", written, utf8(directory).c_str());
+}
 
-int run(const std::wstring& module_path) {
+int run(const std::wstring& module_path, const std::wstring& frame_dir) {
     const LoadedModule m = load_module(module_path);
     require("read the property list resource",
             property_list_problems(property_list_resource(m.handle), PROPERTY_LIST));
     register_module(m);
     run_startup_commands(m);
+    if (!frame_dir.empty()) render_frame_set(m, frame_dir);
     FreeLibrary(m.handle);
     std::printf("all checks passed for %s\n", utf8(module_path).c_str());
     return 0;
@@ -173,12 +188,12 @@ int run(const std::wstring& module_path) {
 }  // namespace lumatrail::tools
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fputs("usage: lumatrail_windows_host MODULE\n", stderr);
+    if (argc != 2 && argc != 3) {
+        std::fputs("usage: lumatrail_windows_host MODULE [FRAME_DIR]\n", stderr);
         return 2;
     }
     try {
-        return lumatrail::tools::run(argv[1]);
+        return lumatrail::tools::run(argv[1], argc == 3 ? argv[2] : L"");
     } catch (const lumatrail::tools::StepFailure& failure) {
         std::fprintf(stderr, "FAIL %s:\n", failure.step.c_str());
         for (const std::string& p : failure.problems) std::fprintf(stderr, "     %s\n", p.c_str());
