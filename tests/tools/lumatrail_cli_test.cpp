@@ -220,3 +220,43 @@ TEST_F(LumatrailCli, PresetRoundTrips) {
 
 }  // namespace
 }  // namespace lumatrail::tools
+
+#include <OpenImageIO/imageio.h>
+
+namespace lumatrail::tools {
+namespace {
+
+// Files with straight alpha become premultiplied worlds, and premultiplied
+// worlds are written back straight (within the one-step rounding of 8 bits).
+TEST(ImageFiles, StraightAlphaIsAssociatedOnReadAndDissociatedOnWrite) {
+    const std::string dir = ::testing::TempDir();
+    const std::string straight = dir + "/straight_alpha.png", back = dir + "/straight_alpha_back.png";
+    {
+        OIIO::ImageSpec spec(2, 1, 4, OIIO::TypeDesc::UINT8);
+        spec.attribute("oiio:UnassociatedAlpha", 1);
+        const std::uint8_t pixels[8] = {200, 100, 50, 128, 255, 255, 255, 255};
+        auto out = OIIO::ImageOutput::create(straight);
+        ASSERT_TRUE(out && out->open(straight, spec) && out->write_image(OIIO::TypeDesc::UINT8, pixels) && out->close());
+    }
+    const offline::OfflineWorld w = read_image(straight);
+    const PF_Pixel& p = *offline::pixel_at<PF_Pixel>(w, 0, 0);
+    EXPECT_EQ(p.alpha, 128);
+    EXPECT_EQ(p.red, 100);  // 200 * 128 / 255
+    EXPECT_EQ(p.green, 50);
+    write_image(w, back);
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(back, &config);
+    ASSERT_TRUE(in);
+    std::uint8_t stored[8];
+    ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::UINT8, stored));
+    EXPECT_NEAR(stored[0], 200, 1);
+    EXPECT_NEAR(stored[1], 100, 1);
+    EXPECT_EQ(stored[3], 128);
+    EXPECT_EQ(stored[4], 255);
+    std::remove(straight.c_str());
+    std::remove(back.c_str());
+}
+
+}  // namespace
+}  // namespace lumatrail::tools

@@ -1,14 +1,10 @@
-// Parameters from the text users type, and the PPM output.
+// Parameters from the text users type, and the built-in test card.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "host/parameters.h"
 #include "tools/param_values.h"
-#include "tools/ppm_writer.h"
 #include "tools/test_card.h"
 
 namespace lumatrail::tools {
@@ -75,20 +71,6 @@ TEST(TestCard, DeterministicAndPremultipliedAtEveryDepth) {
             EXPECT_NEAR(offline::pixel_at<PF_PixelFloat>(flt, x, y)->green, p.green / 255.0f, 0.003f);
         }
     EXPECT_LT(offline::pixel_at<PF_Pixel>(a, 63, 0)->alpha, 255);  // the transparent corner
-}
-
-TEST(PpmWriter, WritesHeaderAndPremultipliedColour) {
-    offline::OfflineWorld w = offline::make_world(PF_PixelFormat_ARGB64, 2, 1);
-    *offline::pixel_at<PF_Pixel16>(w, 0, 0) = PF_Pixel16{32768, 32768, 16384, 0};
-    const std::string path = ::testing::TempDir() + "ppm_writer_test.ppm";
-    write_ppm(w, path);
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    EXPECT_EQ(bytes.str(), std::string("P6\n2 1\n255\n\xff\x80\x00\x00\x00\x00", 17));
-    std::remove(path.c_str());
-    EXPECT_THAT([&] { write_ppm(w, "/nonexistent-dir/x.ppm"); },
-                ThrowsMessage<std::runtime_error>(HasSubstr("cannot write")));
 }
 
 }  // namespace
