@@ -3,11 +3,14 @@
 // Every element's order is captured by one unsigned 32-bit word: the key's
 // bits mapped so that unsigned order is float order (-0.0 and +0.0 map to the
 // same word, as they compare equal), complemented for the reverse direction.
-// A chunk whose positions ascend (as the pass gathers them) is then sorted by
-// a stable LSD radix sort of (word, index) pairs: stability turns equal words
-// into ascending positions, which is exactly the tie-break. The pairs and a
-// copy of the elements live on the stack, so nothing is allocated. Longer
-// chunks, or chunks whose positions do not ascend, use an introsort on the
+// A chunk whose positions ascend (as the pass gathers them) is then sorted as
+// (word, index) pairs by stable methods only, so equal words keep ascending
+// positions, which is exactly the tie-break: one pass spreads the pairs over
+// about as many buckets as there are pairs, by the word's place between the
+// chunk's smallest and largest word, and each bucket is finished by an
+// insertion sort (a crowded bucket by an LSD radix sort). The pairs and a copy
+// of the elements live on the stack, so nothing is allocated. Longer chunks,
+// or chunks whose positions do not ascend, use an introsort on the
 // (word, position) pair, which is the same order.
 #include "engine/span_order.h"
 
@@ -62,6 +65,46 @@ void radix_sort_pairs(std::uint64_t* pairs, std::uint64_t* scratch, std::int32_t
     if (from != pairs) std::memcpy(pairs, from, std::size_t(count) * sizeof *pairs);
 }
 
+constexpr std::int32_t INSERTION_LIMIT = 48;  // larger buckets go to the radix sort
+
+// Sorts pairs whose words all lie in min_word .. max_word; the result is in
+// `pairs`, `scratch` is clobbered.
+void bucket_sort_pairs(std::uint64_t* pairs, std::uint64_t* scratch, std::int32_t count,
+                       std::uint32_t min_word, std::uint32_t max_word) {
+    const std::uint32_t range = max_word - min_word;
+    if (range == 0) return;  // all words equal: index order is the order
+    const int bucket_bits = std::max(4, int(std::bit_width(std::uint32_t(count))));
+    const int shift = std::max(0, int(std::bit_width(range)) - bucket_bits);
+    const std::uint32_t buckets = (range >> shift) + 1;
+    std::uint32_t start[(1u << 11) + 2];
+    std::memset(start, 0, (buckets + 1) * sizeof start[0]);
+    auto bucket_of = [&](std::uint64_t pair) { return (std::uint32_t(pair >> 32) - min_word) >> shift; };
+    for (std::int32_t i = 0; i < count; ++i) ++start[bucket_of(pairs[i]) + 1];
+    for (std::uint32_t b = 1; b <= buckets; ++b) start[b] += start[b - 1];
+    std::uint32_t next[(1u << 11) + 1];
+    std::memcpy(next, start, buckets * sizeof next[0]);
+    for (std::int32_t i = 0; i < count; ++i) scratch[next[bucket_of(pairs[i])]++] = pairs[i];
+
+    for (std::uint32_t b = 0; b < buckets; ++b) {
+        std::uint64_t* first = scratch + start[b];
+        const std::int32_t n = std::int32_t(start[b + 1] - start[b]);
+        if (n <= 1) continue;
+        if (n > INSERTION_LIMIT) {
+            radix_sort_pairs(first, pairs + start[b], n);
+            continue;
+        }
+        // Stable: a pair moves left only past larger words.
+        for (std::int32_t i = 1; i < n; ++i) {
+            const std::uint64_t pair = first[i];
+            const std::uint32_t word = std::uint32_t(pair >> 32);
+            std::int32_t j = i;
+            for (; j > 0 && std::uint32_t(first[j - 1] >> 32) > word; --j) first[j] = first[j - 1];
+            first[j] = pair;
+        }
+    }
+    std::memcpy(pairs, scratch, std::size_t(count) * sizeof *pairs);
+}
+
 }  // namespace
 
 template <class Pixel>
@@ -80,9 +123,14 @@ void sort_chunk(LineElement<Pixel>* first, std::int32_t count, bool reverse) {
 
     std::uint64_t pairs[RADIX_LIMIT];
     std::uint64_t scratch[RADIX_LIMIT];
-    for (std::int32_t i = 0; i < count; ++i)
-        pairs[i] = (std::uint64_t(order_word(first[i].key, reverse)) << 32) | std::uint32_t(i);
-    radix_sort_pairs(pairs, scratch, count);
+    std::uint32_t min_word = 0xFFFFFFFFu, max_word = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint32_t word = order_word(first[i].key, reverse);
+        min_word = std::min(min_word, word);
+        max_word = std::max(max_word, word);
+        pairs[i] = (std::uint64_t(word) << 32) | std::uint32_t(i);
+    }
+    bucket_sort_pairs(pairs, scratch, count, min_word, max_word);
 
     LineElement<Pixel> original[RADIX_LIMIT];
     std::memcpy(original, first, std::size_t(count) * sizeof *first);
