@@ -214,7 +214,7 @@ double param_value_at(const OfflineParam& param, double seconds) {
     const std::vector<ParamKey>& keys = param.keys;
     if (seconds <= keys.front().time_seconds) return keys.front().value;
     if (seconds >= keys.back().time_seconds) return keys.back().value;
-    // keys[i] is the last key at or before the time.
+    // The first key after the time, and the one before it.
     const auto next = std::upper_bound(keys.begin(), keys.end(), seconds,
                                        [](double t, const ParamKey& k) { return t < k.time_seconds; });
     const ParamKey& a = *(next - 1);

@@ -126,6 +126,32 @@ TEST_F(LumatrailCli, KeyframedSequenceFollowsThePreset) {
     EXPECT_FALSE(bytes_of(at("seq.001.tif")) == bytes_of(at("seq.002.tif")));
 }
 
+TEST_F(LumatrailCli, InputSequencesAndHalfResolution) {
+    // Three different input frames, rendered frame by frame from the pattern.
+    std::vector<offline::OfflineWorld> inputs;
+    for (int f = 1; f <= 3; ++f) {
+        inputs.push_back(test_card(40 + 8 * f, 30, PF_PixelFormat_ARGB64));
+        char name[32];
+        std::snprintf(name, sizeof name, "in.%02d.tif", f);
+        write_image(inputs.back(), at(name));
+    }
+    const ToolRun r = run("render " + at("in.##.tif") + " --fps 24 --frames 1-3 -o " + at("out.##.tif"));
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    for (int f = 1; f <= 3; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "out.%02d.tif", f);
+        const offline::OfflineWorld expected = direct(inputs[std::size_t(f - 1)], {f * 1000, 1000, 24000});
+        EXPECT_TRUE(offline::same_pixels(read_image(at(name)), expected)) << name;
+    }
+    // Half resolution renders the host's half-size picture: 64x36 becomes 32x18.
+    ASSERT_EQ(run("render --size 64x36 --downsample 2 -o " + at("half.png")).exit_code, 0);
+    const offline::OfflineWorld half = read_image(at("half.png"));
+    EXPECT_EQ(half.world.width, 32);
+    EXPECT_EQ(half.world.height, 18);
+    ASSERT_EQ(run("render --size 64x36 --downsample 2,1 -o " + at("half_x.png")).exit_code, 0);
+    EXPECT_EQ(read_image(at("half_x.png")).world.height, 36);
+}
+
 TEST_F(LumatrailCli, JobsAndShardsDoNotChangeTheFiles) {
     fs::create_directories(dir / "one");
     fs::create_directories(dir / "four");
