@@ -41,6 +41,16 @@ inline float luma(float red, float green, float blue) {
     return (LUMA_RED * red + LUMA_GREEN * green) + LUMA_BLUE * blue;
 }
 
+// Truncation toward zero to 32 bits, saturating outside the int range; NaN
+// gives 0. Values inside the range convert as a plain cast does, so this
+// changes nothing for valid inputs and keeps absurd ones defined.
+inline std::int32_t to_int32_saturated(float v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483648.0f) return INT32_MAX;
+    if (v < -2147483648.0f) return INT32_MIN;
+    return std::int32_t(v);
+}
+
 // Guards that recur: the smallest soft width, and the smallest alpha to divide by.
 inline constexpr float MIN_SOFT_WIDTH = 0.000001f;
 inline constexpr float MIN_DIVISOR_ALPHA = 1e-12f;

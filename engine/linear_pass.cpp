@@ -36,10 +36,7 @@ namespace {
 constexpr float IN_MASK = 0.00001f;  // the smallest mask weight that counts as inside
 
 // lroundf as a 32-bit key; keys beyond the int range (absurd scales) saturate.
-std::int32_t round_key(float v) {
-    if (!(v == v)) return 0;
-    return std::int32_t(std::clamp(std::round(v), -2147483648.0f, 2147483520.0f));
-}
+std::int32_t round_key(float v) { return to_int32_saturated(std::round(v)); }
 
 // Frame-wide values of one pass.
 struct LineFrame {

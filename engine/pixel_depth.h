@@ -33,29 +33,26 @@ Channel quantize_channel(float v) {
     return Channel(limited + 0.5f);
 }
 
-template <>
-struct PixelTraits<PF_Pixel> {
-    using Channel = std::uint8_t;
-    static constexpr float PIXEL_MAX = 255.0f;
-    static constexpr std::int32_t PIXEL_FORMAT = PF_PixelFormat_ARGB32;
-    static Channel store(float v) { return quantize_channel<Channel, 255>(v); }
+// The integer depths: computed values are quantized, any alpha but 0 counts,
+// and a stamp reads its colour's alpha as alpha / PIXEL_MAX (for 16 bits a
+// division by 32768, which is exact: the same as multiplying by 2^-15).
+template <class ChannelType, int MAX, std::int32_t FORMAT>
+struct IntegerPixelTraits {
+    using Channel = ChannelType;
+    static constexpr float PIXEL_MAX = float(MAX);
+    static constexpr std::int32_t PIXEL_FORMAT = FORMAT;
+    static Channel store(float v) { return quantize_channel<Channel, MAX>(v); }
     static bool alpha_positive(Channel a) { return a != 0; }
     static bool key_alpha_usable(Channel a) { return a != 0; }
     static bool divisor_alpha_usable(Channel a) { return a != 0; }
-    static float unit_alpha(Channel a) { return float(a) / 255.0f; }
+    static float unit_alpha(Channel a) { return float(a) / PIXEL_MAX; }
 };
 
 template <>
-struct PixelTraits<PF_Pixel16> {
-    using Channel = std::uint16_t;
-    static constexpr float PIXEL_MAX = 32768.0f;
-    static constexpr std::int32_t PIXEL_FORMAT = PF_PixelFormat_ARGB64;
-    static Channel store(float v) { return quantize_channel<Channel, 32768>(v); }
-    static bool alpha_positive(Channel a) { return a != 0; }
-    static bool key_alpha_usable(Channel a) { return a != 0; }
-    static bool divisor_alpha_usable(Channel a) { return a != 0; }
-    static float unit_alpha(Channel a) { return float(a) * 0.000030517578125f; }  // 2^-15
-};
+struct PixelTraits<PF_Pixel> : IntegerPixelTraits<std::uint8_t, 255, PF_PixelFormat_ARGB32> {};
+
+template <>
+struct PixelTraits<PF_Pixel16> : IntegerPixelTraits<std::uint16_t, 32768, PF_PixelFormat_ARGB64> {};
 
 template <>
 struct PixelTraits<PF_PixelFloat> {

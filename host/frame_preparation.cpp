@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/effect_math.h"
 #include "engine/linear_pass.h"
 #include "host/host_error.h"
 
@@ -12,11 +13,7 @@ float resolution_factor(PF_RationalScale d) {
 }
 
 std::int32_t size_at_resolution(std::int32_t size, float scale) {
-    const float scaled = std::ceil(float(size) * scale);
-    if (!(scaled == scaled)) return 0;
-    if (scaled >= 2147483520.0f) return INT32_MAX;
-    if (scaled <= -2147483648.0f) return INT32_MIN;
-    return std::int32_t(scaled);
+    return to_int32_saturated(std::ceil(float(size) * scale));
 }
 
 ImageView render_view(const PF_EffectWorld* world) {

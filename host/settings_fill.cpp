@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/effect_math.h"
 #include "host/host_error.h"
 #include "host/parameters.h"
 
@@ -42,13 +43,7 @@ float as_is(double v) { return float(v); }
 // Rounded to single precision, then truncated toward zero (41.99 gives 41).
 // Values the host should never send (NaN, beyond the int range) saturate
 // instead of being undefined.
-std::int32_t count(double v) {
-    const float f = float(v);
-    if (!(f == f)) return 0;
-    if (f >= 2147483648.0f) return INT32_MAX;
-    if (f <= -2147483648.0f) return INT32_MIN;
-    return std::int32_t(f);
-}
+std::int32_t count(double v) { return to_int32_saturated(float(v)); }
 
 std::int32_t zero_based(std::int32_t choice) { return choice - 1; }
 

@@ -21,11 +21,7 @@ bool gate_closed(const RenderSettings& s, const MaskSampler& mask) {
     return s.mask_mode != MaskOff && !mask.sample;
 }
 
-std::int32_t floor_to_int(float v) {
-    const float f = std::floor(v);
-    if (!(f == f)) return 0;
-    return std::int32_t(std::clamp(f, -2147483648.0f, 2147483520.0f));
-}
+std::int32_t floor_to_int(float v) { return to_int32_saturated(std::floor(v)); }
 
 }  // namespace
 

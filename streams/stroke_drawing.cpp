@@ -10,14 +10,6 @@
 namespace lumatrail {
 namespace {
 
-// floorf/ceilf results as int, saturating; NaN gives 0.
-std::int32_t to_int_saturated(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483520.0f) return INT32_MAX;
-    if (v <= -2147483648.0f) return INT32_MIN;
-    return std::int32_t(v);
-}
-
 bool starts_polled_row(std::int32_t y, std::int32_t every) { return y % every == 0; }
 
 }  // namespace
@@ -84,13 +76,13 @@ void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p
     const float r = std::max(size0, size1) * 0.5f;
     const float e = 0.65f / std::max(std::min(sx, sy), 0.01f);
     const std::int32_t x_lo =
-        std::max(to_int_saturated(std::floor((std::min(p0.x, p1.x) - r - e) * sx)), clip.left);
+        std::max(to_int32_saturated(std::floor((std::min(p0.x, p1.x) - r - e) * sx)), clip.left);
     const std::int32_t x_hi =
-        std::min(to_int_saturated(std::ceil((std::max(p0.x, p1.x) + r + e) * sx)), clip.right);
+        std::min(to_int32_saturated(std::ceil((std::max(p0.x, p1.x) + r + e) * sx)), clip.right);
     const std::int32_t y_lo =
-        std::max(to_int_saturated(std::floor((std::min(p0.y, p1.y) - r - e) * sy)), clip.top);
+        std::max(to_int32_saturated(std::floor((std::min(p0.y, p1.y) - r - e) * sy)), clip.top);
     const std::int32_t y_hi =
-        std::min(to_int_saturated(std::ceil((std::max(p0.y, p1.y) + r + e) * sy)), clip.bottom);
+        std::min(to_int32_saturated(std::ceil((std::max(p0.y, p1.y) + r + e) * sy)), clip.bottom);
     if (x_lo >= x_hi || y_lo >= y_hi) return;
 
     const Vec2 d{p1.x - p0.x, p1.y - p0.y};

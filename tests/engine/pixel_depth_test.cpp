@@ -86,6 +86,16 @@ TEST(Quantize, LimitsRoundsHalfUpAndStoresNaNAsZero) {
     EXPECT_EQ(quantize<PF_Pixel16>(std::numeric_limits<float>::quiet_NaN()), 0);
 }
 
+TEST(SaturatingConversion, TruncatesInsideTheRangeAndSaturatesOutside) {
+    EXPECT_EQ(to_int32_saturated(41.99f), 41);
+    EXPECT_EQ(to_int32_saturated(-1.5f), -1);
+    EXPECT_EQ(to_int32_saturated(-2147483648.0f), INT32_MIN);
+    EXPECT_EQ(to_int32_saturated(2147483648.0f), INT32_MAX);
+    EXPECT_EQ(to_int32_saturated(-3e9f), INT32_MIN);
+    EXPECT_EQ(to_int32_saturated(std::numeric_limits<float>::infinity()), INT32_MAX);
+    EXPECT_EQ(to_int32_saturated(std::numeric_limits<float>::quiet_NaN()), 0);
+}
+
 TEST(BlendPixel, CopiesAtTheEndsAndMixesInBetween) {
     const PF_Pixel16 o{40000, 40000, 1, 2}, p{33000, 3, 40000, 5};
     EXPECT_PIXEL(blend_pixel(o, p, 0.0f, false), o);  // copied: 40000 stays
