@@ -5,6 +5,9 @@
 #             tests (the PE file, the module loaded under wine rendering the
 #             frame set, and those frames compared with the native build's)
 # make aex    installs what is missing, builds just the Windows module
+# make golden re-renders the golden frame set after an intended change of a
+#             look: rewrites tests/golden/frame_digests.txt and draws the
+#             frames that changed into build/golden/changed.png
 #
 # Build trees: build/release (demo), build/test (native tests, sanitized) and
 # build/windows (the mingw-w64 cross build and its wine prefix), kept apart so
@@ -15,7 +18,7 @@ NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libb
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
+.PHONY: golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -29,6 +32,9 @@ test-native: build-test
 # The comparison of the Windows frames runs lumatrail_native_frames from build/test.
 test-windows: build-windows build-test
 	ctest --preset windows-cross -j $(JOBS)
+
+golden: build-test
+	./build/test/lumatrail_golden tests/golden/frame_digests.txt build/golden
 
 aex: deps-windows
 	cmake --preset windows-cross

@@ -1,0 +1,363 @@
+#include "tests/golden/golden_frames.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "offline/offline_frame.h"
+#include "tools/test_card.h"
+
+namespace lumatrail::golden {
+namespace {
+
+using Values = std::vector<std::pair<std::string, double>>;
+using Keys = std::vector<std::pair<std::string, std::vector<offline::ParamKey>>>;
+
+// One look: the settings of a frame, rendered on both pictures at every depth.
+struct Look {
+    std::string name;
+    Values values;
+    bool with_mask = false;
+    double seconds = 1.0;
+    PF_RationalScale downsample_x{1, 1}, downsample_y{1, 1};
+    Keys keys = {};
+    bool plain_command = false;
+};
+
+// Slow launches, few particles and every force, so that streams stay on the
+// small pictures, render quickly and go through each force's arithmetic.
+Values streams(Values v) {
+    const Values base = {{"Launch Speed (px/sec)", 45}, {"Particle Count", 250}, {"Random Force", 200},
+                         {"Wind Strength", 60},         {"Wind Direction (deg)", 30}, {"Growth Curve", 1.5},
+                         {"End Size (%)", 30},          {"Drag", 0.4},          {"Launch Spread (deg)", 30},
+                         {"Emitter Spacing (px)", 8},   {"Random Scale (px)", 40}};
+    v.insert(v.begin(), base.begin(), base.end());
+    return v;
+}
+
+// Popups are one-based. Direction: 1 Horizontal, 2 Vertical, 3 Radial Out,
+// 4 Radial In. Mask Mode: 1 Off, 2 Sort Inside Mask, 3 Stretch From Mask.
+// Mask Channel: 1 Alpha, 2 Luminance. Render Mode: 1 Classic Lines, 2 Force
+// Lines, 3 Particles. Composite: 1 Over Original, 2 Streams Only. Sweep
+// Mode: 1 Off, 2 Pass Through, 3 Build Up, 4 Clear Away. Sweep Direction:
+// 1 Left to Right, 2 Right to Left, 3 Top to Bottom, 4 Bottom to Top.
+std::vector<Look> looks() {
+    std::vector<Look> all = {
+        // The linear stretch pass.
+        {"classic-horizontal", {{"Direction", 1}, {"Streak Length (px)", 24}}},
+        {"classic-horizontal-reversed",
+         {{"Direction", 1}, {"Reverse Direction", 1}, {"Streak Length (px)", 24}, {"Length Variation (%)", 80}}},
+        {"classic-vertical", {{"Direction", 2}, {"Streak Length (px)", 16}}},
+        {"classic-vertical-reversed",
+         {{"Direction", 2}, {"Reverse Direction", 1}, {"Streak Length (px)", 20}, {"Lower Brightness (%)", 30},
+          {"Upper Brightness (%)", 90}}},
+        {"classic-window-swapped", {{"Lower Brightness (%)", 70}, {"Upper Brightness (%)", 20}, {"Streak Length (px)", 30}}},
+        {"classic-no-variation", {{"Length Variation (%)", 0}, {"Streak Length (px)", 8}, {"Random Seed", 7}}},
+        {"classic-bright-window", {{"Lower Brightness (%)", 75}, {"Upper Brightness (%)", 1600}}},
+        {"classic-amount-preserve-alpha", {{"Amount (%)", 55}, {"Preserve Input Alpha", 1}, {"Streak Length (px)", 40}}},
+
+        // Classic Lines along rays: the stream renderer.
+        {"classic-radial-out", streams({{"Direction", 3}})},
+        {"classic-radial-in", streams({{"Direction", 4}, {"Center X (%)", 30}})},
+        {"classic-radial-out-reversed", streams({{"Direction", 3}, {"Reverse Direction", 1}, {"Launch Spread (deg)", 90}})},
+        {"classic-radial-streams-only", streams({{"Direction", 3}, {"Composite", 2}, {"Center Y (%)", -50}})},
+
+        {"force-lines-horizontal",
+         streams({{"Render Mode", 2}, {"Direction", 1}, {"Attractor Strength", 300}, {"Force Radius (px)", 40}})},
+        {"force-lines-vertical", streams({{"Render Mode", 2}, {"Direction", 2}, {"Wind Strength", 150}})},
+        {"force-lines-radial-out",
+         streams({{"Render Mode", 2}, {"Direction", 3}, {"Repeller Strength", 400}, {"Repeller X (%)", 70}})},
+        {"force-lines-radial-in", streams({{"Render Mode", 2}, {"Direction", 4}, {"Stream Size (px)", 6}})},
+        {"force-lines-reversed", streams({{"Render Mode", 2}, {"Direction", 1}, {"Reverse Direction", 1}})},
+
+        {"particles-horizontal", streams({{"Render Mode", 3}, {"Direction", 1}})},
+        {"particles-vertical", streams({{"Render Mode", 3}, {"Direction", 2}, {"Random Evolution", 2}})},
+        {"particles-radial-out", streams({{"Render Mode", 3}, {"Direction", 3}, {"Repeller Strength", 300}})},
+        {"particles-radial-in", streams({{"Render Mode", 3}, {"Direction", 4}, {"Attractor Strength", 500}})},
+        {"particles-reversed", streams({{"Render Mode", 3}, {"Direction", 1}, {"Reverse Direction", 1}})},
+        {"particles-streams-only",
+         streams({{"Render Mode", 3}, {"Composite", 2}, {"Birth Size (%)", 200}, {"End Size (%)", 50},
+                  {"Growth Curve", 3}, {"Stream Opacity (%)", 60}})},
+
+        // Mask modes with each channel, plain and inverted.
+        {"sort-inside-mask-alpha", {{"Mask Mode", 2}, {"Streak Length (px)", 30}}, true},
+        {"sort-inside-mask-alpha-inverted", {{"Mask Mode", 2}, {"Invert Mask", 1}, {"Streak Length (px)", 30}}, true},
+        {"sort-inside-mask-luminance", {{"Mask Mode", 2}, {"Mask Channel", 2}, {"Direction", 2}}, true},
+        {"sort-inside-mask-luminance-inverted",
+         {{"Mask Mode", 2}, {"Mask Channel", 2}, {"Invert Mask", 1}, {"Mask Threshold (%)", 40}}, true},
+        {"sort-inside-mask-full-threshold", {{"Mask Mode", 2}, {"Mask Threshold (%)", 100}}, true},
+        {"stretch-from-mask-alpha", {{"Mask Mode", 3}, {"Streak Length (px)", 20}}, true},
+        {"stretch-from-mask-alpha-inverted", {{"Mask Mode", 3}, {"Invert Mask", 1}, {"Streak Length (px)", 20}}, true},
+        {"stretch-from-mask-luminance", {{"Mask Mode", 3}, {"Mask Channel", 2}, {"Streak Length (px)", 26}}, true},
+        {"stretch-from-mask-luminance-inverted",
+         {{"Mask Mode", 3}, {"Mask Channel", 2}, {"Invert Mask", 1}, {"Mask Threshold (%)", 50}, {"Amount (%)", 80}}, true},
+        {"stretch-from-mask-vertical-reversed",
+         {{"Mask Mode", 3}, {"Direction", 2}, {"Reverse Direction", 1}, {"Stretch Tip Feather (%)", 60}}, true},
+        {"stretch-from-mask-hard-tip",
+         {{"Mask Mode", 3}, {"Mask Threshold (%)", 60}, {"Stretch Tip Feather (%)", 0}}, true},
+        {"show-mask-alpha", {{"Show Mask", 1}, {"Mask Mode", 2}}, true},
+        {"show-mask-luminance-inverted", {{"Show Mask", 1}, {"Mask Channel", 2}, {"Invert Mask", 1}}, true},
+        {"show-mask-over-particles", streams({{"Show Mask", 1}, {"Render Mode", 3}, {"Mask Threshold (%)", 30}}), true},
+        {"force-lines-stretch-from-mask", streams({{"Render Mode", 2}, {"Mask Mode", 3}}), true},
+        {"particles-sort-inside-mask", streams({{"Render Mode", 3}, {"Mask Mode", 2}, {"Mask Channel", 2}}), true},
+        {"classic-radial-stretch-from-mask", streams({{"Direction", 3}, {"Mask Mode", 3}, {"Invert Mask", 1}}), true},
+        {"sort-inside-mask-without-layer", {{"Mask Mode", 2}}, false},
+
+        // The sweep band.
+        {"sweep-pass-through-20", {{"Sweep Mode", 2}, {"Sweep Position (%)", 20}}},
+        {"sweep-pass-through-50-top-to-bottom",
+         {{"Sweep Mode", 2}, {"Sweep Direction", 3}, {"Band Width (%)", 50}, {"Direction", 2}}},
+        {"sweep-pass-through-90-right-to-left",
+         {{"Sweep Mode", 2}, {"Sweep Direction", 2}, {"Sweep Position (%)", 90}, {"Edge Feather (%)", 100}}},
+        {"sweep-build-up-30-bottom-to-top", {{"Sweep Mode", 3}, {"Sweep Direction", 4}, {"Sweep Position (%)", 30}}},
+        {"sweep-build-up-75", {{"Sweep Mode", 3}, {"Sweep Position (%)", 75}, {"Band Width (%)", 10}}},
+        {"sweep-clear-away-40", {{"Sweep Mode", 4}, {"Sweep Position (%)", 40}}},
+        {"sweep-hard-edge", {{"Sweep Mode", 2}, {"Edge Feather (%)", 0}, {"Band Width (%)", 40}}},
+        {"sweep-force-lines", streams({{"Render Mode", 2}, {"Sweep Mode", 2}, {"Sweep Position (%)", 45}})},
+        {"sweep-particles-build-up", streams({{"Render Mode", 3}, {"Sweep Mode", 3}, {"Sweep Direction", 3}})},
+    };
+
+    // Times and keyframes: pre-roll at the start, particle slots reborn over
+    // several cycles, and parameters animated by keys.
+    Look preroll{"particles-preroll-at-0", streams({{"Render Mode", 3}}), false, 0.0};
+    Look no_preroll{"particles-without-preroll-at-0.4", streams({{"Render Mode", 3}, {"Pre-roll Particles", 0}}),
+                    false, 0.4};
+    Look cycles{"particles-cycles-at-7.3", streams({{"Render Mode", 3}, {"Lifespan (sec)", 1.5}}), false, 7.3};
+    Look lines_start{"force-lines-at-0", streams({{"Render Mode", 2}}), false, 0.0};
+    Look keyed_sweep{"keyframed-sweep-position", {{"Sweep Mode", 2}}, false, 0.75};
+    keyed_sweep.keys = {{"Sweep Position (%)", {{0.0, 0.0}, {2.0, 100.0}}}};
+    Look keyed_lines{"keyframed-direction-and-length", {}, false, 1.25};
+    keyed_lines.keys = {{"Direction", {{0.0, 1.0}, {1.0, 2.0}}}, {"Streak Length (px)", {{0.0, 4.0}, {2.0, 60.0}}}};
+    for (Look look : {preroll, no_preroll, cycles, lines_start, keyed_sweep, keyed_lines}) all.push_back(look);
+
+    // Reduced resolution: half, and uneven factors in x and y.
+    auto at = [&](std::string name, const Look& base, PF_RationalScale x, PF_RationalScale y) {
+        Look look = base;
+        look.name = std::move(name);
+        look.downsample_x = x;
+        look.downsample_y = y;
+        all.push_back(look);
+    };
+    auto named = [&](std::string_view name) {
+        for (const Look& l : all)
+            if (l.name == name) return l;
+        throw std::logic_error("no look named " + std::string(name));
+    };
+    at("classic-horizontal-half", named("classic-horizontal"), {1, 2}, {1, 2});
+    at("classic-vertical-half", named("classic-vertical-reversed"), {1, 2}, {1, 2});
+    at("stretch-from-mask-half", named("stretch-from-mask-luminance"), {1, 2}, {1, 2});
+    at("force-lines-half", named("force-lines-horizontal"), {1, 2}, {1, 2});
+    at("particles-half", named("particles-radial-out"), {1, 2}, {1, 2});
+    at("classic-horizontal-uneven", named("classic-horizontal-reversed"), {1, 2}, {1, 3});
+    at("force-lines-uneven", named("force-lines-radial-in"), {1, 3}, {1, 2});
+    at("particles-uneven", named("particles-vertical"), {1, 2}, {1, 4});
+
+    // The plain render command (8 and 16 bits only).
+    for (const char* name : {"classic-horizontal", "sort-inside-mask-alpha", "particles-half"}) {
+        Look look = named(name);
+        look.name += "-plain";
+        look.plain_command = true;
+        all.push_back(look);
+    }
+    return all;
+}
+
+struct Depth {
+    const char* name;
+    PF_PixelFormat format;
+};
+constexpr Depth DEPTHS[] = {
+    {"8bit", PF_PixelFormat_ARGB32}, {"16bit", PF_PixelFormat_ARGB64}, {"float", PF_PixelFormat_ARGB128}};
+
+// --- The photo-like picture -----------------------------------------------------
+
+std::uint32_t mix_bits(std::uint32_t x) {
+    x ^= x >> 17;
+    x *= 0xED5AD4BBu;
+    x ^= x >> 11;
+    x *= 0xAC4C1B51u;
+    x ^= x >> 15;
+    return x;
+}
+
+// Value noise: a random value per lattice point, blended bilinearly.
+float lattice(std::int32_t x, std::int32_t y) {
+    return float(mix_bits(std::uint32_t(x) * 73856093u ^ std::uint32_t(y) * 19349663u) & 0xFFFF) / 65535.0f;
+}
+float value_noise(float x, float y) {
+    const float fx = std::floor(x), fy = std::floor(y);
+    const auto ix = std::int32_t(fx), iy = std::int32_t(fy);
+    const float tx = x - fx, ty = y - fy;
+    const float top = lattice(ix, iy) * (1 - tx) + lattice(ix + 1, iy) * tx;
+    const float bottom = lattice(ix, iy + 1) * (1 - tx) + lattice(ix + 1, iy + 1) * tx;
+    return top * (1 - ty) + bottom * ty;
+}
+
+struct Colour {
+    float r, g, b, a;
+};
+
+// Straight colour at normalised (u, v) of pixel (x, y). `extended` allows
+// values outside 0..1 (float only).
+Colour photo_colour(float u, float v, std::int32_t x, std::int32_t y, bool extended) {
+    Colour c;
+    if (v < 0.55f) {  // sky: deep blue overhead to orange at the horizon
+        const float t = v / 0.55f;
+        c = {0.15f + 0.8f * t, 0.25f + 0.4f * t, 0.6f - 0.35f * t, 1};
+        const float du = u - 0.72f, dv = v - 0.3f;
+        const float d = std::sqrt(du * du + dv * dv);
+        if (d < 0.12f) {  // the sun, far brighter than white in float
+            const float glow = 1.0f - d / 0.12f;
+            const float peak = extended ? 4.0f : 1.0f;
+            c = {c.r + (peak - c.r) * glow, c.g + (peak * 0.9f - c.g) * glow, c.b + (peak * 0.6f - c.b) * glow, 1};
+        }
+    } else {  // ground: noisy green-brown texture
+        const float n = value_noise(float(x) * 0.35f, float(y) * 0.35f) * 0.6f +
+                        value_noise(float(x) * 1.3f, float(y) * 1.3f) * 0.4f;
+        c = {0.25f + 0.4f * n, 0.3f + 0.35f * n, 0.1f + 0.15f * n, 1};
+    }
+    // A building with hard edges and a grid of lit windows.
+    if (u > 0.12f && u < 0.42f && v > 0.28f && v < 0.8f) {
+        const bool window = (x % 4 == 1 || x % 4 == 2) && y % 5 == 2;
+        c = window ? Colour{1.0f, 0.85f, 0.4f, 1} : Colour{0.08f, 0.07f, 0.1f, 1};
+        if (extended && !window && u > 0.34f) c = {-0.25f, -0.1f, -0.05f, 1};  // shadow below black
+    }
+    // Fine pixel noise everywhere but the windows.
+    const float grain = (float(mix_bits(std::uint32_t(x * 977 + y * 131)) & 0xFF) / 255.0f - 0.5f) * 0.06f;
+    c.r += grain, c.g += grain, c.b += grain;
+    // A transparent hole and a half-transparent band at the bottom.
+    const float hu = (u - 0.82f) * 1.33f, hv = v - 0.7f;
+    if (hu * hu + hv * hv < 0.012f) c.a = 0.0f;
+    if (v > 0.9f) c.a = 0.5f;
+    return c;
+}
+
+template <class Pixel>
+void store(offline::OfflineWorld& world, std::int32_t x, std::int32_t y, Colour c, float full) {
+    auto channel = [full](float v) {
+        if constexpr (std::is_same_v<Pixel, PF_PixelFloat>)
+            return v;
+        else
+            return decltype(Pixel::alpha)(std::lround(std::clamp(v, 0.0f, 1.0f) * full));
+    };
+    *offline::pixel_at<Pixel>(world, x, y) = Pixel{channel(c.a), channel(c.r * c.a), channel(c.g * c.a), channel(c.b * c.a)};
+}
+
+void write_frame_values(offline::OfflineHost& host, const GoldenFrame& frame) {
+    for (const auto& [name, value] : frame.values) offline::set_param_value(host, name, value);
+    for (const auto& [name, keys] : frame.keys) {
+        const std::int32_t index = offline::find_param(host, name);
+        if (index < 0) throw std::runtime_error(frame.name + ": no parameter named " + name);
+        offline::set_param_keys(host, index, keys);
+    }
+}
+
+}  // namespace
+
+offline::OfflineWorld photo_picture(std::int32_t width, std::int32_t height, PF_PixelFormat format) {
+    offline::OfflineWorld world = offline::make_world(format, width, height);
+    const bool extended = format == PF_PixelFormat_ARGB128;
+    for (std::int32_t y = 0; y < height; ++y)
+        for (std::int32_t x = 0; x < width; ++x) {
+            const Colour c = photo_colour((float(x) + 0.5f) / float(width), (float(y) + 0.5f) / float(height), x, y,
+                                          extended);
+            switch (format) {
+            case PF_PixelFormat_ARGB64: store<PF_Pixel16>(world, x, y, c, 32768.0f); break;
+            case PF_PixelFormat_ARGB128: store<PF_PixelFloat>(world, x, y, c, 1.0f); break;
+            default: store<PF_Pixel>(world, x, y, c, 255.0f); break;
+            }
+        }
+    return world;
+}
+
+std::vector<GoldenFrame> golden_frames() {
+    std::vector<GoldenFrame> set;
+    for (const Look& look : looks())
+        for (const Picture picture : {Picture::TestCard, Picture::Photo})
+            for (const Depth& depth : DEPTHS) {
+                if (look.plain_command && depth.format == PF_PixelFormat_ARGB128) continue;
+                GoldenFrame f;
+                f.name = std::string(picture == Picture::TestCard ? "card-" : "photo-") + look.name + "-" + depth.name;
+                f.picture = picture;
+                f.format = depth.format;
+                f.values = look.values;
+                f.keys = look.keys;
+                f.seconds = look.seconds;
+                f.downsample_x = look.downsample_x;
+                f.downsample_y = look.downsample_y;
+                f.with_mask = look.with_mask;
+                f.plain_command = look.plain_command;
+                set.push_back(std::move(f));
+            }
+    return set;
+}
+
+RenderedFrame render_golden_frame(PF_EffectMainFunc effect_main, const GoldenFrame& frame) {
+    offline::OfflineHost host;
+    if (const PF_Err err = offline::load_parameters(host, effect_main))
+        throw std::runtime_error(frame.name + ": parameter setup returned " + std::to_string(err));
+    write_frame_values(host, frame);
+
+    const bool card = frame.picture == Picture::TestCard;
+    offline::OfflineLayer input;
+    input.pixels = card ? tools::test_card(CARD_WIDTH, CARD_HEIGHT, frame.format)
+                        : photo_picture(PHOTO_WIDTH, PHOTO_HEIGHT, frame.format);
+    offline::OfflineLayer mask;
+    mask.pixels = tools::test_mask(MASK_WIDTH, MASK_HEIGHT, frame.format);
+
+    offline::FrameRequest request;
+    request.time = offline::host_time(frame.seconds);
+    request.input = &input;
+    if (frame.with_mask) request.mask = &mask;
+    request.downsample_x = frame.downsample_x;
+    request.downsample_y = frame.downsample_y;
+    const offline::FrameResult result = frame.plain_command ? offline::render_frame_plain(host, effect_main, request)
+                                                            : offline::render_frame(host, effect_main, request);
+    if (result.pre_render != PF_Err_NONE || result.render != PF_Err_NONE)
+        throw std::runtime_error(frame.name + ": the render returned " + std::to_string(result.pre_render) + " and " +
+                                 std::to_string(result.render) + (result.message.empty() ? "" : ": " + result.message));
+
+    const offline::OfflineWorld& out = result.output;
+    RenderedFrame rendered;
+    rendered.width = out.world.width;
+    rendered.height = out.world.height;
+    const std::size_t row = std::size_t(out.world.width) * offline::pixel_size(out.format);
+    rendered.pixels.resize(row * std::size_t(out.world.height));
+    for (std::int32_t y = 0; y < out.world.height; ++y)
+        std::memcpy(rendered.pixels.data() + std::size_t(y) * row, offline::pixel_at<std::uint8_t>(out, 0, y), row);
+    return rendered;
+}
+
+std::map<std::string, std::string> read_digest_table(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    if (!file) throw std::runtime_error("cannot read the digest table " + path.string());
+    std::map<std::string, std::string> table;
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::string name, digest, extra;
+        fields >> name >> digest;
+        if (digest.size() != 64 || (fields >> extra) ||
+            digest.find_first_not_of("0123456789abcdef") != std::string::npos || !table.emplace(name, digest).second)
+            throw std::runtime_error(path.string() + ":" + std::to_string(number) +
+                                     ": expected a new frame name and 64 hexadecimal digits");
+    }
+    return table;
+}
+
+void write_digest_table(const std::filesystem::path& path,
+                        const std::vector<std::pair<std::string, std::string>>& digests) {
+    std::ofstream file(path, std::ios::trunc);
+    file << "# SHA-256 of each golden frame's raw output rows (tests/golden/golden_frames.cpp).\n"
+            "# Regenerate with `make golden` only for an intended change of a look, and say in the\n"
+            "# commit message which look changed and why.\n";
+    for (const auto& [name, digest] : digests) file << name << ' ' << digest << '\n';
+    file.close();
+    if (!file) throw std::runtime_error("cannot write the digest table " + path.string());
+}
+
+}  // namespace lumatrail::golden

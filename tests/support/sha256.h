@@ -1,0 +1,18 @@
+// SHA-256 of a byte string, for the golden frame digests: strong enough that
+// two different frames never share a digest, small enough to carry here
+// rather than pull in a crypto library for the tests alone.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace lumatrail::testing {
+
+std::array<std::uint8_t, 32> sha256(std::span<const std::uint8_t> bytes);
+
+// The digest as 64 lower-case hexadecimal digits.
+std::string sha256_hex(std::span<const std::uint8_t> bytes);
+
+}  // namespace lumatrail::testing
