@@ -267,7 +267,7 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
     }
 
     LineFrame f;
-    f.vertical = s.vertical;
+    f.vertical = s.direction == Vertical;
     f.left = area.left;
     f.top = area.top;
     f.n = std::int32_t(f.vertical ? height : width);

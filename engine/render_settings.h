@@ -1,7 +1,8 @@
 // RenderSettings: everything the renderers need to know about what the user
 // asked for, in renderer units (fractions instead of percentages, zero-based
-// choices, whole counts), plus the frame's time. A plain value record: no
-// pointers, copied by value into every renderer, which may normalise its copy.
+// choices as their enumerations, whole counts), plus the frame's time. A plain
+// value record: no pointers, copied by value. The frame entry normalises its
+// copy once (normalised_settings); the renderers take it as it comes.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +15,10 @@ enum SweepDirection : std::int32_t { LeftToRight = 0, RightToLeft = 1, TopToBott
 enum MaskMode : std::int32_t { MaskOff = 0, SortInsideMask = 1, StretchFromMask = 2 };
 enum MaskChannel : std::int32_t { Alpha = 0, Luminance = 1 };
 enum RenderMode : std::int32_t { ClassicLines = 0, ForceLines = 1, Particles = 2 };
+enum Composite : std::int32_t { OverOriginal = 0, StreamsOnly = 1 };
 
-// Field order is part of the record's contract; defaults are the controls'
-// defaults in the fields' units.
+// Defaults are the controls' defaults in the fields' units.
 struct RenderSettings {
-    bool vertical = false;  // "Direction" is exactly "Vertical"
     bool reverse_direction = false;
     bool preserve_input_alpha = false;
     float lower_brightness = 0.08f;
@@ -27,20 +27,20 @@ struct RenderSettings {
     float length_variation = 0.35f;
     float amount = 1.0f;
     std::int32_t random_seed = 42;
-    std::int32_t sweep_mode = SweepOff;            // SweepMode
-    std::int32_t sweep_direction = LeftToRight;    // SweepDirection
+    SweepMode sweep_mode = SweepOff;
+    SweepDirection sweep_direction = LeftToRight;
     float sweep_position = 0.5f;
     float band_width = 0.3f;
     float edge_feather = 0.5f;
-    std::int32_t mask_mode = MaskOff;              // MaskMode
-    std::int32_t mask_channel = Alpha;             // MaskChannel
+    MaskMode mask_mode = MaskOff;
+    MaskChannel mask_channel = Alpha;
     bool invert_mask = false;
     bool show_mask = false;
     float mask_threshold = 0.01f;
     float stretch_tip_feather = 0.15f;
-    std::int32_t render_mode = ClassicLines;       // RenderMode
-    std::int32_t direction = Horizontal;           // StretchDirection
-    bool streams_only = false;                     // "Composite" is "Streams Only"
+    RenderMode render_mode = ClassicLines;
+    StretchDirection direction = Horizontal;
+    Composite composite = OverOriginal;
     bool preroll_particles = true;
     float emitter_spacing = 12.0f;   // pixels
     float stream_size = 3.0f;        // pixels

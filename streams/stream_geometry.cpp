@@ -36,7 +36,7 @@ Vec2 launch_direction(const RenderSettings& s, const StreamGeometry& g, Vec2 at)
         const float divisor = std::max(length(ray), 0.0001f);
         d = {ray.x / divisor, ray.y / divisor};
     } else {
-        d = s.vertical ? Vec2{0.0f, 1.0f} : Vec2{1.0f, 0.0f};
+        d = s.direction == Vertical ? Vec2{0.0f, 1.0f} : Vec2{1.0f, 0.0f};
     }
     if (length(d) < 0.001f) d = {1.0f, 0.0f};
     if (s.reverse_direction != (s.direction == RadialIn)) d = {-d.x, -d.y};

@@ -126,7 +126,7 @@ void render_streams(const ImageView& input, const ImageView& output, const Rende
     const StreamGeometry geo = stream_geometry(area, output, mask, s, scale_x, scale_y);
     const std::vector<EmitterCell<Pixel>> emitters =
         sample_emitters<Pixel>(input, area, s, geo, mask, poll, poll_data);
-    prepare_output<Pixel>(input, output, clip, s.streams_only, poll, poll_data);
+    prepare_output<Pixel>(input, output, clip, s.composite == StreamsOnly, poll, poll_data);
     if (emitters.empty()) return;
     run_stream_phase<Pixel>(output, geo, s, emitters.data(), std::uint32_t(emitters.size()), poll,
                             poll_data);

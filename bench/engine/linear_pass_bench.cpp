@@ -38,14 +38,13 @@ void BM_LinearPass(benchmark::State& state) {
     auto input = testing::convert<Pixel>(testing::test_picture(W, H));
     testing::ImageBuffer<Pixel> output(W, H);
     RenderSettings s;
-    s.vertical = state.range(0) == Vertical;
-    s.direction = std::int32_t(state.range(0));
+    s.direction = StretchDirection(state.range(0));
     for (auto _ : state) {
         linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr, {});
         benchmark::DoNotOptimize(output.pixels.data());
     }
     report<Pixel>(state);
-    state.SetLabel(s.vertical ? "Vertical" : "Horizontal");
+    state.SetLabel(s.direction == Vertical ? "Vertical" : "Horizontal");
 }
 
 // Stretch From Mask with an 8-bit mask of soft discs the size of the frame.

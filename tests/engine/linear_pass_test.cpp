@@ -272,7 +272,6 @@ TEST(Depths, SamePictureSortsToTheSamePermutation) {
     RenderSettings s;  // default seed and variation
     s.streak_length = 20.0f;
     for (bool vertical : {false, true}) {
-        s.vertical = vertical;
         s.direction = vertical ? Vertical : Horizontal;
         auto in8 = picture;
         auto in16 = testing::convert<PF_Pixel16>(picture);

@@ -8,8 +8,8 @@
 namespace lumatrail {
 namespace {
 
-RenderSettings sweep(std::int32_t mode, float position, float band, float feather,
-                     std::int32_t direction = LeftToRight) {
+RenderSettings sweep(SweepMode mode, float position, float band, float feather,
+                     SweepDirection direction = LeftToRight) {
     RenderSettings s;
     s.sweep_mode = mode;
     s.sweep_position = position;
@@ -93,7 +93,7 @@ TEST(SweepBand, WidthAndFeatherAreLimited) {
 }
 
 TEST(SweepBand, DirectionsChooseTheAxisAndMirror) {
-    for (std::int32_t mode : {PassThrough, BuildUp, ClearAway}) {
+    for (SweepMode mode : {PassThrough, BuildUp, ClearAway}) {
         const RenderSettings ltr = sweep(mode, 0.35f, 0.4f, 0.6f, LeftToRight);
         const RenderSettings rtl = sweep(mode, 0.35f, 0.4f, 0.6f, RightToLeft);
         const RenderSettings ttb = sweep(mode, 0.35f, 0.4f, 0.6f, TopToBottom);

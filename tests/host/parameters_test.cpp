@@ -3,92 +3,23 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/parameters.h"
 #include "offline/offline_host.h"
+#include "tests/support/sha256.h"
 
 namespace lumatrail {
 namespace {
 
-// The declared controls, written out independently of the effect's own table.
-struct Expected {
-    std::int32_t index;
-    std::int32_t kind;
-    const char* name;
-    double dephault;
-    float valid_min, valid_max, slider_min, slider_max;
-    const char* choices;
-};
-
-constexpr std::int32_t L = PF_Param_LAYER, C = PF_Param_CHECKBOX, P = PF_Param_POPUP,
-                       F = PF_Param_FLOAT_SLIDER, G = PF_Param_GROUP_START,
-                       E = PF_Param_GROUP_END;
-
-const std::vector<Expected> EXPECTED = {
-    {1, G, "Pixels", 0, 0, 0, 0, 0, nullptr},
-    {2, P, "Direction", 1, 0, 0, 0, 0, "Horizontal|Vertical|Radial Out|Radial In"},
-    {3, C, "Reverse Direction", 0, 0, 0, 0, 0, nullptr},
-    {4, F, "Lower Brightness (%)", 8, 0, 1600, 0, 100, nullptr},
-    {5, F, "Upper Brightness (%)", 100, 0, 1600, 0, 100, nullptr},
-    {6, F, "Streak Length (px)", 640, 1, 32768, 1, 2000, nullptr},
-    {7, F, "Length Variation (%)", 35, 0, 100, 0, 100, nullptr},
-    {8, F, "Random Seed", 42, 0, 1000000, 0, 1000, nullptr},
-    {9, F, "Amount (%)", 100, 0, 100, 0, 100, nullptr},
-    {10, C, "Preserve Input Alpha", 0, 0, 0, 0, 0, nullptr},
-    {11, E, "", 0, 0, 0, 0, 0, nullptr},
-    {12, G, "Animated Sweep", 0, 0, 0, 0, 0, nullptr},
-    {13, P, "Sweep Mode", 1, 0, 0, 0, 0, "Off|Pass Through|Build Up|Clear Away"},
-    {14, P, "Sweep Direction", 1, 0, 0, 0, 0, "Left to Right|Right to Left|Top to Bottom|Bottom to Top"},
-    {15, F, "Sweep Position (%)", 50, 0, 100, 0, 100, nullptr},
-    {16, F, "Band Width (%)", 30, 0, 100, 0, 100, nullptr},
-    {17, F, "Edge Feather (%)", 50, 0, 100, 0, 100, nullptr},
-    {18, E, "", 0, 0, 0, 0, 0, nullptr},
-    {19, G, "Mask Source", 0, 0, 0, 0, 0, nullptr},
-    {20, P, "Mask Mode", 1, 0, 0, 0, 0, "Off - Full Frame Sort|Sort Inside Mask|Stretch From Mask"},
-    {21, L, "Mask Layer", 0, 0, 0, 0, 0, nullptr},
-    {22, P, "Mask Channel", 1, 0, 0, 0, 0, "Alpha|Luminance"},
-    {23, C, "Invert Mask", 0, 0, 0, 0, 0, nullptr},
-    {24, F, "Mask Threshold (%)", 1, 0, 100, 0, 100, nullptr},
-    {25, F, "Stretch Tip Feather (%)", 15, 0, 100, 0, 100, nullptr},
-    {26, C, "Show Mask", 0, 0, 0, 0, 0, nullptr},
-    {27, E, "", 0, 0, 0, 0, 0, nullptr},
-    {28, G, "Streams and Particles", 0, 0, 0, 0, 0, nullptr},
-    {29, P, "Render Mode", 1, 0, 0, 0, 0, "Classic Lines|Force Lines|Particles"},
-    {30, P, "Composite", 1, 0, 0, 0, 0, "Over Original|Streams Only"},
-    {31, F, "Emitter Spacing (px)", 12, 1, 256, 1, 64, nullptr},
-    {32, F, "Stream Size (px)", 3, 0, 128, 0, 24, nullptr},
-    {33, F, "Lifespan (sec)", 2.5, 0.05f, 12, 0.05f, 6, nullptr},
-    {34, F, "Launch Speed (px/sec)", 260, 0, 4000, 0, 1000, nullptr},
-    {35, F, "Trail Length (sec)", 1.2000000476837158, 0, 12, 0, 6, nullptr},
-    {36, F, "Particle Count", 1500, 0, 12000, 0, 4000, nullptr},
-    {37, F, "Birth Size (%)", 100, 0, 800, 0, 300, nullptr},
-    {38, F, "End Size (%)", 0, 0, 800, 0, 300, nullptr},
-    {39, F, "Growth Curve", 1, 0.1f, 8, 0.1f, 4, nullptr},
-    {40, F, "Stream Opacity (%)", 85, 0, 100, 0, 100, nullptr},
-    {41, C, "Pre-roll Particles", 1, 0, 0, 0, 0, nullptr},
-    {42, E, "", 0, 0, 0, 0, 0, nullptr},
-    {43, G, "Forces", 0, 0, 0, 0, 0, nullptr},
-    {44, F, "Launch Spread (deg)", 0, 0, 360, 0, 180, nullptr},
-    {45, F, "Center X (%)", 50, -200, 300, -200, 100, nullptr},
-    {46, F, "Center Y (%)", 50, -200, 300, -200, 100, nullptr},
-    {47, F, "Attractor Strength", 0, 0, 4000, 0, 1500, nullptr},
-    {48, F, "Repeller X (%)", 50, -200, 300, -200, 100, nullptr},
-    {49, F, "Repeller Y (%)", 50, -200, 300, -200, 100, nullptr},
-    {50, F, "Repeller Strength", 0, 0, 4000, 0, 1500, nullptr},
-    {51, F, "Force Radius (px)", 600, 1, 12000, 1, 2000, nullptr},
-    {52, F, "Wind Direction (deg)", 0, -3600, 3600, -3600, 360, nullptr},
-    {53, F, "Wind Strength", 0, 0, 4000, 0, 1500, nullptr},
-    {54, F, "Random Force", 0, 0, 4000, 0, 1500, nullptr},
-    {55, F, "Random Scale (px)", 180, 4, 4000, 4, 600, nullptr},
-    {56, F, "Random Evolution", 0.3499999940395355, 0, 10, 0, 3, nullptr},
-    {57, F, "Drag", 0.20000000298023224, 0, 20, 0, 5, nullptr},
-    {58, E, "", 0, 0, 0, 0, 0, nullptr},
-};
+constexpr const char* STORED_CONTROLS_DIGEST =
+    "747579b8c5088d440b7aa19c2efc87ebf027858e3ba25985735c8713348f8f5d";
 
 // What add_param received, copied at the time of the call.
 struct AddParamLog {
     std::vector<PF_ParamDef> defs;
+    std::vector<std::vector<std::uint8_t>> raw;  // every byte, padding included
     std::vector<std::string> strings;  // popup choices or checkbox text
     std::vector<PF_ParamIndex> indices;
     std::vector<PF_ProgPtr> refs;
@@ -99,6 +30,8 @@ PF_Err log_add_param(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
     log.refs.push_back(ref);
     log.indices.push_back(index);
     log.defs.push_back(*def);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(def);
+    log.raw.emplace_back(bytes, bytes + sizeof *def);
     const char* s = def->param_type == PF_Param_POPUP      ? def->u.pd.u.namesptr
                     : def->param_type == PF_Param_CHECKBOX ? def->u.bd.u.nameptr
                                                            : nullptr;
@@ -106,69 +39,81 @@ PF_Err log_add_param(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
     return PF_Err_NONE;
 }
 
-// The record a host should receive for one expected row: cleared, then filled.
-PF_ParamDef expected_def(const Expected& e) {
-    PF_ParamDef d;
-    std::memset(&d, 0, sizeof d);
-    d.param_type = e.kind;
-    d.uu.id = e.index;
-    std::strcpy(d.name, e.name);
-    if (e.kind == F) {
-        d.u.fs_d.value = e.dephault;
-        d.u.fs_d.dephault = float(e.dephault);
-        d.u.fs_d.valid_min = e.valid_min;
-        d.u.fs_d.valid_max = e.valid_max;
-        d.u.fs_d.slider_min = e.slider_min;
-        d.u.fs_d.slider_max = e.slider_max;
-        d.u.fs_d.precision = 2;
-    } else if (e.kind == P) {
-        std::int16_t n = 1;
-        for (const char* c = e.choices; *c; ++c) n = std::int16_t(n + (*c == '|'));
-        d.u.pd.num_choices = n;
-        d.u.pd.dephault = 1;
-        d.u.pd.value = 1;
-    } else if (e.kind == C) {
-        d.u.bd.value = std::int32_t(e.dephault);
-        d.u.bd.dephault = std::uint8_t(e.dephault);
-    }
-    return d;
-}
-
-TEST(ParameterSetup, DeclaresEveryRowAsTheHostExpects) {
+AddParamLog declare_into_log() {
     AddParamLog log;
     PF_InData in{};
     in.effect_ref = &log;
     in.inter.add_param = log_add_param;
     PF_OutData out{};
-    ASSERT_EQ(EffectMain(PF_Cmd_PARAMS_SETUP, &in, &out, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(out.num_params, 59);
-    ASSERT_EQ(log.defs.size(), EXPECTED.size());
-    for (std::size_t i = 0; i < EXPECTED.size(); ++i) {
-        const Expected& e = EXPECTED[i];
-        SCOPED_TRACE(std::string("row ") + std::to_string(e.index) + " " + e.name);
-        EXPECT_EQ(log.indices[i], -1);
+    EXPECT_EQ(EffectMain(PF_Cmd_PARAMS_SETUP, &in, &out, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(out.num_params, PARAM_COUNT);
+    return log;
+}
+
+// The first 58 controls are stored in users' projects by index, identifier,
+// kind, range and default: every byte the host receives for them, with the
+// choice and checkbox texts in place of their pointers, is frozen here as one
+// digest. New controls go after them and leave the digest as it is; a change
+// to a stored control breaks projects and must not happen.
+TEST(ParameterSetup, StoredControlsAreDeclaredExactlyAsBefore) {
+    constexpr std::size_t STORED_CONTROLS = 58;
+    const AddParamLog log = declare_into_log();
+    ASSERT_GE(log.defs.size(), STORED_CONTROLS);
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < STORED_CONTROLS; ++i) {
+        EXPECT_EQ(log.indices[i], -1);  // appended in order
         EXPECT_EQ(log.refs[i], &log);
-        PF_ParamDef got = log.defs[i];
-        // Pointers are compared by their text; everything else byte for byte.
-        if (e.kind == P) {
-            EXPECT_EQ(log.strings[i], e.choices);
-            got.u.pd.u.namesptr = nullptr;
-        } else if (e.kind == C) {
-            EXPECT_EQ(log.strings[i], "");
-            got.u.bd.u.nameptr = nullptr;
+        PF_ParamDef def;
+        std::memcpy(&def, log.raw[i].data(), sizeof def);
+        if (def.param_type == PF_Param_POPUP) def.u.pd.u.namesptr = nullptr;
+        if (def.param_type == PF_Param_CHECKBOX) def.u.bd.u.nameptr = nullptr;
+        const auto* raw = reinterpret_cast<const std::uint8_t*>(&def);
+        bytes.insert(bytes.end(), raw, raw + sizeof def);
+        bytes.insert(bytes.end(), log.strings[i].begin(), log.strings[i].end());
+        bytes.push_back(0);
+    }
+    EXPECT_EQ(testing::sha256_hex(bytes), STORED_CONTROLS_DIGEST);
+}
+
+// What any row added to the table must satisfy for a host to accept it.
+TEST(ParameterTable, EveryRowIsDeclarable) {
+    int open_groups = 0;
+    for (const ParamRow& row : PARAM_TABLE) {
+        SCOPED_TRACE(std::to_string(row.index) + " " + std::string(row.ui_name));
+        EXPECT_LE(row.ui_name.size(), std::size_t(PF_MAX_EFFECT_PARAM_NAME_LEN));
+        EXPECT_EQ(row.ui_name.empty(), row.kind == PF_Param_GROUP_END);
+        switch (row.kind) {
+        case PF_Param_FLOAT_SLIDER:
+            EXPECT_LE(row.valid_min, row.slider_min);
+            EXPECT_LT(row.slider_min, row.slider_max);
+            EXPECT_LE(row.slider_max, row.valid_max);
+            EXPECT_TRUE(row.valid_min <= row.dephault && row.dephault <= row.valid_max);
+            break;
+        case PF_Param_POPUP:
+            EXPECT_GE(row.num_choices, 2);
+            EXPECT_TRUE(row.dephault >= 1 && row.dephault <= row.num_choices);
+            EXPECT_EQ(row.choices.find("||"), std::string_view::npos);
+            break;
+        case PF_Param_CHECKBOX: EXPECT_TRUE(row.dephault == 0 || row.dephault == 1); break;
+        case PF_Param_GROUP_START: ++open_groups; break;
+        case PF_Param_GROUP_END: EXPECT_GE(--open_groups, 0) << "a group end without its start"; break;
+        default: break;
         }
-        const PF_ParamDef want = expected_def(e);
-        EXPECT_EQ(got.param_type, want.param_type);
-        EXPECT_EQ(got.uu.id, want.uu.id);
-        EXPECT_STREQ(got.name, want.name);
-        if (e.kind == F) {
-            EXPECT_EQ(got.u.fs_d.value, want.u.fs_d.value);
-            EXPECT_EQ(got.u.fs_d.valid_min, want.u.fs_d.valid_min);
-            EXPECT_EQ(got.u.fs_d.valid_max, want.u.fs_d.valid_max);
-            EXPECT_EQ(got.u.fs_d.slider_min, want.u.fs_d.slider_min);
-            EXPECT_EQ(got.u.fs_d.slider_max, want.u.fs_d.slider_max);
+        // Values the effect reads are settings; layers and groups are not.
+        const bool value = row.kind == PF_Param_FLOAT_SLIDER || row.kind == PF_Param_POPUP || row.kind == PF_Param_CHECKBOX;
+        EXPECT_EQ(row.conversion != Conversion::None, value);
+    }
+    EXPECT_EQ(open_groups, 0);
+}
+
+// Two rows never fill the same member.
+TEST(ParameterTable, EachMemberIsFilledByOneRow) {
+    for (const ParamRow& a : PARAM_TABLE) {
+        if (a.conversion == Conversion::None) continue;
+        for (const ParamRow& b : PARAM_TABLE) {
+            if (a.index >= b.index) continue;
+            EXPECT_NE(a.member, b.member) << a.ui_name << " and " << b.ui_name;
         }
-        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "cleared members must stay zero";
     }
 }
 

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
+#include <string>
+#include <type_traits>
+#include <variant>
 #include <cstring>
 
 #include "host/host_error.h"
@@ -25,22 +29,16 @@ struct SettingsFill : ::testing::Test {
     void set(std::int32_t index, double value) { offline::set_param_value(host, index, value); }
 };
 
-TEST_F(SettingsFill, DirectionFeedsBothDirectionAndVertical) {
-    const struct { int choice; std::int32_t direction; bool vertical; } cases[] = {
-        {1, Horizontal, false}, {2, Vertical, true}, {3, RadialOut, false}, {4, RadialIn, false}};
-    for (const auto& c : cases) {
-        set(PARAM_DIRECTION, c.choice);
-        const RenderSettings s = read();
-        EXPECT_EQ(s.direction, c.direction) << c.choice;
-        EXPECT_EQ(s.vertical, c.vertical) << c.choice;
+TEST_F(SettingsFill, PopupsBecomeTheirZeroBasedEnumerations) {
+    const StretchDirection directions[] = {Horizontal, Vertical, RadialOut, RadialIn};
+    for (int choice = 1; choice <= 4; ++choice) {
+        set(PARAM_DIRECTION, choice);
+        EXPECT_EQ(read().direction, directions[choice - 1]) << choice;
     }
-}
-
-TEST_F(SettingsFill, CompositeIsStreamsOnlyFlag) {
     set(PARAM_COMPOSITE, 2);
-    EXPECT_TRUE(read().streams_only);
+    EXPECT_EQ(read().composite, StreamsOnly);
     set(PARAM_COMPOSITE, 1);
-    EXPECT_FALSE(read().streams_only);
+    EXPECT_EQ(read().composite, OverOriginal);
 }
 
 TEST_F(SettingsFill, PercentagesBecomeFractionsByFloatMultiplication) {
@@ -99,113 +97,74 @@ TEST_F(SettingsFill, ValuesAreReadAtTheFramesOwnTime) {
     EXPECT_EQ(s.sweep_mode, ClearAway);
 }
 
-// Every parameter lands in its own field: give each one a value that differs
-// from its default and from its neighbours, then look at every field.
-TEST_F(SettingsFill, EachParameterLandsInItsField) {
-    set(PARAM_DIRECTION, 4);
-    set(PARAM_REVERSE_DIRECTION, 1);
-    set(PARAM_LOWER_BRIGHTNESS, 3);
-    set(PARAM_UPPER_BRIGHTNESS, 4);
-    set(PARAM_STREAK_LENGTH, 5);
-    set(PARAM_LENGTH_VARIATION, 6);
-    set(PARAM_RANDOM_SEED, 7);
-    set(PARAM_AMOUNT, 8);
-    set(PARAM_PRESERVE_INPUT_ALPHA, 1);
-    set(PARAM_SWEEP_MODE, 3);
-    set(PARAM_SWEEP_DIRECTION, 4);
-    set(PARAM_SWEEP_POSITION, 9);
-    set(PARAM_BAND_WIDTH, 10);
-    set(PARAM_EDGE_FEATHER, 11);
-    set(PARAM_MASK_MODE, 3);
-    set(PARAM_MASK_CHANNEL, 2);
-    set(PARAM_INVERT_MASK, 1);
-    set(PARAM_MASK_THRESHOLD, 12);
-    set(PARAM_STRETCH_TIP_FEATHER, 13);
-    set(PARAM_SHOW_MASK, 1);
-    set(PARAM_RENDER_MODE, 3);
-    set(PARAM_COMPOSITE, 2);
-    set(PARAM_EMITTER_SPACING, 14);
-    set(PARAM_STREAM_SIZE, 15);
-    set(PARAM_LIFESPAN, 1.25);
-    set(PARAM_LAUNCH_SPEED, 16);
-    set(PARAM_TRAIL_LENGTH, 0.75);
-    set(PARAM_PARTICLE_COUNT, 17);
-    set(PARAM_BIRTH_SIZE, 18);
-    set(PARAM_END_SIZE, 19);
-    set(PARAM_GROWTH_CURVE, 0.5);
-    set(PARAM_STREAM_OPACITY, 20);
-    set(PARAM_PREROLL_PARTICLES, 0);
-    set(PARAM_LAUNCH_SPREAD, 21);
-    set(PARAM_CENTER_X, 22);
-    set(PARAM_CENTER_Y, 23);
-    set(PARAM_ATTRACTOR_STRENGTH, 24);
-    set(PARAM_REPELLER_X, 25);
-    set(PARAM_REPELLER_Y, 26);
-    set(PARAM_REPELLER_STRENGTH, 27);
-    set(PARAM_FORCE_RADIUS, 28);
-    set(PARAM_WIND_DIRECTION, -29);
-    set(PARAM_WIND_STRENGTH, 30);
-    set(PARAM_RANDOM_FORCE, 31);
-    set(PARAM_RANDOM_SCALE, 32);
-    set(PARAM_RANDOM_EVOLUTION, 0.25);
-    set(PARAM_DRAG, 0.5);
-    const RenderSettings s = read();
-    const float pc = 0.01f;
-    EXPECT_EQ(s.direction, RadialIn);
-    EXPECT_FALSE(s.vertical);
-    EXPECT_TRUE(s.reverse_direction);
-    EXPECT_TRUE(s.preserve_input_alpha);
-    EXPECT_EQ(s.lower_brightness, 3 * pc);
-    EXPECT_EQ(s.upper_brightness, 4 * pc);
-    EXPECT_EQ(s.streak_length, 5.0f);
-    EXPECT_EQ(s.length_variation, 6 * pc);
-    EXPECT_EQ(s.random_seed, 7);
-    EXPECT_EQ(s.amount, 8 * pc);
-    EXPECT_EQ(s.sweep_mode, BuildUp);
-    EXPECT_EQ(s.sweep_direction, BottomToTop);
-    EXPECT_EQ(s.sweep_position, 9 * pc);
-    EXPECT_EQ(s.band_width, 10 * pc);
-    EXPECT_EQ(s.edge_feather, 11 * pc);
-    EXPECT_EQ(s.mask_mode, StretchFromMask);
-    EXPECT_EQ(s.mask_channel, Luminance);
-    EXPECT_TRUE(s.invert_mask);
-    EXPECT_EQ(s.mask_threshold, 12 * pc);
-    EXPECT_EQ(s.stretch_tip_feather, 13 * pc);
-    EXPECT_TRUE(s.show_mask);
-    EXPECT_EQ(s.render_mode, Particles);
-    EXPECT_TRUE(s.streams_only);
-    EXPECT_EQ(s.emitter_spacing, 14.0f);
-    EXPECT_EQ(s.stream_size, 15.0f);
-    EXPECT_EQ(s.lifespan, 1.25f);
-    EXPECT_EQ(s.launch_speed, 16.0f);
-    EXPECT_EQ(s.trail_length, 0.75f);
-    EXPECT_EQ(s.particle_count, 17);
-    EXPECT_EQ(s.birth_size, 18 * pc);
-    EXPECT_EQ(s.end_size, 19 * pc);
-    EXPECT_EQ(s.growth_curve, 0.5f);
-    EXPECT_EQ(s.stream_opacity, 20 * pc);
-    EXPECT_FALSE(s.preroll_particles);
-    EXPECT_EQ(s.launch_spread, 21.0f);
-    EXPECT_EQ(s.center_x, 22 * pc);
-    EXPECT_EQ(s.center_y, 23 * pc);
-    EXPECT_EQ(s.attractor_strength, 24.0f);
-    EXPECT_EQ(s.repeller_x, 25 * pc);
-    EXPECT_EQ(s.repeller_y, 26 * pc);
-    EXPECT_EQ(s.repeller_strength, 27.0f);
-    EXPECT_EQ(s.force_radius, 28.0f);
-    EXPECT_EQ(s.wind_direction, -29.0f);
-    EXPECT_EQ(s.wind_strength, 30.0f);
-    EXPECT_EQ(s.random_force, 31.0f);
-    EXPECT_EQ(s.random_scale, 32.0f);
-    EXPECT_EQ(s.random_evolution, 0.25f);
-    EXPECT_EQ(s.drag, 0.5f);
+// Whether two records hold the same value in the member a row names.
+bool same_member(const ParamRow& row, const RenderSettings& a, const RenderSettings& b) {
+    return std::visit(
+        [&](auto member) {
+            if constexpr (std::is_same_v<decltype(member), std::monostate>)
+                return true;
+            else
+                return a.*member == b.*member;
+        },
+        row.member);
 }
 
-TEST_F(SettingsFill, ReadsTheFortySevenParametersInOrderEachCheckedInAfterItsCheckOut) {
+// A value the host accepts for the row that differs from its default.
+double other_value(const ParamRow& row) {
+    switch (row.kind) {
+    case PF_Param_POPUP: return row.num_choices;
+    case PF_Param_CHECKBOX: return row.dephault != 0 ? 0 : 1;
+    default: return row.dephault != row.valid_max ? row.valid_max : row.valid_min;
+    }
+}
+
+// Each row fills the member it names and no other: a value other than the
+// default changes that member, and every other row's member keeps what the
+// defaults give.
+TEST_F(SettingsFill, EachRowFillsTheMemberItNamesAndNoOther) {
+    const RenderSettings defaults = read();
+    for (const std::int32_t index : SETTINGS_PARAMS) {
+        const ParamRow& row = param_row(index);
+        SCOPED_TRACE(std::string(row.ui_name));
+        offline::OfflineHost fresh;
+        ASSERT_EQ(offline::load_parameters(fresh, EffectMain), 0);
+        offline::set_param_value(fresh, index, other_value(row));
+        const RenderSettings s = ReadRenderSettings(offline::make_in_data(fresh));
+        EXPECT_FALSE(same_member(row, s, defaults));
+        for (const std::int32_t other : SETTINGS_PARAMS) {
+            if (other == index) continue;
+            EXPECT_TRUE(same_member(param_row(other), s, defaults)) << param_row(other).ui_name;
+        }
+    }
+}
+
+// The ends of every slider's valid range arrive finite and in order.
+TEST_F(SettingsFill, SliderRangeEndsConvertInOrder) {
+    for (const std::int32_t index : SETTINGS_PARAMS) {
+        const ParamRow& row = param_row(index);
+        if (row.kind != PF_Param_FLOAT_SLIDER) continue;
+        SCOPED_TRACE(std::string(row.ui_name));
+        set(index, row.valid_min);
+        const RenderSettings low = read();
+        set(index, row.valid_max);
+        const RenderSettings high = read();
+        std::visit(
+            [&](auto member) {
+                if constexpr (!std::is_same_v<decltype(member), std::monostate>) {
+                    EXPECT_LT(low.*member, high.*member);
+                    EXPECT_TRUE(std::isfinite(float(low.*member)) && std::isfinite(float(high.*member)));
+                }
+            },
+            row.member);
+        set(index, row.dephault);
+    }
+}
+
+TEST_F(SettingsFill, ReadsEverySettingInOrderEachCheckedInAfterItsCheckOut) {
     read();
     const auto calls = offline::recorded_calls(host);
-    ASSERT_EQ(calls.size(), 2u * 47u);
-    for (std::size_t i = 0; i < 47; ++i) {
+    ASSERT_EQ(calls.size(), 2u * SETTINGS_PARAM_COUNT);
+    for (std::size_t i = 0; i < SETTINGS_PARAM_COUNT; ++i) {
         EXPECT_EQ(calls[2 * i].kind, CallKind::CheckoutParam);
         EXPECT_EQ(calls[2 * i].index, SETTINGS_PARAMS[i]);
         EXPECT_EQ(calls[2 * i + 1].kind, CallKind::CheckinParam);
@@ -220,7 +179,7 @@ TEST_F(SettingsFill, ReadsTheFortySevenParametersInOrderEachCheckedInAfterItsChe
 }
 
 TEST_F(SettingsFill, FailingCheckOutReturnsItsCodeWithEverythingEarlierCheckedIn) {
-    for (std::size_t failing = 0; failing < 47; ++failing) {
+    for (std::size_t failing = 0; failing < SETTINGS_PARAM_COUNT; ++failing) {
         SCOPED_TRACE(SETTINGS_PARAMS[failing]);
         host.faults.fail_checkout_param = SETTINGS_PARAMS[failing];
         host.faults.checkout_param_error = 1000 + std::int32_t(failing);

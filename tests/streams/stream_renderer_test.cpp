@@ -40,7 +40,7 @@ TEST(StreamRenderer, GateCasesCopyTheInputExactly) {
     gated[4].sweep_mode = ClearAway, gated[4].sweep_position = 1.0f;
     gated[5].mask_mode = SortInsideMask;  // without a mask layer
     for (RenderSettings& s : gated) {
-        s.streams_only = true;
+        s.composite = StreamsOnly;
         EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), input);
     }
 }
@@ -52,7 +52,7 @@ TEST(StreamRenderer, NoQualifyingPixelGivesThePreparedOutput) {
     s.upper_brightness = 3.0f;
     s.amount = 0.5f;  // not applied: no composite without emitters
     EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), input);
-    s.streams_only = true;
+    s.composite = StreamsOnly;
     EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), ImageBuffer<PF_Pixel>(40, 30));
 }
 
@@ -217,7 +217,6 @@ TEST(StreamGeometry, ReferenceSizeCentreAndLaunchDirections) {
     EXPECT_EQ(out_plain.x, 0.6f);
 
     s.direction = Vertical;
-    s.vertical = true;
     EXPECT_EQ(launch_direction(s, g, p).y, 1.0f);
     // Spread 0 leaves the direction as it is.
     const Vec2 same = rotate_by_launch_angle(out_plain, 0.0f, 12345u);

@@ -122,7 +122,7 @@ TEST(Composite, HalfAmountIsTheAverage) {
 
 TEST(Composite, PreserveAlphaInStreamsOnly) {
     RenderSettings s;
-    s.streams_only = true;
+    s.composite = StreamsOnly;
     s.preserve_input_alpha = true;
     ImageBuffer<PF_PixelFloat> in(2, 1, PF_PixelFloat{1, 0.3f, 0.3f, 0.3f});
     ImageBuffer<PF_PixelFloat> out(2, 1);
