@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 #include "engine/effect_math.h"
 #include "engine/pixel_depth.h"
 #include "engine/span_order.h"
 #include "engine/sweep_band.h"
-#include "streams/stream_renderer.h"
 
 namespace lumatrail {
 
@@ -24,11 +22,6 @@ std::int32_t chunk_length(std::uint32_t r, float length_variation, float base_le
     const float length =
         std::round(((float(r) / -16777215.0f) * length_variation + 1.0f) * base_length);
     return length >= 2.0f ? std::int32_t(length) : 1;  // NaN gives 1 as well
-}
-
-bool uses_linear_pass(const RenderSettings& s) {
-    return s.show_mask ||
-           (s.render_mode == ClassicLines && (s.direction == Horizontal || s.direction == Vertical));
 }
 
 namespace {
@@ -63,18 +56,6 @@ struct LineBuffers {
           mask_weights(std::size_t(n), 1.0f),
           blend_weights(std::size_t(n), 1.0f) {}
 };
-
-float mask_weight(const RenderSettings& s, const MaskSampler& mask, std::int32_t x, std::int32_t y) {
-    if (!mask.sample) return 0.0f;
-    float d = mask.sample(mask.source, (float(x) + 0.5f) / std::max(mask.norm_width, 1.0f),
-                          (float(y) + 0.5f) / std::max(mask.norm_height, 1.0f), s.mask_channel);
-    d = std::clamp(d, 0.0f, 1.0f);
-    if (s.invert_mask) d = 1.0f - d;
-    float t = s.mask_threshold;
-    if (t >= 1.0f) return d >= 1.0f ? 1.0f : 0.0f;
-    t = std::clamp(t, 0.0f, 1.0f);
-    return std::clamp((d - t) / std::max(1.0f - t, 0.0001f), 0.0f, 1.0f);
-}
 
 std::int32_t line_chunk_length(const RenderSettings& s, const LineFrame& f, std::int32_t line,
                                std::int32_t position) {
@@ -119,7 +100,7 @@ void stretch_from_mask(const RenderSettings& s, const LineFrame& f, std::int32_t
     using T = PixelTraits<Pixel>;
     std::fill(b.blend_weights.begin(), b.blend_weights.end(), 0.0f);
     const bool can_stretch = s.amount > 0.0f && f.max_chunk >= 2;
-    const float feather = std::clamp(s.stretch_tip_feather, 0.0f, 1.0f);
+    const float feather = s.stretch_tip_feather;
     const std::int32_t step = s.reverse_direction ? -1 : 1;
     std::int32_t reach = 0;
     std::int32_t source = -1;  // none
@@ -207,7 +188,7 @@ void process_line(const ImageView& input, const ImageView& output, const RenderS
         for (std::int32_t j = 0; j < f.n; ++j) {
             const std::int32_t x = (f.vertical ? i : j) + f.left;
             const std::int32_t y = (f.vertical ? j : i) + f.top;
-            const float g = mask_weight(s, mask, x, y);
+            const float g = mask_weight_at(mask, s, float(x) + 0.5f, float(y) + 0.5f);
             b.mask_weights[std::size_t(j)] = g;
             b.blend_weights[std::size_t(j)] = s.mask_mode == SortInsideMask ? g : 1.0f;
         }
@@ -249,22 +230,11 @@ void process_line(const ImageView& input, const ImageView& output, const RenderS
 
 template <class Pixel>
 void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderArea& area,
-                         RenderSettings s, float scale_x, float scale_y, AbortPoll poll,
+                         const RenderSettings& s, float scale_x, float scale_y, AbortPoll poll,
                          void* poll_data, const MaskSampler& mask) {
     const std::int64_t width = std::int64_t(area.right) - area.left;
     const std::int64_t height = std::int64_t(area.bottom) - area.top;
     if (width <= 0 || height <= 0) return;
-    if (width > MAX_CANVAS_SIDE || height > MAX_CANVAS_SIDE || width * height > MAX_CANVAS_PIXELS)
-        throw std::runtime_error(CANVAS_LIMIT_MESSAGE);
-
-    if (s.lower_brightness > s.upper_brightness) std::swap(s.lower_brightness, s.upper_brightness);
-    s.length_variation = std::clamp(s.length_variation, 0.0f, 1.0f);
-    s.amount = std::clamp(s.amount, 0.0f, 1.0f);
-
-    if (!uses_linear_pass(s)) {
-        render_streams<Pixel>(input, output, area, s, scale_x, scale_y, poll, poll_data, mask);
-        return;
-    }
 
     LineFrame f;
     f.vertical = s.direction == Vertical;
@@ -274,7 +244,7 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
     f.lines = std::int32_t(f.vertical ? width : height);
     f.along = std::max(f.vertical ? scale_y : scale_x, MIN_SCALE);
     f.cross = std::max(f.vertical ? scale_x : scale_y, MIN_SCALE);
-    const float scaled = std::round(std::max(s.streak_length, 1.0f) * f.along);
+    const float scaled = std::round(s.streak_length * f.along);
     f.max_chunk = std::min(round_key(scaled), f.n);
     f.base_length = f.max_chunk >= 2 ? float(f.max_chunk) : 1.0f;
     f.width = float(width);
@@ -292,14 +262,11 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
     poll_if_present(poll, poll_data);
 }
 
-template void linear_stretch_pass<PF_Pixel>(const ImageView&, const ImageView&, const RenderArea&,
-                                            RenderSettings, float, float, AbortPoll, void*,
-                                            const MaskSampler&);
-template void linear_stretch_pass<PF_Pixel16>(const ImageView&, const ImageView&, const RenderArea&,
-                                              RenderSettings, float, float, AbortPoll, void*,
-                                              const MaskSampler&);
-template void linear_stretch_pass<PF_PixelFloat>(const ImageView&, const ImageView&,
-                                                 const RenderArea&, RenderSettings, float, float,
-                                                 AbortPoll, void*, const MaskSampler&);
+#define LUMATRAIL_INSTANTIATE(Pixel)                                                                      \
+    template void linear_stretch_pass<Pixel>(const ImageView&, const ImageView&, const RenderArea&,        \
+                                             const RenderSettings&, float, float, AbortPoll, void*,        \
+                                             const MaskSampler&);
+LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
+#undef LUMATRAIL_INSTANTIATE
 
 }  // namespace lumatrail

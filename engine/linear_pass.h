@@ -1,7 +1,6 @@
-// The linear stretch pass: the renderer frame preparation calls for every
-// frame. It validates the area, normalises its own copy of the settings, and
-// either hands the frame to the stream renderer or processes it line by line
-// itself: rows, or columns for "Vertical". On each line, spans of pixels
+// The linear stretch pass: the renderer for "Classic Lines" along rows or
+// columns, and for every frame with Show Mask on. It processes the frame line
+// by line: rows, or columns for "Vertical". On each line, spans of pixels
 // inside the brightness window are sorted in chunks of seeded random length,
 // or, with "Stretch From Mask", the last pixel of each mask run is smeared
 // outward over a feathered streak. The result is blended over the input by
@@ -22,15 +21,11 @@
 
 namespace lumatrail {
 
-// Raised (as std::runtime_error) for an area wider or taller than 65536
-// pixels or larger than 134217728 pixels, before anything is allocated.
-inline constexpr const char* CANVAS_LIMIT_MESSAGE = "Canvas exceeds 128 megapixels";
-inline constexpr std::int64_t MAX_CANVAS_SIDE = 65536;
-inline constexpr std::int64_t MAX_CANVAS_PIXELS = 134217728;
-
+// Settings as normalised_settings gives them; the area within the canvas
+// limit (the frame entry checks both). Writes the output inside the area only.
 template <class Pixel>
 void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderArea& area,
-                         RenderSettings settings, float scale_x, float scale_y, AbortPoll poll,
+                         const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
                          void* poll_data, const MaskSampler& mask);
 
 // The seeded hash of a line key and a position key (both in full-resolution
@@ -40,9 +35,5 @@ std::uint32_t streak_hash(std::int32_t seed, std::int32_t line_key, std::int32_t
 // A chunk or streak length around the base length Q, shortened by up to
 // length_variation of Q for larger hashes; at least 1.
 std::int32_t chunk_length(std::uint32_t r, float length_variation, float base_length);
-
-// Whether the linear pass processes the frame itself (otherwise the stream
-// renderer does).
-bool uses_linear_pass(const RenderSettings& settings);
 
 }  // namespace lumatrail

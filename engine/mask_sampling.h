@@ -3,35 +3,53 @@
 // over the mask layer's pixels. The mask layer is stretched over the rendered
 // layer independently in x and y, whatever the two sizes, and may have any of
 // the three depths. Texels outside the mask world read 0, so the value fades
-// to 0 over the half pixel at the mask's border. Invert and threshold are the
-// caller's.
+// to 0 over the half pixel at the mask's border.
+//
+// The sampler is built once per frame: it holds the chosen channel of every
+// texel already in the unit range, so sampling neither looks at the depth
+// nor calls through a pointer.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-#include "host/host_contract.h"
+#include "engine/image_view.h"
+#include "engine/pixel_depth.h"
+#include "engine/render_settings.h"
 
 namespace lumatrail {
 
-// The mask layer of one frame.
+// The mask layer of one frame, as frame preparation finds it.
 struct MaskSource {
-    const PF_EffectWorld* world = nullptr;  // may be absent
-    std::int32_t pixel_format = PF_PixelFormat_ARGB32;  // 128: float, 64: 16-bit, else 8-bit
-    std::int32_t mask_width = 0, mask_height = 0;       // size the mask is stretched to
+    ImageView view;  // the mask world; may have no data
+    PixelDepth depth = PixelDepth::Bits8;
+    std::int32_t mask_width = 0, mask_height = 0;  // the size the mask is stretched to
+    float norm_width = 0.0f, norm_height = 0.0f;    // the rendered layer's size at render resolution
 };
 
-using MaskSampleFunc = float (*)(const MaskSource* source, float u, float v, std::int32_t channel);
-
-// What the renderers are handed. Without a usable mask the sampler is
-// {null, null, 0, 0} and every mask weight counts as 0.
+// A usable mask (data and a positive size), ready to sample. Without one,
+// present is false, the sizes are 0 and every mask weight counts as 0.
 struct MaskSampler {
-    const MaskSource* source = nullptr;
-    MaskSampleFunc sample = nullptr;
-    float norm_width = 0.0f, norm_height = 0.0f;  // the rendered layer's size at render resolution
+    bool present = false;
+    float norm_width = 0.0f, norm_height = 0.0f;
+    std::int32_t mask_width = 0, mask_height = 0;
+    // The channel of every texel of the mask world, in [0, 1], row by row.
+    std::vector<float> texels;
+    std::int32_t texel_columns = 0, texel_rows = 0, origin_x = 0, origin_y = 0;
 };
 
-// channel 0 samples alpha; any other value samples luminance (not divided by
-// alpha). Callers pass u = (X + 0.5) / max(norm_width, 1), v likewise.
-float sample_mask(const MaskSource* source, float u, float v, std::int32_t channel);
+// Reads the Mask Channel (alpha, or luminance not divided by alpha) of every
+// texel once, when the settings sample the mask at all (a mask mode or Show
+// Mask). Values above 1 give 1; 0 or less, infinite or NaN give 0.
+MaskSampler make_mask_sampler(const MaskSource& source, const RenderSettings& settings);
+
+// The mask value at (u, v) in normalised layer coordinates; 0 without a mask.
+float sample_mask(const MaskSampler& sampler, float u, float v);
+
+// The mask weight both renderers use at layer position (x, y) (a pixel's
+// centre is its coordinate plus 0.5): the sampled value, inverted if asked,
+// then thresholded so that the threshold maps to 0 and full mask to 1. A
+// threshold of 1 keeps only full mask. 0 without a mask.
+float mask_weight_at(const MaskSampler& sampler, const RenderSettings& settings, float x, float y);
 
 }  // namespace lumatrail

@@ -16,9 +16,37 @@
 #include <cstdint>
 
 #include "engine/effect_math.h"
-#include "host/host_contract.h"
 
 namespace lumatrail {
+
+// The pixel types, one per depth; their memory layout is the host's.
+struct Pixel8 {
+    std::uint8_t alpha, red, green, blue;
+};
+struct Pixel16 {
+    std::uint16_t alpha, red, green, blue;
+};
+struct PixelFloat {
+    float alpha, red, green, blue;
+};
+
+enum class PixelDepth : std::int32_t { Bits8, Bits16, Float };
+
+// The one list of pixel types: every template over the pixel type is
+// instantiated through it, e.g. LUMATRAIL_FOR_EACH_PIXEL(INSTANTIATE).
+#define LUMATRAIL_FOR_EACH_PIXEL(X) X(Pixel8) X(Pixel16) X(PixelFloat)
+
+// Calls f with a value of the pixel type of the depth: the one place a depth
+// chosen at run time becomes a type, once per frame.
+template <class F>
+decltype(auto) with_pixel_type(PixelDepth depth, F&& f) {
+    switch (depth) {
+    case PixelDepth::Bits16: return f(Pixel16{});
+    case PixelDepth::Float: return f(PixelFloat{});
+    case PixelDepth::Bits8: break;
+    }
+    return f(Pixel8{});
+}
 
 // Only the three depths below exist: any other pixel type fails to compile.
 template <class Pixel>
@@ -35,34 +63,37 @@ Channel quantize_channel(float v) {
 
 // The integer depths: computed values are quantized, any alpha but 0 counts,
 // and a stamp reads its colour's alpha as alpha / PIXEL_MAX (for 16 bits a
-// division by 32768, which is exact: the same as multiplying by 2^-15).
-template <class ChannelType, int MAX, std::int32_t FORMAT>
+// division by 32768, which is exact: the same as multiplying by 2^-15). unit
+// brings any channel value to the unit scale the same way.
+template <class ChannelType, int MAX, PixelDepth D>
 struct IntegerPixelTraits {
     using Channel = ChannelType;
     static constexpr float PIXEL_MAX = float(MAX);
-    static constexpr std::int32_t PIXEL_FORMAT = FORMAT;
+    static constexpr PixelDepth DEPTH = D;
     static Channel store(float v) { return quantize_channel<Channel, MAX>(v); }
     static bool alpha_positive(Channel a) { return a != 0; }
     static bool key_alpha_usable(Channel a) { return a != 0; }
     static bool divisor_alpha_usable(Channel a) { return a != 0; }
-    static float unit_alpha(Channel a) { return float(a) / PIXEL_MAX; }
+    static float unit(float v) { return v / PIXEL_MAX; }
+    static float unit_alpha(Channel a) { return unit(float(a)); }
 };
 
 template <>
-struct PixelTraits<PF_Pixel> : IntegerPixelTraits<std::uint8_t, 255, PF_PixelFormat_ARGB32> {};
+struct PixelTraits<Pixel8> : IntegerPixelTraits<std::uint8_t, 255, PixelDepth::Bits8> {};
 
 template <>
-struct PixelTraits<PF_Pixel16> : IntegerPixelTraits<std::uint16_t, 32768, PF_PixelFormat_ARGB64> {};
+struct PixelTraits<Pixel16> : IntegerPixelTraits<std::uint16_t, 32768, PixelDepth::Bits16> {};
 
 template <>
-struct PixelTraits<PF_PixelFloat> {
+struct PixelTraits<PixelFloat> {
     using Channel = float;
     static constexpr float PIXEL_MAX = 1.0f;
-    static constexpr std::int32_t PIXEL_FORMAT = PF_PixelFormat_ARGB128;
+    static constexpr PixelDepth DEPTH = PixelDepth::Float;
     static Channel store(float v) { return v; }
     static bool alpha_positive(Channel a) { return a > 0.0f; }
     static bool key_alpha_usable(Channel a) { return a > 0.0f && std::isfinite(a); }
     static bool divisor_alpha_usable(Channel a) { return a > MIN_DIVISOR_ALPHA; }
+    static float unit(float v) { return v; }
     static float unit_alpha(Channel a) { return a; }
 };
 

@@ -70,3 +70,15 @@ struct RenderSettings {
 };
 
 }  // namespace lumatrail
+
+namespace lumatrail {
+
+// The settings as the renderers take them, normalised once per frame: the
+// two brightness bounds in order, every number limited to the range the
+// renderers rely on (the controls' valid ranges in the fields' units; NaN
+// gives the low end) and every choice one of its enumeration's values (others
+// give the first). Nothing the host can send is changed except the order of
+// the brightness bounds, so the renderers never limit a setting again.
+RenderSettings normalised_settings(RenderSettings settings);
+
+}  // namespace lumatrail

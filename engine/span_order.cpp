@@ -137,8 +137,8 @@ void sort_chunk(LineElement<Pixel>* first, std::int32_t count, bool reverse) {
     for (std::int32_t i = 0; i < count; ++i) first[i] = original[pairs[i] & 0xFFFFFFFFu];
 }
 
-template void sort_chunk(LineElement<PF_Pixel>*, std::int32_t, bool);
-template void sort_chunk(LineElement<PF_Pixel16>*, std::int32_t, bool);
-template void sort_chunk(LineElement<PF_PixelFloat>*, std::int32_t, bool);
+#define LUMATRAIL_INSTANTIATE(Pixel) template void sort_chunk(LineElement<Pixel>*, std::int32_t, bool);
+LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
+#undef LUMATRAIL_INSTANTIATE
 
 }  // namespace lumatrail

@@ -6,8 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/render_settings.h"
-#include "host/host_contract.h"
+#include "engine/pixel_depth.h"
 
 namespace lumatrail {
 
@@ -28,22 +27,13 @@ bool element_less(const LineElement<Pixel>& a, const LineElement<Pixel>& b, bool
     return a.position < b.position;
 }
 
-// The ordering of one pass, reading Reverse Direction from its settings.
-struct ElementOrder {
-    const RenderSettings& settings;
-    template <class Pixel>
-    bool operator()(const LineElement<Pixel>& a, const LineElement<Pixel>& b) const {
-        return element_less(a, b, settings.reverse_direction);
-    }
-};
-
 // Sorts count contiguous elements in place under element_less, without
 // allocating. Keys must not be NaN (the pass never makes one).
 template <class Pixel>
 void sort_chunk(LineElement<Pixel>* first, std::int32_t count, bool reverse);
 
-extern template void sort_chunk(LineElement<PF_Pixel>*, std::int32_t, bool);
-extern template void sort_chunk(LineElement<PF_Pixel16>*, std::int32_t, bool);
-extern template void sort_chunk(LineElement<PF_PixelFloat>*, std::int32_t, bool);
+#define LUMATRAIL_DECLARE(Pixel) extern template void sort_chunk(LineElement<Pixel>*, std::int32_t, bool);
+LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_DECLARE)
+#undef LUMATRAIL_DECLARE
 
 }  // namespace lumatrail

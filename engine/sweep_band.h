@@ -9,7 +9,12 @@
 
 namespace lumatrail {
 
-// x and y are the position normalised to the area: (offset + 0.5) / size.
+// Settings as normalised_settings gives them. x and y are the position
+// normalised to the area: (offset + 0.5) / size.
 float sweep_factor(const RenderSettings& settings, float x, float y);
+
+// Whether the sweep makes the weight 0 everywhere: Pass Through at a position
+// of 0 or 1 or beyond, Build Up at 0, Clear Away at 1.
+bool sweep_hides_everything(const RenderSettings& settings);
 
 }  // namespace lumatrail

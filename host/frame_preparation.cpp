@@ -1,12 +1,30 @@
 #include "host/frame_preparation.h"
 
 #include <cmath>
+#include <cstddef>
+#include <type_traits>
 
 #include "engine/effect_math.h"
-#include "engine/linear_pass.h"
+#include "frame/frame_renderer.h"
 #include "host/host_error.h"
 
 namespace lumatrail {
+namespace {
+
+// The engine's pixel types read the host's pixels in place: same size, same
+// channel types, same channel order.
+template <class Engine, class Host>
+constexpr bool same_layout() {
+    return sizeof(Engine) == sizeof(Host) && std::is_same_v<decltype(Engine::alpha), decltype(Host::alpha)> &&
+           std::is_same_v<decltype(Engine::blue), decltype(Host::blue)> &&
+           offsetof(Engine, alpha) == offsetof(Host, alpha) && offsetof(Engine, red) == offsetof(Host, red) &&
+           offsetof(Engine, green) == offsetof(Host, green) && offsetof(Engine, blue) == offsetof(Host, blue);
+}
+static_assert(same_layout<Pixel8, PF_Pixel>());
+static_assert(same_layout<Pixel16, PF_Pixel16>());
+static_assert(same_layout<PixelFloat, PF_PixelFloat>());
+
+}  // namespace
 
 float resolution_factor(PF_RationalScale d) {
     return d.den == 0 ? 1.0f : float(d.num) / float(d.den);
@@ -22,41 +40,36 @@ ImageView render_view(const PF_EffectWorld* world) {
             std::int64_t(world->rowbytes), world->origin_x, world->origin_y};
 }
 
+std::optional<PixelDepth> depth_of(PF_PixelFormat format) {
+    switch (format) {
+    case PF_PixelFormat_ARGB32: return PixelDepth::Bits8;
+    case PF_PixelFormat_ARGB64: return PixelDepth::Bits16;
+    case PF_PixelFormat_ARGB128: return PixelDepth::Float;
+    default: return std::nullopt;
+    }
+}
+
+MaskSource mask_source(const PF_InData& in_data, const FrameRecord& record, const PF_EffectWorld* world,
+                       PixelDepth depth, std::int32_t mask_width, std::int32_t mask_height) {
+    MaskSource mask;
+    mask.view = render_view(world);
+    mask.depth = depth;
+    mask.mask_width = mask_width;
+    mask.mask_height = mask_height;
+    mask.norm_width = record.scale_x * float(in_data.width);
+    mask.norm_height = record.scale_y * float(in_data.height);
+    return mask;
+}
+
 void poll_abort(void* user_data) {
     const auto& in_data = *static_cast<const PF_InData*>(user_data);
     if (in_data.inter.abort) throw_if_error(in_data.inter.abort(in_data.effect_ref));
 }
 
-template <class Pixel>
-void run_renderer(const PF_InData& in_data, const PF_EffectWorld* input, const PF_EffectWorld* output,
-                  const FrameRecord& record, const MaskSource& mask) {
-    MaskSampler sampler;
-    if (mask.world && mask.world->data && mask.mask_width > 0 && mask.mask_height > 0)
-        sampler = {&mask, sample_mask, record.scale_x * float(in_data.width),
-                   record.scale_y * float(in_data.height)};
-    linear_stretch_pass<Pixel>(render_view(input), render_view(output), record.layer_rect,
-                               record.settings, record.scale_x, record.scale_y, poll_abort,
-                               const_cast<PF_InData*>(&in_data), sampler);
+void run_renderer(PixelDepth depth, const PF_InData& in_data, const PF_EffectWorld* input,
+                  const PF_EffectWorld* output, const FrameRecord& record, const MaskSource& mask) {
+    render_frame(depth, render_view(input), render_view(output), record.layer_rect, record.settings,
+                 record.scale_x, record.scale_y, poll_abort, const_cast<PF_InData*>(&in_data), mask);
 }
-
-bool run_renderer_for_format(PF_PixelFormat format, const PF_InData& in_data,
-                             const PF_EffectWorld* input, const PF_EffectWorld* output,
-                             const FrameRecord& record, const MaskSource& mask) {
-    switch (format) {
-    case PF_PixelFormat_ARGB32: run_renderer<PF_Pixel>(in_data, input, output, record, mask); return true;
-    case PF_PixelFormat_ARGB64: run_renderer<PF_Pixel16>(in_data, input, output, record, mask); return true;
-    case PF_PixelFormat_ARGB128:
-        run_renderer<PF_PixelFloat>(in_data, input, output, record, mask);
-        return true;
-    default: return false;
-    }
-}
-
-template void run_renderer<PF_Pixel>(const PF_InData&, const PF_EffectWorld*, const PF_EffectWorld*,
-                                     const FrameRecord&, const MaskSource&);
-template void run_renderer<PF_Pixel16>(const PF_InData&, const PF_EffectWorld*, const PF_EffectWorld*,
-                                       const FrameRecord&, const MaskSource&);
-template void run_renderer<PF_PixelFloat>(const PF_InData&, const PF_EffectWorld*,
-                                          const PF_EffectWorld*, const FrameRecord&, const MaskSource&);
 
 }  // namespace lumatrail

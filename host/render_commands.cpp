@@ -52,9 +52,15 @@ PF_PixelFormat pixel_format(const PF_WorldSuite2& suite, const PF_EffectWorld* w
     return format;
 }
 
-bool supported(PF_PixelFormat f) {
-    return f == PF_PixelFormat_ARGB32 || f == PF_PixelFormat_ARGB64 || f == PF_PixelFormat_ARGB128;
+// The depth of a world the suite describes; an unsupported format is the host's fault.
+PixelDepth world_depth(const PF_WorldSuite2& suite, const PF_EffectWorld* world) {
+    const std::optional<PixelDepth> depth = depth_of(pixel_format(suite, world));
+    if (!depth) throw HostError{PF_Err_BAD_CALLBACK_PARAM};
+    return *depth;
 }
+
+// The plain render command's worlds are 16-bit when flagged deep, else 8-bit.
+bool deep(const PF_EffectWorld& world) { return (world.world_flags & PF_WorldFlag_DEEP) != 0; }
 
 }  // namespace
 
@@ -75,18 +81,11 @@ PF_Err render_plain(const PF_InData& in_data, PF_ParamDef* params[], PF_EffectWo
     // The mask keeps its own size here: the host already gives it at render resolution.
     PF_EffectWorld mask_world{};
     MaskSource mask;
-    if (layer_world(params, PARAM_MASK_LAYER, mask_world)) {
-        mask.world = &mask_world;
-        mask.pixel_format = (mask_world.world_flags & PF_WorldFlag_DEEP) ? PF_PixelFormat_ARGB64
-                                                                          : PF_PixelFormat_ARGB32;
-        mask.mask_width = mask_world.width;
-        mask.mask_height = mask_world.height;
-    }
-    const PF_EffectWorld* in_world = has_input ? &input : nullptr;
-    if (out.world_flags & PF_WorldFlag_DEEP)
-        run_renderer<PF_Pixel16>(in_data, in_world, &out, record, mask);
-    else
-        run_renderer<PF_Pixel>(in_data, in_world, &out, record, mask);
+    if (layer_world(params, PARAM_MASK_LAYER, mask_world))
+        mask = mask_source(in_data, record, &mask_world, deep(mask_world) ? PixelDepth::Bits16 : PixelDepth::Bits8,
+                           mask_world.width, mask_world.height);
+    run_renderer(deep(out) ? PixelDepth::Bits16 : PixelDepth::Bits8, in_data, has_input ? &input : nullptr, &out,
+                 record, mask);
     return PF_Err_NONE;
 }
 
@@ -156,13 +155,9 @@ PF_Err smart_render(const PF_InData& in_data, PF_SmartRenderExtra* extra) {
             PF_EffectWorld* mask_world = nullptr;
             throw_if_error(cb.checkout_layer_pixels(in_data.effect_ref, MASK_CHECKOUT_ID, &mask_world));
             mask_held = true;
-            mask.world = mask_world;
-            mask.mask_width = record.mask_width;
-            mask.mask_height = record.mask_height;
-            if (mask_world && mask_world->data) {
-                mask.pixel_format = pixel_format(suite, mask_world);
-                if (!supported(mask.pixel_format)) throw HostError{PF_Err_BAD_CALLBACK_PARAM};
-            }
+            const PixelDepth depth =
+                mask_world && mask_world->data ? world_depth(suite, mask_world) : PixelDepth::Bits8;
+            mask = mask_source(in_data, record, mask_world, depth, record.mask_width, record.mask_height);
         }
         PF_EffectWorld* output = nullptr;
         throw_if_error(cb.checkout_output(in_data.effect_ref, &output));
@@ -170,8 +165,9 @@ PF_Err smart_render(const PF_InData& in_data, PF_SmartRenderExtra* extra) {
             const PF_PixelFormat format = pixel_format(suite, output);
             if (input && input->data && pixel_format(suite, input) != format)
                 throw HostError{PF_Err_BAD_CALLBACK_PARAM};
-            if (!run_renderer_for_format(format, in_data, input, output, record, mask))
-                throw HostError{PF_Err_BAD_CALLBACK_PARAM};
+            const std::optional<PixelDepth> depth = depth_of(format);
+            if (!depth) throw HostError{PF_Err_BAD_CALLBACK_PARAM};
+            run_renderer(*depth, in_data, input, output, record, mask);
         }
     } catch (...) {
         // Give the layers back before the failure travels on; their results

@@ -45,7 +45,7 @@ Vec2 launch_direction(const RenderSettings& s, const StreamGeometry& g, Vec2 at)
 
 Vec2 rotate_by_launch_angle(Vec2 d, float launch_spread, std::uint32_t h) {
     const float phi =
-        std::clamp(launch_spread, 0.0f, 360.0f) * (hash_unit(h) - 0.5f) * DEGREES_TO_RADIANS;
+        launch_spread * (hash_unit(h) - 0.5f) * DEGREES_TO_RADIANS;
     const float c = std::cos(phi);
     const float s = std::sin(phi);
     return {c * d.x - s * d.y, s * d.x + c * d.y};

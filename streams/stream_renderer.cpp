@@ -5,6 +5,7 @@
 
 #include "engine/effect_math.h"
 #include "engine/pixel_depth.h"
+#include "engine/sweep_band.h"
 #include "streams/stream_simulation.h"
 #include "streams/stroke_drawing.h"
 
@@ -13,12 +14,8 @@ namespace {
 
 // Nothing would be drawn: the frame is a copy of the input.
 bool gate_closed(const RenderSettings& s, const MaskSampler& mask) {
-    if (s.amount <= 0.0f) return true;
-    const float p = s.sweep_position;
-    if (s.sweep_mode == PassThrough && !(p > 0.0f && p < 1.0f)) return true;
-    if (s.sweep_mode == BuildUp && p <= 0.0f) return true;
-    if (s.sweep_mode == ClearAway && p >= 1.0f) return true;
-    return s.mask_mode != MaskOff && !mask.sample;
+    if (s.amount <= 0.0f || sweep_hides_everything(s)) return true;
+    return s.mask_mode != MaskOff && !mask.present;
 }
 
 std::int32_t floor_to_int(float v) { return to_int32_saturated(std::floor(v)); }
@@ -37,16 +34,7 @@ float emitter_weight(const ImageView& input, const MaskSampler& mask, const Rend
     const float l = brightness_key(p);
     if (l < s.lower_brightness || l > s.upper_brightness) return 0.0f;
     if (s.mask_mode == MaskOff) return 1.0f;
-    if (!mask.sample) return 0.0f;
-    float d = mask.sample(mask.source, x / std::max(mask.norm_width, 1.0f),
-                          y / std::max(mask.norm_height, 1.0f), s.mask_channel);
-    d = std::min(d, 1.0f);
-    if (!(d > 0.0f)) d = 0.0f;
-    if (s.invert_mask) d = 1.0f - d;
-    const float threshold = std::min(s.mask_threshold, 1.0f);
-    if (threshold <= 0.0f) return d;
-    if (threshold >= 1.0f) return d >= 1.0f ? 1.0f : 0.0f;
-    return std::clamp((d - threshold) / (1.0f - threshold), 0.0f, 1.0f);
+    return mask_weight_at(mask, s, x, y);
 }
 
 EmitterGrid emitter_grid(const RenderArea& area, const RenderSettings& s, float sx, float sy) {
@@ -54,8 +42,7 @@ EmitterGrid emitter_grid(const RenderArea& area, const RenderSettings& s, float 
     const float height = float(area.bottom - area.top);
     // The cell edge that would cut the area into 65536 cells, in full-resolution pixels.
     const float m = std::sqrt(width * height / (sx * sy * 65536.0f));
-    const float spacing = std::max(std::min(s.emitter_spacing, 256.0f), 1.0f);
-    const float cell = std::max(m, spacing);
+    const float cell = std::max(m, s.emitter_spacing);
     EmitterGrid g;
     g.cell_x = cell * sx;
     g.cell_y = cell * sy;
@@ -120,13 +107,13 @@ void render_streams(const ImageView& input, const ImageView& output, const Rende
     if (!output.data) return;
     const RenderArea clip = clip_to_view(area, output);
     if (gate_closed(s, mask)) {
-        copy_input<Pixel>(input, output, clip, poll, poll_data);
+        prepare_output<Pixel>(input, output, clip, OverOriginal, poll, poll_data);
         return;
     }
     const StreamGeometry geo = stream_geometry(area, output, mask, s, scale_x, scale_y);
     const std::vector<EmitterCell<Pixel>> emitters =
         sample_emitters<Pixel>(input, area, s, geo, mask, poll, poll_data);
-    prepare_output<Pixel>(input, output, clip, s.composite == StreamsOnly, poll, poll_data);
+    prepare_output<Pixel>(input, output, clip, s.composite, poll, poll_data);
     if (emitters.empty()) return;
     run_stream_phase<Pixel>(output, geo, s, emitters.data(), std::uint32_t(emitters.size()), poll,
                             poll_data);
@@ -143,9 +130,7 @@ void render_streams(const ImageView& input, const ImageView& output, const Rende
     template std::vector<EmitterCell<Pixel>> sample_emitters<Pixel>(                             \
         const ImageView&, const RenderArea&, const RenderSettings&, const StreamGeometry&,       \
         const MaskSampler&, AbortPoll, void*);
-LUMATRAIL_STREAMS_FOR(PF_Pixel)
-LUMATRAIL_STREAMS_FOR(PF_Pixel16)
-LUMATRAIL_STREAMS_FOR(PF_PixelFloat)
+LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_STREAMS_FOR)
 #undef LUMATRAIL_STREAMS_FOR
 
 }  // namespace lumatrail

@@ -18,8 +18,7 @@
 
 namespace lumatrail {
 
-// The settings are the copy normalised by the linear pass (ordered brightness
-// bounds, variation and amount within 0..1). Writes the output inside the
+// Settings as normalised_settings gives them. Writes the output inside the
 // area cut to the output view only.
 template <class Pixel>
 void render_streams(const ImageView& input, const ImageView& output, const RenderArea& area,

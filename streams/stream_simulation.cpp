@@ -8,13 +8,11 @@ namespace lumatrail {
 
 SimulationConstants simulation_constants(const RenderSettings& s) {
     SimulationConstants k;
-    k.life = std::min(s.lifespan, 12.0f);
-    if (!(k.life > 0.05f)) k.life = 0.05f;
-    k.speed = std::clamp(s.launch_speed, 0.0f, 4000.0f);
+    k.life = s.lifespan;
+    k.speed = s.launch_speed;
     k.speed1 = std::max(k.speed, 1.0f);
-    k.trail = std::clamp(s.trail_length, 0.0f, 12.0f);
-    const float drag = std::min(s.drag, 20.0f);
-    k.damping = drag > 0.0f ? drag : 0.0f;
+    k.trail = s.trail_length;
+    k.damping = s.drag;
     k.full_step_damping = std::exp(-k.damping * STREAM_STEP);
     k.time = s.time_seconds;
     return k;
@@ -23,7 +21,7 @@ SimulationConstants simulation_constants(const RenderSettings& s) {
 Vec2 stream_force(const RenderSettings& s, Vec2 p, Vec2 centre, Vec2 repeller, double t) {
     const float theta = s.wind_direction * DEGREES_TO_RADIANS;
     const Vec2 wind{std::cos(theta) * s.wind_strength, std::sin(theta) * s.wind_strength};
-    const float radius = std::max(s.force_radius, 1.0f);
+    const float radius = s.force_radius;
 
     const Vec2 dc{centre.x - p.x, centre.y - p.y};
     const float lc = length(dc);
@@ -35,7 +33,7 @@ Vec2 stream_force(const RenderSettings& s, Vec2 p, Vec2 centre, Vec2 repeller, d
     const Vec2 f{(wind.x + dc.x * pull) + dr.x * push, (wind.y + dc.y * pull) + dr.y * push};
     if (s.random_force == 0.0f) return f;
 
-    const float scale = std::max(s.random_scale, 4.0f);
+    const float scale = s.random_scale;
     const float m = float(std::fmod(double(s.random_evolution) * t, 4096.0));
     const std::uint32_t seed = std::uint32_t(s.random_seed);
     const float ox = hash_unit(hash32(seed + 991u)) * 20.0f + p.x / scale;
@@ -47,7 +45,7 @@ Vec2 stream_force(const RenderSettings& s, Vec2 p, Vec2 centre, Vec2 repeller, d
 
 std::uint32_t stream_count(const RenderSettings& s, std::uint32_t emitters) {
     if (s.render_mode == Particles)
-        return std::uint32_t(std::clamp(s.particle_count, 0, MAX_PARTICLES));
+        return std::uint32_t(s.particle_count);
     return std::min(emitters, MAX_LINES);
 }
 
@@ -152,15 +150,11 @@ std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g,
     return segments;
 }
 
-template std::uint64_t run_stream_phase<PF_Pixel>(const ImageView&, const StreamGeometry&,
-                                         const RenderSettings&, const EmitterCell<PF_Pixel>*,
-                                         std::uint32_t, AbortPoll, void*);
-template std::uint64_t run_stream_phase<PF_Pixel16>(const ImageView&, const StreamGeometry&,
-                                           const RenderSettings&, const EmitterCell<PF_Pixel16>*,
-                                           std::uint32_t, AbortPoll, void*);
-template std::uint64_t run_stream_phase<PF_PixelFloat>(const ImageView&, const StreamGeometry&,
-                                              const RenderSettings&,
-                                              const EmitterCell<PF_PixelFloat>*, std::uint32_t,
-                                              AbortPoll, void*);
+#define LUMATRAIL_INSTANTIATE(Pixel)                                                                   \
+    template std::uint64_t run_stream_phase<Pixel>(const ImageView&, const StreamGeometry&,             \
+                                                   const RenderSettings&, const EmitterCell<Pixel>*,    \
+                                                   std::uint32_t, AbortPoll, void*);
+LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
+#undef LUMATRAIL_INSTANTIATE
 
 }  // namespace lumatrail

@@ -18,7 +18,6 @@ namespace lumatrail {
 
 inline constexpr float STREAM_STEP = 1.0f / 60.0f;
 inline constexpr std::uint32_t MAX_LINES = 6000;
-inline constexpr std::int32_t MAX_PARTICLES = 12000;
 inline constexpr float MAX_STREAM_SPEED = 8000.0f;
 
 // Per-frame constants of the simulation.

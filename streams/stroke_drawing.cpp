@@ -16,14 +16,13 @@ bool starts_polled_row(std::int32_t y, std::int32_t every) { return y % every ==
 
 StrokeStyle stroke_style(const RenderSettings& s) {
     StrokeStyle st;
-    st.size = std::max(s.stream_size, 0.0f);
-    st.birth = std::max(s.birth_size, 0.0f);
-    st.end = std::max(s.end_size, 0.0f);
-    st.growth = std::max(std::min(s.growth_curve, 8.0f), 0.1f);
-    st.tip_start = 1.0f - std::clamp(s.stretch_tip_feather, 0.0f, 1.0f);
+    st.size = s.stream_size;
+    st.birth = s.birth_size;
+    st.end = s.end_size;
+    st.growth = s.growth_curve;
+    st.tip_start = 1.0f - s.stretch_tip_feather;
     st.tip_width = std::max(1.0f - st.tip_start, MIN_SOFT_WIDTH);
-    const float trail = std::clamp(s.trail_length, 0.0f, 12.0f);
-    st.trail_fade = std::max(trail * 0.25f, 0.02f);
+    st.trail_fade = std::max(s.trail_length * 0.25f, 0.02f);
     return st;
 }
 
@@ -48,24 +47,19 @@ float stream_opacity(const RenderSettings& s, float emitter_weight, bool particl
         const float u = age / life;
         f = smoothstep(u / 0.06f) * (1.0f - smoothstep((u - 0.82f) / 0.18f));
     }
-    return std::clamp(s.stream_opacity, 0.0f, 1.0f) * emitter_weight * f;
+    return s.stream_opacity * emitter_weight * f;
 }
 
 template <class Pixel>
 void prepare_output(const ImageView& input, const ImageView& output, const RenderArea& clip,
-                    bool streams_only, AbortPoll poll, void* poll_data) {
+                    Composite composite, AbortPoll poll, void* poll_data) {
+    const bool streams_only = composite == StreamsOnly;
     for (std::int32_t y = clip.top; y < clip.bottom; ++y) {
         if (starts_polled_row(y, 16)) poll_if_present(poll, poll_data);
         for (std::int32_t x = clip.left; x < clip.right; ++x)
             write_pixel_if_inside(output, x, y,
                                   streams_only ? Pixel{} : read_pixel_or_zero<Pixel>(input, x, y));
     }
-}
-
-template <class Pixel>
-void copy_input(const ImageView& input, const ImageView& output, const RenderArea& clip,
-                AbortPoll poll, void* poll_data) {
-    prepare_output<Pixel>(input, output, clip, false, poll, poll_data);
 }
 
 template <class Pixel>
@@ -136,18 +130,14 @@ void composite_streams(const ImageView& input, const ImageView& output, const Re
 
 #define LUMATRAIL_STROKES_FOR(Pixel)                                                             \
     template void prepare_output<Pixel>(const ImageView&, const ImageView&, const RenderArea&,  \
-                                        bool, AbortPoll, void*);                                \
-    template void copy_input<Pixel>(const ImageView&, const ImageView&, const RenderArea&,      \
-                                    AbortPoll, void*);                                          \
+                                        Composite, AbortPoll, void*);                           \
     template void draw_stream_segment<Pixel>(const ImageView&, const RenderArea&, Vec2, Vec2,   \
                                              float, float, const Pixel&, float, float, float,   \
                                              float);                                            \
     template void composite_streams<Pixel>(const ImageView&, const ImageView&,                  \
                                            const RenderArea&, const RenderArea&,                \
                                            const RenderSettings&, AbortPoll, void*);
-LUMATRAIL_STROKES_FOR(PF_Pixel)
-LUMATRAIL_STROKES_FOR(PF_Pixel16)
-LUMATRAIL_STROKES_FOR(PF_PixelFloat)
+LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_STROKES_FOR)
 #undef LUMATRAIL_STROKES_FOR
 
 }  // namespace lumatrail

@@ -42,16 +42,12 @@ float trail_fade_in(const StrokeStyle& style, float tail_start, float t);
 float stream_opacity(const RenderSettings& settings, float emitter_weight, bool particle,
                      float age, float life);
 
-// Fills the clip with the input ("Over Original") or transparent black
-// ("Streams Only"), polling before every row whose index is a multiple of 16.
+// Fills the clip with the input ("Over Original"; all-zero where the input
+// has no pixel) or transparent black ("Streams Only"), polling before every
+// row whose index is a multiple of 16.
 template <class Pixel>
 void prepare_output(const ImageView& input, const ImageView& output, const RenderArea& clip,
-                    bool streams_only, AbortPoll poll, void* poll_data);
-
-// Copies the input over the clip, all-zero where the input has no pixel.
-template <class Pixel>
-void copy_input(const ImageView& input, const ImageView& output, const RenderArea& clip,
-                AbortPoll poll, void* poll_data);
+                    Composite composite, AbortPoll poll, void* poll_data);
 
 // An antialiased capsule from p0 to p1 (full-resolution pixels) whose diameter
 // and opacity run linearly from the first end to the second, over an edge ramp

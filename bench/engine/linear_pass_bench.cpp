@@ -52,21 +52,15 @@ template <class Pixel>
 void BM_StretchFromMask(benchmark::State& state) {
     auto input = testing::convert<Pixel>(testing::test_picture(W, H));
     testing::ImageBuffer<Pixel> output(W, H);
-    testing::ImageBuffer<PF_Pixel> mask_pixels(W, H);
+    testing::ImageBuffer<Pixel8> mask_pixels(W, H);
     for (std::int32_t y = 0; y < H; ++y)
         for (std::int32_t x = 0; x < W; ++x) {
             const std::int32_t dx = x % 480 - 240, dy = y % 480 - 240;
             mask_pixels.at(x, y).alpha = dx * dx + dy * dy < 160 * 160 ? 255 : 0;
         }
-    PF_EffectWorld world{};
-    world.data = mask_pixels.pixels.data();
-    world.width = W;
-    world.height = H;
-    world.rowbytes = W * std::int32_t(sizeof(PF_Pixel));
-    const MaskSource source{&world, PF_PixelFormat_ARGB32, W, H};
-    const MaskSampler sampler{&source, sample_mask, float(W), float(H)};
     RenderSettings s;
     s.mask_mode = StretchFromMask;
+    const MaskSampler sampler = make_mask_sampler(testing::mask_source_of(mask_pixels, float(W), float(H)), s);
     for (auto _ : state) {
         linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr, sampler);
         benchmark::DoNotOptimize(output.pixels.data());
@@ -74,14 +68,14 @@ void BM_StretchFromMask(benchmark::State& state) {
     report<Pixel>(state);
 }
 
-BENCHMARK(BM_Copy<PF_Pixel>)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Copy<PF_Pixel16>)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Copy<PF_PixelFloat>)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LinearPass<PF_Pixel>)->Arg(Horizontal)->Arg(Vertical)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LinearPass<PF_Pixel16>)->Arg(Horizontal)->Arg(Vertical)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LinearPass<PF_PixelFloat>)->Arg(Horizontal)->Arg(Vertical)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StretchFromMask<PF_Pixel>)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StretchFromMask<PF_PixelFloat>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Copy<Pixel8>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Copy<Pixel16>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Copy<PixelFloat>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LinearPass<Pixel8>)->Arg(Horizontal)->Arg(Vertical)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LinearPass<Pixel16>)->Arg(Horizontal)->Arg(Vertical)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LinearPass<PixelFloat>)->Arg(Horizontal)->Arg(Vertical)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StretchFromMask<Pixel8>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StretchFromMask<PixelFloat>)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace lumatrail

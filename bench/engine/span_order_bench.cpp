@@ -59,12 +59,12 @@ void BM_ComparisonSort(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * CHUNK);
 }
 
-BENCHMARK(BM_SortChunk<PF_Pixel>);
-BENCHMARK(BM_SortChunk<PF_Pixel16>);
-BENCHMARK(BM_SortChunk<PF_PixelFloat>);
-BENCHMARK(BM_ComparisonSort<PF_Pixel>);
-BENCHMARK(BM_ComparisonSort<PF_Pixel16>);
-BENCHMARK(BM_ComparisonSort<PF_PixelFloat>);
+BENCHMARK(BM_SortChunk<Pixel8>);
+BENCHMARK(BM_SortChunk<Pixel16>);
+BENCHMARK(BM_SortChunk<PixelFloat>);
+BENCHMARK(BM_ComparisonSort<Pixel8>);
+BENCHMARK(BM_ComparisonSort<Pixel16>);
+BENCHMARK(BM_ComparisonSort<PixelFloat>);
 
 }  // namespace
 }  // namespace lumatrail

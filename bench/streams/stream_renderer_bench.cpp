@@ -17,7 +17,7 @@ void BM_RenderStreams(benchmark::State& state) {
     auto input = testing::convert<Pixel>(testing::test_picture(W, H));
     testing::ImageBuffer<Pixel> output(W, H);
     RenderSettings s;
-    s.render_mode = std::int32_t(state.range(0));
+    s.render_mode = RenderMode(state.range(0));
     s.time_seconds = 2.0;
     const RenderArea area{0, 0, W, H};
 
@@ -37,8 +37,8 @@ void BM_RenderStreams(benchmark::State& state) {
     state.SetLabel(s.render_mode == Particles ? "Particles" : "Force Lines");
 }
 
-BENCHMARK(BM_RenderStreams<PF_Pixel>)->Arg(ForceLines)->Arg(Particles)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RenderStreams<PF_PixelFloat>)->Arg(ForceLines)->Arg(Particles)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderStreams<Pixel8>)->Arg(ForceLines)->Arg(Particles)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderStreams<PixelFloat>)->Arg(ForceLines)->Arg(Particles)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace lumatrail

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "engine/linear_pass.h"
-#include "host/effect_entry.h"
 #include "tests/support/image_buffer.h"
 
 namespace lumatrail {
@@ -16,14 +15,14 @@ namespace {
 using testing::ImageBuffer;
 
 // One row of opaque greys; the red channel tells the pixels apart.
-ImageBuffer<PF_PixelFloat> row_of(std::initializer_list<float> greys) {
-    ImageBuffer<PF_PixelFloat> img(std::int32_t(greys.size()), 1);
+ImageBuffer<PixelFloat> row_of(std::initializer_list<float> greys) {
+    ImageBuffer<PixelFloat> img(std::int32_t(greys.size()), 1);
     std::int32_t x = 0;
-    for (float g : greys) img.at(x++, 0) = PF_PixelFloat{1, g, g, g};
+    for (float g : greys) img.at(x++, 0) = PixelFloat{1, g, g, g};
     return img;
 }
 
-std::vector<float> reds(const ImageBuffer<PF_PixelFloat>& img) {
+std::vector<float> reds(const ImageBuffer<PixelFloat>& img) {
     std::vector<float> out;
     for (const auto& p : img.pixels) out.push_back(p.red);
     return out;
@@ -37,10 +36,12 @@ RenderSettings plain(float streak_length = 640.0f) {
     return s;
 }
 
+// The pass as the frame entry runs it: on normalised settings.
 template <class Pixel>
 ImageBuffer<Pixel> run(ImageBuffer<Pixel>& in, const RenderSettings& s, const MaskSampler& mask = {}) {
     ImageBuffer<Pixel> out(in.width, in.height, Pixel{});
-    linear_stretch_pass<Pixel>(in.view(), out.view(), {0, 0, in.width, in.height}, s, 1, 1, nullptr, nullptr, mask);
+    linear_stretch_pass<Pixel>(in.view(), out.view(), {0, 0, in.width, in.height}, normalised_settings(s), 1, 1,
+                               nullptr, nullptr, mask);
     return out;
 }
 
@@ -57,28 +58,16 @@ TEST(StreakLength, WorkedValues) {
     EXPECT_EQ(chunk_length(0u, 1.0f, 640.0f), 640);
 }
 
-TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessage) {
+TEST(LineSkip, NothingOutsideTheOutputViewIsProcessed) {
     const ImageView none{};
     int polls = 0;
     auto count = [](void* n) { ++*static_cast<int*>(n); };
-    linear_stretch_pass<PF_Pixel>(none, none, {0, 0, 65536, 2048}, plain(), 1, 1, count, &polls, {});
+    linear_stretch_pass<Pixel8>(none, none, {0, 0, 65536, 2048}, plain(), 1, 1, count, &polls, {});
     EXPECT_EQ(polls, 2048 / 8 + 1);  // every line skipped, only the polls
-
-    for (const RenderArea too_big : {RenderArea{0, 0, 65536, 2049}, RenderArea{0, 0, 65537, 1},
-                                     RenderArea{-10, 0, 65530, 1}, RenderArea{0, 0, 1, 70000}}) {
-        PF_OutData out{};
-        const PF_Err err = run_guarded(&out, [&] {
-            linear_stretch_pass<PF_PixelFloat>(none, none, too_big, plain(), 1, 1, nullptr, nullptr, {});
-            return PF_Err_NONE;
-        });
-        EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
-        EXPECT_STREQ(out.return_msg, "Lumatrail: Canvas exceeds 128 megapixels");
-    }
     // An empty area does nothing at all, not even a poll.
-    linear_stretch_pass<PF_Pixel>(none, none, {5, 5, 5, 100}, plain(), 1, 1, count, &polls, {});
+    linear_stretch_pass<Pixel8>(none, none, {5, 5, 5, 100}, plain(), 1, 1, count, &polls, {});
     EXPECT_EQ(polls, 2048 / 8 + 1);
 }
-
 TEST(SpanSort, DarkestToBrightestOrReversed) {
     auto in = row_of({0.5f, 0.2f, 0.9f, 0.3f});
     RenderSettings s = plain();
@@ -105,7 +94,7 @@ TEST(SpanSort, PixelsOutsideTheWindowSplitSpans) {
     EXPECT_EQ(reds(run(in, plain())), (Reds{0.5f, 0.9f, 0.02f, 0.3f, 0.6f}));
     // Transparent pixels have key 0 and join spans only with a lower threshold of 0.
     auto with_hole = row_of({0.5f, 0.0f, 0.3f});
-    with_hole.at(1, 0) = PF_PixelFloat{0, 0.7f, 0.7f, 0.7f};
+    with_hole.at(1, 0) = PixelFloat{0, 0.7f, 0.7f, 0.7f};
     EXPECT_EQ(reds(run(with_hole, plain())), (Reds{0.5f, 0.7f, 0.3f}));
     RenderSettings s = plain();
     s.lower_brightness = 0.0f;
@@ -118,7 +107,7 @@ TEST(SpanSort, NothingMovesWithoutAmountOrChunkLength) {
     s.amount = 0.0f;
     EXPECT_EQ(run(in, s), in);
     s.show_mask = true;  // still paints the mask: no mask layer is opaque black
-    EXPECT_EQ(run(in, s), ImageBuffer<PF_PixelFloat>(4, 1, PF_PixelFloat{1, 0, 0, 0}));
+    EXPECT_EQ(run(in, s), ImageBuffer<PixelFloat>(4, 1, PixelFloat{1, 0, 0, 0}));
     s = plain(1.4f);  // rounds to 1: max_chunk below 2
     EXPECT_EQ(run(in, s), in);
     auto one_long = row_of({0.5f});
@@ -126,33 +115,26 @@ TEST(SpanSort, NothingMovesWithoutAmountOrChunkLength) {
 }
 
 TEST(SpanSort, PreserveAlphaRescalesMovedAndUnmovedPixels) {
-    ImageBuffer<PF_PixelFloat> in(3, 1);
-    in.at(0, 0) = PF_PixelFloat{1.0f, 0.9f, 0.9f, 0.9f};
-    in.at(1, 0) = PF_PixelFloat{0.5f, 0.1f, 0.1f, 0.1f};  // key 0.2
-    in.at(2, 0) = PF_PixelFloat{1e-13f, 0.0f, 0.0f, 0.0f};  // key 0: outside the window, stays
+    ImageBuffer<PixelFloat> in(3, 1);
+    in.at(0, 0) = PixelFloat{1.0f, 0.9f, 0.9f, 0.9f};
+    in.at(1, 0) = PixelFloat{0.5f, 0.1f, 0.1f, 0.1f};  // key 0.2
+    in.at(2, 0) = PixelFloat{1e-13f, 0.0f, 0.0f, 0.0f};  // key 0: outside the window, stays
     RenderSettings s = plain();
     s.preserve_input_alpha = true;
     const auto out = run(in, s);
-    const PF_PixelFloat expected[3] = {{1.0f, 0.2f, 0.2f, 0.2f}, {0.5f, 0.45f, 0.45f, 0.45f}, {1e-13f, 0, 0, 0}};
+    const PixelFloat expected[3] = {{1.0f, 0.2f, 0.2f, 0.2f}, {0.5f, 0.45f, 0.45f, 0.45f}, {1e-13f, 0, 0, 0}};
     EXPECT_EQ(std::memcmp(out.pixels.data(), expected, sizeof expected), 0);
-    in.at(2, 0) = PF_PixelFloat{1e-12f, 0.4f, 0.4f, 0.4f};  // not above 1e-12: colour 0
+    in.at(2, 0) = PixelFloat{1e-12f, 0.4f, 0.4f, 0.4f};  // not above 1e-12: colour 0
     EXPECT_EQ(run(in, s).at(2, 0).red, 0.0f);
 }
 
 // A mask whose alpha is 1 in columns [from, to) of a one-row layer.
 struct RowMask {
-    ImageBuffer<PF_PixelFloat> pixels;
-    PF_EffectWorld world{};
-    MaskSource source;
+    ImageBuffer<PixelFloat> pixels;
     MaskSampler sampler;
     RowMask(std::int32_t width, std::int32_t from, std::int32_t to, float value = 1.0f) : pixels(width, 1) {
         for (std::int32_t x = from; x < to; ++x) pixels.at(x, 0).alpha = value;
-        world.data = pixels.pixels.data();
-        world.width = width;
-        world.height = 1;
-        world.rowbytes = width * std::int32_t(sizeof(PF_PixelFloat));
-        source = {&world, PF_PixelFormat_ARGB128, width, 1};
-        sampler = {&source, sample_mask, float(width), 1.0f};
+        sampler = testing::mask_sampler_of(pixels, float(width), 1.0f);
     }
 };
 
@@ -208,7 +190,7 @@ TEST(MaskModes, StretchLeavesTheRunInTheTraversalDirection) {
 
 TEST(MaskModes, TransparentLastPixelCastsNoStreak) {
     auto in = row_of({0.5f, 0.5f, 0.5f, 0.1f, 0.1f, 0.1f});
-    in.at(2, 0) = PF_PixelFloat{0, 0, 0, 0};
+    in.at(2, 0) = PixelFloat{0, 0, 0, 0};
     const RowMask mask(6, 0, 3);
     RenderSettings s = plain(3.0f);
     s.mask_mode = StretchFromMask;
@@ -233,67 +215,41 @@ TEST(MaskModes, FullThresholdKeepsOnlyAFullMask) {
     EXPECT_NEAR(painted.at(1, 0).red, 0.5f, 1e-6f);  // (0.75 - 0.5) / 0.5
 }
 
-// A mask source that counts the samples taken and which rows they were on.
-struct CountingSource {
-    MaskSource base;  // first, so the sample function can find the rest
-    std::vector<std::int32_t> rows;
-};
-float counting_sample(const MaskSource* source, float, float v, std::int32_t) {
-    auto* counting = reinterpret_cast<CountingSource*>(const_cast<MaskSource*>(source));
-    counting->rows.push_back(std::int32_t(v * 6.0f));
-    return 1.0f;
-}
-
-TEST(LineSkip, LinesOutsideTheOutputViewAreNotProcessed) {
-    auto in = testing::convert<PF_PixelFloat>(testing::test_picture(5, 6));
-    CountingSource counting{};
-    const MaskSampler sampler{&counting.base, counting_sample, 5.0f, 6.0f};
+TEST(LineSkip, OnlyLinesInsideTheOutputViewAreWritten) {
+    auto in = testing::convert<PixelFloat>(testing::test_picture(5, 6));
     RenderSettings s = plain();
-    s.mask_mode = SortInsideMask;
-    ImageBuffer<PF_PixelFloat> out(5, 2);
-    linear_stretch_pass<PF_PixelFloat>(in.view(), out.view(0, 2), {0, 0, 5, 6}, s, 1, 1, nullptr, nullptr, sampler);
-    EXPECT_EQ(counting.rows, (std::vector<std::int32_t>{2, 2, 2, 2, 2, 3, 3, 3, 3, 3}));
-
-    counting.rows.clear();
+    ImageBuffer<PixelFloat> whole = run(in, s);
+    ImageBuffer<PixelFloat> out(5, 2);
+    linear_stretch_pass<PixelFloat>(in.view(), out.view(0, 2), {0, 0, 5, 6}, s, 1, 1, nullptr, nullptr, {});
+    for (std::int32_t x = 0; x < 5; ++x) {
+        EXPECT_EQ(std::memcmp(&out.at(x, 0), &whole.at(x, 2), sizeof(PixelFloat)), 0);
+        EXPECT_EQ(std::memcmp(&out.at(x, 1), &whole.at(x, 3), sizeof(PixelFloat)), 0);
+    }
     int polls = 0;
-    linear_stretch_pass<PF_PixelFloat>(in.view(), ImageView{}, {0, 0, 5, 6}, s, 1, 1,
-                                       [](void* n) { ++*static_cast<int*>(n); }, &polls, sampler);
-    EXPECT_TRUE(counting.rows.empty());
+    linear_stretch_pass<PixelFloat>(in.view(), ImageView{}, {0, 0, 5, 6}, s, 1, 1,
+                                    [](void* n) { ++*static_cast<int*>(n); }, &polls, {});
     EXPECT_EQ(polls, 2);  // line 0 and the end
 }
 
 TEST(Depths, SamePictureSortsToTheSamePermutation) {
-    testing::ImageBuffer<PF_Pixel> picture(97, 13);
+    testing::ImageBuffer<Pixel8> picture(97, 13);
     for (std::int32_t y = 0; y < 13; ++y)
         for (std::int32_t x = 0; x < 97; ++x) {
             const auto v = std::uint8_t((x * 37 + y * 53) % 256);
-            picture.at(x, y) = PF_Pixel{255, v, v, v};
+            picture.at(x, y) = Pixel8{255, v, v, v};
         }
     RenderSettings s;  // default seed and variation
     s.streak_length = 20.0f;
     for (bool vertical : {false, true}) {
         s.direction = vertical ? Vertical : Horizontal;
         auto in8 = picture;
-        auto in16 = testing::convert<PF_Pixel16>(picture);
-        auto inf = testing::convert<PF_PixelFloat>(picture);
+        auto in16 = testing::convert<Pixel16>(picture);
+        auto inf = testing::convert<PixelFloat>(picture);
         const auto out8 = run(in8, s);
         EXPECT_FALSE(out8 == in8);
-        EXPECT_EQ(run(in16, s), testing::convert<PF_Pixel16>(out8));
-        EXPECT_EQ(run(inf, s), testing::convert<PF_PixelFloat>(out8));
+        EXPECT_EQ(run(in16, s), testing::convert<Pixel16>(out8));
+        EXPECT_EQ(run(inf, s), testing::convert<PixelFloat>(out8));
     }
-}
-
-TEST(HandOff, StreamModesGoToTheStreamRendererWithNormalisedSettings) {
-    auto in = testing::convert<PF_PixelFloat>(testing::test_picture(32, 24));
-    RenderSettings s = plain();
-    s.render_mode = Particles;
-    s.amount = 3.0f;  // limited to 1 before the hand-off
-    const auto out = run(in, s);
-    EXPECT_FALSE(out == in);
-    s.render_mode = ClassicLines;
-    s.direction = RadialOut;
-    s.amount = -1.0f;  // limited to 0: the stream renderer's gate copies the input
-    EXPECT_EQ(run(in, s), in);
 }
 
 }  // namespace

@@ -1,121 +1,168 @@
-// Bilinear mask sampling over worlds of each depth.
+// Bilinear mask sampling over worlds of each depth, and the mask weight both
+// renderers use.
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <vector>
 
 #include "engine/mask_sampling.h"
+#include "tests/support/image_buffer.h"
 
 namespace lumatrail {
 namespace {
 
+using testing::ImageBuffer;
+
 template <class Pixel>
 struct MaskWorld {
-    std::vector<Pixel> pixels;
-    PF_EffectWorld world{};
-    MaskSource source;
+    ImageBuffer<Pixel> image;
+    MaskSampler alpha, luminance;
 
-    MaskWorld(std::int32_t w, std::int32_t h, std::vector<Pixel> px, std::int32_t format)
-        : pixels(std::move(px)) {
-        world.data = pixels.data();
-        world.width = w;
-        world.height = h;
-        world.rowbytes = std::int32_t(w * sizeof(Pixel));
-        source = {&world, format, w, h};
+    MaskWorld(std::int32_t w, std::int32_t h, std::vector<Pixel> px) : image(w, h) {
+        image.pixels = std::move(px);
+        alpha = testing::mask_sampler_of(image, float(w), float(h), Alpha);
+        luminance = testing::mask_sampler_of(image, float(w), float(h), Luminance);
     }
-    float at_centre(std::int32_t x, std::int32_t y, std::int32_t channel, float norm_w, float norm_h) const {
-        return sample_mask(&source, (float(x) + 0.5f) / norm_w, (float(y) + 0.5f) / norm_h, channel);
+    float at_centre(std::int32_t x, std::int32_t y, MaskChannel channel, float norm_w, float norm_h) const {
+        return sample_mask(channel == Alpha ? alpha : luminance, (float(x) + 0.5f) / norm_w,
+                           (float(y) + 0.5f) / norm_h);
     }
 };
 
 TEST(MaskSampling, SameSizeMaskSamplesEachTexelAtItsCentre) {
-    std::vector<PF_Pixel> px;
-    for (int i = 0; i < 12; ++i) px.push_back(PF_Pixel{std::uint8_t(i * 20), 0, 0, 0});
-    const MaskWorld<PF_Pixel> m(4, 3, px, PF_PixelFormat_ARGB32);
+    std::vector<Pixel8> px;
+    for (int i = 0; i < 12; ++i) px.push_back(Pixel8{std::uint8_t(i * 20), 0, 0, 0});
+    const MaskWorld<Pixel8> m(4, 3, px);
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 4; ++x)
-            EXPECT_NEAR(m.at_centre(x, y, 0, 4, 3), float((y * 4 + x) * 20) / 255.0f, 1e-6f) << x << "," << y;
+            EXPECT_NEAR(m.at_centre(x, y, Alpha, 4, 3), float((y * 4 + x) * 20) / 255.0f, 1e-6f) << x << "," << y;
 }
 
 TEST(MaskSampling, FadesToZeroOverHalfAPixelAtTheBorder) {
-    const MaskWorld<PF_Pixel> m(2, 2, std::vector<PF_Pixel>(4, PF_Pixel{255, 0, 0, 0}), PF_PixelFormat_ARGB32);
-    EXPECT_EQ(sample_mask(&m.source, 0.0f, 0.25f, 0), 0.5f);   // left edge, mid row
-    EXPECT_EQ(sample_mask(&m.source, 1.0f, 0.75f, 0), 0.5f);   // right edge
-    EXPECT_EQ(sample_mask(&m.source, 0.0f, 0.0f, 0), 0.25f);   // corner
-    EXPECT_EQ(sample_mask(&m.source, 0.25f, 0.75f, 0), 1.0f);  // a centre
-    EXPECT_EQ(sample_mask(&m.source, -3.0f, 0.5f, 0), 0.0f);   // far outside
+    const MaskWorld<Pixel8> m(2, 2, std::vector<Pixel8>(4, Pixel8{255, 0, 0, 0}));
+    EXPECT_EQ(sample_mask(m.alpha, 0.0f, 0.25f), 0.5f);   // left edge, mid row
+    EXPECT_EQ(sample_mask(m.alpha, 1.0f, 0.75f), 0.5f);   // right edge
+    EXPECT_EQ(sample_mask(m.alpha, 0.0f, 0.0f), 0.25f);   // corner
+    EXPECT_EQ(sample_mask(m.alpha, 0.25f, 0.75f), 1.0f);  // a centre
+    EXPECT_EQ(sample_mask(m.alpha, -3.0f, 0.5f), 0.0f);   // far outside
 }
 
 TEST(MaskSampling, HalfSizeMaskIsScaledUpWithBilinearSmoothing) {
     // Columns 0 and 1 of a 2 x 2 mask: transparent and opaque, over a 4 x 4 layer.
-    const std::vector<PF_Pixel> px = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 0, 0, 0}, {255, 0, 0, 0}};
-    const MaskWorld<PF_Pixel> m(2, 2, px, PF_PixelFormat_ARGB32);
-    EXPECT_EQ(m.at_centre(1, 1, 0, 4, 4), 0.25f);
-    EXPECT_EQ(m.at_centre(2, 2, 0, 4, 4), 0.75f);
-    EXPECT_EQ(m.at_centre(0, 1, 0, 4, 4), 0.0f);
-    EXPECT_EQ(m.at_centre(3, 1, 0, 4, 4), 0.75f);  // beyond the last centre: fading out
+    const std::vector<Pixel8> px = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 0, 0, 0}, {255, 0, 0, 0}};
+    const MaskWorld<Pixel8> m(2, 2, px);
+    EXPECT_EQ(m.at_centre(1, 1, Alpha, 4, 4), 0.25f);
+    EXPECT_EQ(m.at_centre(2, 2, Alpha, 4, 4), 0.75f);
+    EXPECT_EQ(m.at_centre(0, 1, Alpha, 4, 4), 0.0f);
+    EXPECT_EQ(m.at_centre(3, 1, Alpha, 4, 4), 0.75f);  // beyond the last centre: fading out
 }
 
 TEST(MaskSampling, WhiteIsOneAtIntegerDepths) {
-    const MaskWorld<PF_Pixel16> deep(1, 1, {{32768, 32768, 32768, 32768}}, PF_PixelFormat_ARGB64);
-    EXPECT_EQ(deep.at_centre(0, 0, 0, 1, 1), 1.0f);
-    EXPECT_EQ(deep.at_centre(0, 0, 1, 1, 1), 1.0f);
-    const MaskWorld<PF_Pixel> byte(1, 1, {{255, 255, 255, 255}}, PF_PixelFormat_ARGB32);
-    EXPECT_EQ(byte.at_centre(0, 0, 0, 1, 1), 1.0f);
-    EXPECT_EQ(byte.at_centre(0, 0, 1, 1, 1), 1.0f);
-    // A 16-bit value above 32768 is limited to 1; an unknown format reads 8-bit pixels.
-    const MaskWorld<PF_Pixel16> over(1, 1, {{65535, 0, 0, 0}}, PF_PixelFormat_ARGB64);
-    EXPECT_EQ(over.at_centre(0, 0, 0, 1, 1), 1.0f);
-    const MaskWorld<PF_Pixel> unknown(1, 1, {{51, 0, 0, 0}}, 0x12345678);
-    EXPECT_EQ(unknown.at_centre(0, 0, 0, 1, 1), 0.2f);
+    const MaskWorld<Pixel16> deep(1, 1, {{32768, 32768, 32768, 32768}});
+    EXPECT_EQ(deep.at_centre(0, 0, Alpha, 1, 1), 1.0f);
+    EXPECT_EQ(deep.at_centre(0, 0, Luminance, 1, 1), 1.0f);
+    const MaskWorld<Pixel8> byte(1, 1, {{255, 255, 255, 255}});
+    EXPECT_EQ(byte.at_centre(0, 0, Alpha, 1, 1), 1.0f);
+    EXPECT_EQ(byte.at_centre(0, 0, Luminance, 1, 1), 1.0f);
+    // A 16-bit value above 32768 is limited to 1; 8-bit 51 is exactly 0.2.
+    const MaskWorld<Pixel16> over(1, 1, {{65535, 0, 0, 0}});
+    EXPECT_EQ(over.at_centre(0, 0, Alpha, 1, 1), 1.0f);
+    const MaskWorld<Pixel8> fifth(1, 1, {{51, 0, 0, 0}});
+    EXPECT_EQ(fifth.at_centre(0, 0, Alpha, 1, 1), 0.2f);
 }
 
 TEST(MaskSampling, FloatValuesAreBroughtIntoTheUnitRange) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const struct { PF_PixelFloat p; std::int32_t channel; float expected; } cases[] = {
-        {{2.0f, 0, 0, 0}, 0, 1.0f},
-        {{0.5f, -1, -1, -1}, 1, 0.0f},  // negative luminance
-        {{-0.5f, 0, 0, 0}, 0, 0.0f},
-        {{inf, 0, 0, 0}, 0, 0.0f},      // infinite counts as nothing
-        {{nan, 0, 0, 0}, 0, 0.0f},
-        {{0.25f, 0, 0, 0}, 0, 0.25f},
-        {{0.0f, 0.5f, 0.5f, 0.5f}, 7, 0.5f},  // transparent colour still counts as luminance
+    const struct { PixelFloat p; MaskChannel channel; float expected; } cases[] = {
+        {{2.0f, 0, 0, 0}, Alpha, 1.0f},
+        {{0.5f, -1, -1, -1}, Luminance, 0.0f},  // negative luminance
+        {{-0.5f, 0, 0, 0}, Alpha, 0.0f},
+        {{inf, 0, 0, 0}, Alpha, 0.0f},          // infinite counts as nothing
+        {{nan, 0, 0, 0}, Alpha, 0.0f},
+        {{0.25f, 0, 0, 0}, Alpha, 0.25f},
+        {{0.0f, 0.5f, 0.5f, 0.5f}, Luminance, 0.5f},  // transparent colour still counts as luminance
     };
     for (const auto& c : cases) {
-        const MaskWorld<PF_PixelFloat> m(1, 1, {c.p}, PF_PixelFormat_ARGB128);
+        const MaskWorld<PixelFloat> m(1, 1, {c.p});
         EXPECT_EQ(m.at_centre(0, 0, c.channel, 1, 1), c.expected) << c.p.alpha << " " << c.p.red;
     }
 }
 
 TEST(MaskSampling, TransparentPixelsCountTheirColourAsLuminance) {
-    const MaskWorld<PF_Pixel> m(1, 1, {{0, 255, 255, 255}}, PF_PixelFormat_ARGB32);
-    EXPECT_EQ(m.at_centre(0, 0, 0, 1, 1), 0.0f);
-    EXPECT_EQ(m.at_centre(0, 0, 1, 1, 1), 1.0f);
+    const MaskWorld<Pixel8> m(1, 1, {{0, 255, 255, 255}});
+    EXPECT_EQ(m.at_centre(0, 0, Alpha, 1, 1), 0.0f);
+    EXPECT_EQ(m.at_centre(0, 0, Luminance, 1, 1), 1.0f);
 }
 
 TEST(MaskSampling, WorldOriginAndNegativeRowBytes) {
     // Two rows stored bottom-up; the world's pixel (0, 0) sits at layer (5, 7).
-    std::vector<PF_Pixel> px = {{255, 0, 0, 0}, {0, 0, 0, 0}};
-    MaskWorld<PF_Pixel> m(1, 2, px, PF_PixelFormat_ARGB32);
-    m.world.data = &m.pixels[1];
-    m.world.rowbytes = -std::int32_t(sizeof(PF_Pixel));
-    m.world.origin_x = 5;
-    m.world.origin_y = 7;
-    m.source.mask_width = 6;  // stretched so that mask texels 5 and 7, 8 are addressed
-    m.source.mask_height = 9;
-    EXPECT_EQ(sample_mask(&m.source, 5.5f / 6.0f, 7.5f / 9.0f, 0), 0.0f);  // row 0 = pixels[1]
-    EXPECT_EQ(sample_mask(&m.source, 5.5f / 6.0f, 8.5f / 9.0f, 0), 1.0f);  // row 1 = pixels[0]
+    ImageBuffer<Pixel8> image(1, 2);
+    image.pixels = {{255, 0, 0, 0}, {0, 0, 0, 0}};
+    MaskSource source = testing::mask_source_of(image, 6, 9);
+    source.view.data = reinterpret_cast<std::uint8_t*>(&image.pixels[1]);
+    source.view.row_bytes = -std::int64_t(sizeof(Pixel8));
+    source.view.origin_x = 5;
+    source.view.origin_y = 7;
+    source.mask_width = 6;  // stretched so that mask texels 5 and 7, 8 are addressed
+    source.mask_height = 9;
+    RenderSettings s;
+    s.mask_mode = SortInsideMask;
+    const MaskSampler m = make_mask_sampler(source, s);
+    EXPECT_EQ(sample_mask(m, 5.5f / 6.0f, 7.5f / 9.0f), 0.0f);  // row 0 = pixels[1]
+    EXPECT_EQ(sample_mask(m, 5.5f / 6.0f, 8.5f / 9.0f), 1.0f);  // row 1 = pixels[0]
 }
 
-TEST(MaskSampling, AbsentWorldOrDataGivesZero) {
-    EXPECT_EQ(sample_mask(nullptr, 0.5f, 0.5f, 0), 0.0f);
-    MaskSource none;
-    EXPECT_EQ(sample_mask(&none, 0.5f, 0.5f, 0), 0.0f);
-    PF_EffectWorld empty{};
-    empty.width = empty.height = 4;
-    const MaskSource no_data{&empty, PF_PixelFormat_ARGB32, 4, 4};
-    EXPECT_EQ(sample_mask(&no_data, 0.5f, 0.5f, 1), 0.0f);
+TEST(MaskSampling, NoUsableMaskGivesZeroAndIsNotPresent) {
+    RenderSettings s;
+    s.mask_mode = SortInsideMask;
+    const MaskSampler none = make_mask_sampler({}, s);
+    EXPECT_FALSE(none.present);
+    EXPECT_EQ(sample_mask(none, 0.5f, 0.5f), 0.0f);
+    EXPECT_EQ(mask_weight_at(none, s, 0.5f, 0.5f), 0.0f);
+    ImageBuffer<Pixel8> image(4, 4, Pixel8{255, 255, 255, 255});
+    MaskSource no_data = testing::mask_source_of(image, 4, 4);
+    no_data.view.data = nullptr;
+    EXPECT_FALSE(make_mask_sampler(no_data, s).present);
+    MaskSource no_size = testing::mask_source_of(image, 4, 4);
+    no_size.mask_width = 0;
+    EXPECT_FALSE(make_mask_sampler(no_size, s).present);
+}
+
+// A mask that no setting samples is present (its layer size still places
+// radial centres) but its pixels are never read.
+TEST(MaskSampling, UnsampledMaskIsPresentWithoutTexels) {
+    ImageBuffer<Pixel8> image(4, 4, Pixel8{255, 255, 255, 255});
+    const MaskSampler m = make_mask_sampler(testing::mask_source_of(image, 8, 6), RenderSettings{});
+    EXPECT_TRUE(m.present);
+    EXPECT_EQ(m.norm_width, 8.0f);
+    EXPECT_TRUE(m.texels.empty());
+}
+
+TEST(MaskWeight, InvertThenThreshold) {
+    std::vector<Pixel8> px = {{0, 0, 0, 0}, {51, 0, 0, 0}, {153, 0, 0, 0}, {255, 0, 0, 0}};
+    ImageBuffer<Pixel8> image(4, 1);
+    image.pixels = px;
+    const MaskSampler m = testing::mask_sampler_of(image, 4, 1);
+    RenderSettings s;
+    auto weight = [&](float x) { return mask_weight_at(m, s, x + 0.5f, 0.5f); };
+    s.mask_threshold = 0.0f;
+    EXPECT_EQ(weight(1), 0.2f);
+    s.mask_threshold = 0.2f;  // the threshold maps to 0 and full mask to 1
+    EXPECT_EQ(weight(1), 0.0f);
+    EXPECT_EQ(weight(2), (0.6f - 0.2f) / (1.0f - 0.2f));
+    EXPECT_EQ(weight(3), 1.0f);
+    s.invert_mask = true;
+    EXPECT_EQ(weight(0), 1.0f);
+    EXPECT_EQ(weight(3), 0.0f);
+    s.invert_mask = false;
+    s.mask_threshold = 1.0f;  // only full mask
+    EXPECT_EQ(weight(2), 0.0f);
+    EXPECT_EQ(weight(3), 1.0f);
+    // Just below 1 the weight still reaches 1 at full mask, as it does at 1.
+    s.mask_threshold = 0.99995f;
+    EXPECT_EQ(weight(3), 1.0f);
+    EXPECT_EQ(weight(2), 0.0f);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ bool same_bits(const P& a, const P& b) { return std::memcmp(&a, &b, sizeof a) ==
 
 template <class Pixel>
 struct Depth : ::testing::Test {};
-using Depths = ::testing::Types<PF_Pixel, PF_Pixel16, PF_PixelFloat>;
+using Depths = ::testing::Types<Pixel8, Pixel16, PixelFloat>;
 TYPED_TEST_SUITE(Depth, Depths);
 
 TYPED_TEST(Depth, ViewReadsAndWritesOnlyExistingPixels) {
@@ -64,26 +64,26 @@ TYPED_TEST(Depth, BrightnessKeyMeansTheSameAtEveryDepth) {
 }
 
 TEST(BrightnessKey, IntegerGreysAndNonFiniteResults) {
-    EXPECT_EQ(brightness_key(PF_Pixel{255, 128, 128, 128}), 128.0f / 255.0f);
-    EXPECT_EQ(brightness_key(PF_Pixel16{32768, 16384, 16384, 16384}), 0.5f);
+    EXPECT_EQ(brightness_key(Pixel8{255, 128, 128, 128}), 128.0f / 255.0f);
+    EXPECT_EQ(brightness_key(Pixel16{32768, 16384, 16384, 16384}), 0.5f);
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(brightness_key(PF_PixelFloat{1, inf, 0, 0}), 0.0f);
-    EXPECT_EQ(brightness_key(PF_PixelFloat{1, nan, 0, 0}), 0.0f);
-    EXPECT_EQ(brightness_key(PF_PixelFloat{inf, 1, 1, 1}), 0.0f);
-    EXPECT_EQ(brightness_key(PF_PixelFloat{1e-38f, 3e38f, 3e38f, 0}), 0.0f);  // overflows
-    EXPECT_EQ(brightness_key(PF_PixelFloat{-1, 1, 1, 1}), 0.0f);
-    EXPECT_EQ(brightness_key(PF_PixelFloat{0.5f, 2, 2, 2}), 4.0f);  // keys above 1 stay
+    EXPECT_EQ(brightness_key(PixelFloat{1, inf, 0, 0}), 0.0f);
+    EXPECT_EQ(brightness_key(PixelFloat{1, nan, 0, 0}), 0.0f);
+    EXPECT_EQ(brightness_key(PixelFloat{inf, 1, 1, 1}), 0.0f);
+    EXPECT_EQ(brightness_key(PixelFloat{1e-38f, 3e38f, 3e38f, 0}), 0.0f);  // overflows
+    EXPECT_EQ(brightness_key(PixelFloat{-1, 1, 1, 1}), 0.0f);
+    EXPECT_EQ(brightness_key(PixelFloat{0.5f, 2, 2, 2}), 4.0f);  // keys above 1 stay
 }
 
 TEST(Quantize, LimitsRoundsHalfUpAndStoresNaNAsZero) {
-    EXPECT_EQ(quantize<PF_Pixel>(127.5f), 128);
-    EXPECT_EQ(quantize<PF_Pixel>(127.49f), 127);
-    EXPECT_EQ(quantize<PF_Pixel>(300.0f), 255);
-    EXPECT_EQ(quantize<PF_Pixel>(-3.0f), 0);
-    EXPECT_EQ(quantize<PF_Pixel16>(40000.0f), 32768);
-    EXPECT_EQ(quantize<PF_Pixel>(std::numeric_limits<float>::quiet_NaN()), 0);
-    EXPECT_EQ(quantize<PF_Pixel16>(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(quantize<Pixel8>(127.5f), 128);
+    EXPECT_EQ(quantize<Pixel8>(127.49f), 127);
+    EXPECT_EQ(quantize<Pixel8>(300.0f), 255);
+    EXPECT_EQ(quantize<Pixel8>(-3.0f), 0);
+    EXPECT_EQ(quantize<Pixel16>(40000.0f), 32768);
+    EXPECT_EQ(quantize<Pixel8>(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(quantize<Pixel16>(std::numeric_limits<float>::quiet_NaN()), 0);
 }
 
 TEST(SaturatingConversion, TruncatesInsideTheRangeAndSaturatesOutside) {
@@ -97,66 +97,66 @@ TEST(SaturatingConversion, TruncatesInsideTheRangeAndSaturatesOutside) {
 }
 
 TEST(BlendPixel, CopiesAtTheEndsAndMixesInBetween) {
-    const PF_Pixel16 o{40000, 40000, 1, 2}, p{33000, 3, 40000, 5};
+    const Pixel16 o{40000, 40000, 1, 2}, p{33000, 3, 40000, 5};
     EXPECT_PIXEL(blend_pixel(o, p, 0.0f, false), o);  // copied: 40000 stays
     EXPECT_PIXEL(blend_pixel(o, p, -1.0f, true), o);
     EXPECT_PIXEL(blend_pixel(o, p, 1.0f, false), p);
     EXPECT_PIXEL(blend_pixel(o, p, 7.0f, false), p);
     // Through quantize, 40000 is limited to 32768.
-    EXPECT_PIXEL(blend_pixel(o, o, 0.5f, false), (PF_Pixel16{32768, 32768, 1, 2}));
+    EXPECT_PIXEL(blend_pixel(o, o, 0.5f, false), (Pixel16{32768, 32768, 1, 2}));
 
-    EXPECT_PIXEL(blend_pixel(PF_Pixel{0, 0, 0, 0}, PF_Pixel{255, 255, 255, 255}, 0.5f, false),
-                 (PF_Pixel{128, 128, 128, 128}));
-    EXPECT_PIXEL(blend_pixel(PF_Pixel16{0, 0, 0, 0}, PF_Pixel16{32768, 32768, 32768, 32768}, 0.5f, false),
-                 (PF_Pixel16{16384, 16384, 16384, 16384}));
-    EXPECT_PIXEL(blend_pixel(PF_PixelFloat{0, 0, 0, 0}, PF_PixelFloat{1, 3, -1, 0.5f}, 0.25f, false),
-                 (PF_PixelFloat{0.25f, 0.75f, -0.25f, 0.125f}));
+    EXPECT_PIXEL(blend_pixel(Pixel8{0, 0, 0, 0}, Pixel8{255, 255, 255, 255}, 0.5f, false),
+                 (Pixel8{128, 128, 128, 128}));
+    EXPECT_PIXEL(blend_pixel(Pixel16{0, 0, 0, 0}, Pixel16{32768, 32768, 32768, 32768}, 0.5f, false),
+                 (Pixel16{16384, 16384, 16384, 16384}));
+    EXPECT_PIXEL(blend_pixel(PixelFloat{0, 0, 0, 0}, PixelFloat{1, 3, -1, 0.5f}, 0.25f, false),
+                 (PixelFloat{0.25f, 0.75f, -0.25f, 0.125f}));
 }
 
 TEST(BlendPixel, PreserveTakesSourceAlphaAndRescalesColour) {
     // f = 128 / 255: red 255 -> 128, green 100 -> 50.196 -> 50.
-    EXPECT_PIXEL(blend_pixel(PF_Pixel{128, 0, 0, 0}, PF_Pixel{255, 255, 100, 0}, 1.0f, true),
-                 (PF_Pixel{128, 128, 50, 0}));
+    EXPECT_PIXEL(blend_pixel(Pixel8{128, 0, 0, 0}, Pixel8{255, 255, 100, 0}, 1.0f, true),
+                 (Pixel8{128, 128, 50, 0}));
     // A replacement without alpha gives black with the source's alpha.
-    EXPECT_PIXEL(blend_pixel(PF_Pixel{77, 1, 2, 3}, PF_Pixel{0, 200, 200, 200}, 1.0f, true),
-                 (PF_Pixel{77, 0, 0, 0}));
-    EXPECT_PIXEL(blend_pixel(PF_Pixel16{40000, 1, 2, 3}, PF_Pixel16{0, 9, 9, 9}, 1.0f, true),
-                 (PF_Pixel16{40000, 0, 0, 0}));
-    EXPECT_PIXEL(blend_pixel(PF_PixelFloat{0.5f, 0, 0, 0}, PF_PixelFloat{1e-12f, 5, 5, 5}, 1.0f, true),
-                 (PF_PixelFloat{0.5f, 0, 0, 0}));
-    EXPECT_PIXEL(blend_pixel(PF_PixelFloat{0.5f, 0, 0, 0}, PF_PixelFloat{0.25f, 1, 2, 4}, 1.0f, true),
-                 (PF_PixelFloat{0.5f, 2, 4, 8}));  // float products are not limited
+    EXPECT_PIXEL(blend_pixel(Pixel8{77, 1, 2, 3}, Pixel8{0, 200, 200, 200}, 1.0f, true),
+                 (Pixel8{77, 0, 0, 0}));
+    EXPECT_PIXEL(blend_pixel(Pixel16{40000, 1, 2, 3}, Pixel16{0, 9, 9, 9}, 1.0f, true),
+                 (Pixel16{40000, 0, 0, 0}));
+    EXPECT_PIXEL(blend_pixel(PixelFloat{0.5f, 0, 0, 0}, PixelFloat{1e-12f, 5, 5, 5}, 1.0f, true),
+                 (PixelFloat{0.5f, 0, 0, 0}));
+    EXPECT_PIXEL(blend_pixel(PixelFloat{0.5f, 0, 0, 0}, PixelFloat{0.25f, 1, 2, 4}, 1.0f, true),
+                 (PixelFloat{0.5f, 2, 4, 8}));  // float products are not limited
     // Halfway with preserve: alpha stays the source's, colour mixes toward P'.
-    EXPECT_PIXEL(blend_pixel(PF_Pixel{128, 0, 0, 0}, PF_Pixel{255, 255, 100, 0}, 0.5f, true),
-                 (PF_Pixel{128, 64, 25, 0}));
+    EXPECT_PIXEL(blend_pixel(Pixel8{128, 0, 0, 0}, Pixel8{255, 255, 100, 0}, 0.5f, true),
+                 (Pixel8{128, 64, 25, 0}));
 }
 
 TEST(Grey, OpaqueAtFullValue) {
-    EXPECT_PIXEL(grey<PF_Pixel>(0.5f), (PF_Pixel{255, 128, 128, 128}));
-    EXPECT_PIXEL(grey<PF_Pixel16>(0.5f), (PF_Pixel16{32768, 16384, 16384, 16384}));
-    EXPECT_PIXEL(grey<PF_PixelFloat>(0.5f), (PF_PixelFloat{1, 0.5f, 0.5f, 0.5f}));
-    EXPECT_PIXEL(grey<PF_Pixel>(1.0f), (PF_Pixel{255, 255, 255, 255}));
-    EXPECT_PIXEL(grey<PF_Pixel16>(1.0f), (PF_Pixel16{32768, 32768, 32768, 32768}));
+    EXPECT_PIXEL(grey<Pixel8>(0.5f), (Pixel8{255, 128, 128, 128}));
+    EXPECT_PIXEL(grey<Pixel16>(0.5f), (Pixel16{32768, 16384, 16384, 16384}));
+    EXPECT_PIXEL(grey<PixelFloat>(0.5f), (PixelFloat{1, 0.5f, 0.5f, 0.5f}));
+    EXPECT_PIXEL(grey<Pixel8>(1.0f), (Pixel8{255, 255, 255, 255}));
+    EXPECT_PIXEL(grey<Pixel16>(1.0f), (Pixel16{32768, 32768, 32768, 32768}));
 }
 
 TEST(Stamp, AlphaFromTheColourPerDepth) {
     // 8-bit: alpha / 255; colour 51 at full coverage over nothing.
-    EXPECT_PIXEL(stamp(PF_Pixel{0, 0, 0, 0}, PF_Pixel{51, 10, 20, 30}, 1.0f), (PF_Pixel{51, 10, 20, 30}));
+    EXPECT_PIXEL(stamp(Pixel8{0, 0, 0, 0}, Pixel8{51, 10, 20, 30}, 1.0f), (Pixel8{51, 10, 20, 30}));
     // Over opaque white at half coverage of an opaque colour: a = 0.5.
-    EXPECT_PIXEL(stamp(PF_Pixel{255, 255, 255, 255}, PF_Pixel{255, 0, 100, 255}, 0.5f),
-                 (PF_Pixel{255, 128, 178, 255}));
+    EXPECT_PIXEL(stamp(Pixel8{255, 255, 255, 255}, Pixel8{255, 0, 100, 255}, 0.5f),
+                 (Pixel8{255, 128, 178, 255}));
     // 16-bit: alpha * 2^-15, clamped to 1 above 32768.
-    EXPECT_PIXEL(stamp(PF_Pixel16{0, 0, 0, 0}, PF_Pixel16{40000, 40000, 0, 0}, 1.0f),
-                 (PF_Pixel16{32768, 32768, 0, 0}));
-    EXPECT_PIXEL(stamp(PF_Pixel16{32768, 32768, 0, 0}, PF_Pixel16{16384, 0, 16384, 0}, 1.0f),
-                 (PF_Pixel16{32768, 16384, 16384, 0}));
+    EXPECT_PIXEL(stamp(Pixel16{0, 0, 0, 0}, Pixel16{40000, 40000, 0, 0}, 1.0f),
+                 (Pixel16{32768, 32768, 0, 0}));
+    EXPECT_PIXEL(stamp(Pixel16{32768, 32768, 0, 0}, Pixel16{16384, 0, 16384, 0}, 1.0f),
+                 (Pixel16{32768, 16384, 16384, 0}));
     // Float: the colour's alpha clamped to 0..1; values are stored unlimited.
-    EXPECT_PIXEL(stamp(PF_PixelFloat{0, 0, 0, 0}, PF_PixelFloat{2, 3, 0, 0}, 1.0f),
-                 (PF_PixelFloat{1, 3, 0, 0}));
-    EXPECT_PIXEL(stamp(PF_PixelFloat{0.5f, 1, 1, 1}, PF_PixelFloat{-1, 2, 0, 0}, 0.5f),
-                 (PF_PixelFloat{0.5f, 2, 1, 1}));
+    EXPECT_PIXEL(stamp(PixelFloat{0, 0, 0, 0}, PixelFloat{2, 3, 0, 0}, 1.0f),
+                 (PixelFloat{1, 3, 0, 0}));
+    EXPECT_PIXEL(stamp(PixelFloat{0.5f, 1, 1, 1}, PixelFloat{-1, 2, 0, 0}, 0.5f),
+                 (PixelFloat{0.5f, 2, 1, 1}));
     // Integer results of 0 or less store 0.
-    EXPECT_PIXEL(stamp(PF_Pixel{0, 0, 0, 0}, PF_Pixel{0, 0, 0, 0}, -1.0f), (PF_Pixel{0, 0, 0, 0}));
+    EXPECT_PIXEL(stamp(Pixel8{0, 0, 0, 0}, Pixel8{0, 0, 0, 0}, -1.0f), (Pixel8{0, 0, 0, 0}));
 }
 
 }  // namespace

@@ -12,13 +12,13 @@
 namespace lumatrail {
 namespace {
 
-using E = LineElement<PF_Pixel>;
+using E = LineElement<Pixel8>;
 
 std::vector<E> chunk_of(std::initializer_list<float> keys) {
     std::vector<E> out;
     std::int32_t pos = 0;
     for (float k : keys) {
-        out.push_back({PF_Pixel{255, std::uint8_t(pos), 0, 0}, k, pos});
+        out.push_back({Pixel8{255, std::uint8_t(pos), 0, 0}, k, pos});
         ++pos;
     }
     return out;
@@ -62,15 +62,6 @@ TEST(SpanOrder, NegativeAndPositiveZeroAreEqualKeys) {
     EXPECT_TRUE(element_less(E{{}, 0.0f, 0}, E{{}, -0.0f, 1}, true));
 }
 
-TEST(SpanOrder, OrderingObjectReadsReverseFromTheSettings) {
-    RenderSettings s;
-    s.reverse_direction = true;
-    const ElementOrder order{s};
-    EXPECT_TRUE(order(E{{}, 0.9f, 5}, E{{}, 0.1f, 0}));
-    s.reverse_direction = false;
-    EXPECT_FALSE(order(E{{}, 0.9f, 5}, E{{}, 0.1f, 0}));
-}
-
 // Random chunks against std::sort with element_less, compared byte for byte.
 // Keys come from a small pool (many ties, both zeros, values outside 0..1) or
 // are random floats; sizes cover the stack path and the longer fallback, and
@@ -105,9 +96,9 @@ void check_against_comparison_sort(std::uint32_t seed) {
     }
 }
 
-TEST(SpanOrder, FastSortEqualsComparisonSort8Bit) { check_against_comparison_sort<PF_Pixel>(1); }
-TEST(SpanOrder, FastSortEqualsComparisonSort16Bit) { check_against_comparison_sort<PF_Pixel16>(2); }
-TEST(SpanOrder, FastSortEqualsComparisonSortFloat) { check_against_comparison_sort<PF_PixelFloat>(3); }
+TEST(SpanOrder, FastSortEqualsComparisonSort8Bit) { check_against_comparison_sort<Pixel8>(1); }
+TEST(SpanOrder, FastSortEqualsComparisonSort16Bit) { check_against_comparison_sort<Pixel16>(2); }
+TEST(SpanOrder, FastSortEqualsComparisonSortFloat) { check_against_comparison_sort<PixelFloat>(3); }
 
 }  // namespace
 }  // namespace lumatrail

@@ -16,7 +16,7 @@ RenderSettings sweep(SweepMode mode, float position, float band, float feather,
     s.band_width = band;
     s.edge_feather = feather;
     s.sweep_direction = direction;
-    return s;
+    return normalised_settings(s);  // as the frame entry hands them on
 }
 
 float at(const RenderSettings& s, float f) { return sweep_factor(s, f, 0.5f); }

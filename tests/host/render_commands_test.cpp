@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "engine/linear_pass.h"
+#include "frame/frame_renderer.h"
 #include "host/frame_preparation.h"
 #include "host/parameters.h"
 #include "host/settings_fill.h"
@@ -21,10 +21,18 @@ using offline::FrameRequest;
 using offline::FrameResult;
 using offline::OfflineLayer;
 
+// The host's pixel format of an engine pixel type.
+template <class Pixel>
+PF_PixelFormat format_of() {
+    return std::is_same_v<Pixel, Pixel8> ? PF_PixelFormat_ARGB32
+           : std::is_same_v<Pixel, Pixel16> ? PF_PixelFormat_ARGB64
+                                            : PF_PixelFormat_ARGB128;
+}
+
 template <class Pixel>
 OfflineLayer layer_from(testing::ImageBuffer<Pixel> image) {
     OfflineLayer layer;
-    layer.pixels = offline::make_world(PixelTraits<Pixel>::PIXEL_FORMAT, image.width, image.height);
+    layer.pixels = offline::make_world(format_of<Pixel>(), image.width, image.height);
     std::memcpy(layer.pixels.world.data, image.pixels.data(), image.pixels.size() * sizeof(Pixel));
     return layer;
 }
@@ -237,15 +245,12 @@ offline::OfflineWorld direct(offline::OfflineHost& host, const OfflineLayer& in,
     const RenderSettings s = ReadRenderSettings(offline::make_in_data(host, time));
     offline::OfflineWorld out = offline::make_world(in.pixels.format, in.pixels.world.width, in.pixels.world.height);
     MaskSource source;
-    MaskSampler sampler;
-    if (mask_layer && (s.mask_mode != MaskOff || s.show_mask)) {
-        source = {&mask_layer->pixels.world, mask_layer->pixels.format, mask_layer->pixels.world.width,
-                  mask_layer->pixels.world.height};
-        sampler = {&source, sample_mask, float(in.pixels.world.width), float(in.pixels.world.height)};
-    }
-    linear_stretch_pass<Pixel>(render_view(&in.pixels.world), render_view(&out.world),
-                               {0, 0, in.pixels.world.width, in.pixels.world.height}, s, 1, 1, nullptr, nullptr,
-                               sampler);
+    if (mask_layer)
+        source = {render_view(&mask_layer->pixels.world), *depth_of(mask_layer->pixels.format),
+                  mask_layer->pixels.world.width, mask_layer->pixels.world.height, float(in.pixels.world.width),
+                  float(in.pixels.world.height)};
+    render_frame<Pixel>(render_view(&in.pixels.world), render_view(&out.world),
+                        {0, 0, in.pixels.world.width, in.pixels.world.height}, s, 1, 1, nullptr, nullptr, source);
     return out;
 }
 
@@ -282,7 +287,7 @@ void check_every_mode(RenderCommands& t) {
         const FrameResult res = t.smart(r);
         ASSERT_EQ(res.render, 0);
         EXPECT_TRUE(offline::same_pixels(res.output, expected));
-        if constexpr (!std::is_same_v<Pixel, PF_PixelFloat>) {
+        if constexpr (!std::is_same_v<Pixel, PixelFloat>) {
             // The plain command is handed the mask at render resolution, whose size it keeps.
             const FrameResult plain = offline::render_frame_plain(t.host, EffectMain, r);
             ASSERT_EQ(plain.pre_render, 0);
@@ -291,9 +296,9 @@ void check_every_mode(RenderCommands& t) {
     }
 }
 
-TEST_F(RenderCommands, EveryModeMatchesTheRenderer8Bit) { check_every_mode<PF_Pixel>(*this); }
-TEST_F(RenderCommands, EveryModeMatchesTheRenderer16Bit) { check_every_mode<PF_Pixel16>(*this); }
-TEST_F(RenderCommands, EveryModeMatchesTheRendererFloat) { check_every_mode<PF_PixelFloat>(*this); }
+TEST_F(RenderCommands, EveryModeMatchesTheRenderer8Bit) { check_every_mode<Pixel8>(*this); }
+TEST_F(RenderCommands, EveryModeMatchesTheRenderer16Bit) { check_every_mode<Pixel16>(*this); }
+TEST_F(RenderCommands, EveryModeMatchesTheRendererFloat) { check_every_mode<PixelFloat>(*this); }
 
 TEST_F(RenderCommands, HalfResolutionPlainCommandKeepsTheMasksOwnSize) {
     set(PARAM_MASK_MODE, 2);
@@ -307,11 +312,9 @@ TEST_F(RenderCommands, HalfResolutionPlainCommandKeepsTheMasksOwnSize) {
     const offline::OfflineWorld half_in = offline::resample_nearest(input.pixels, 24, 16, 0.5f, 0.5f);
     const offline::OfflineWorld half_mask = offline::resample_nearest(mask.pixels, 12, 8, 0.5f, 0.5f);
     offline::OfflineWorld expected = offline::make_world(PF_PixelFormat_ARGB32, 24, 16);
-    const MaskSource source{&half_mask.world, PF_PixelFormat_ARGB32, 12, 8};
-    const MaskSampler sampler{&source, sample_mask, 24.0f, 16.0f};
-    linear_stretch_pass<PF_Pixel>(render_view(&half_in.world), render_view(&expected.world), {0, 0, 24, 16},
-                                  ReadRenderSettings(offline::make_in_data(host)), 0.5f, 0.5f, nullptr, nullptr,
-                                  sampler);
+    const MaskSource source{render_view(&half_mask.world), PixelDepth::Bits8, 12, 8, 24.0f, 16.0f};
+    render_frame<Pixel8>(render_view(&half_in.world), render_view(&expected.world), {0, 0, 24, 16},
+                         ReadRenderSettings(offline::make_in_data(host)), 0.5f, 0.5f, nullptr, nullptr, source);
     EXPECT_TRUE(offline::same_pixels(plain.output, expected));
 }
 

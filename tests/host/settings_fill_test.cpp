@@ -7,6 +7,7 @@
 #include <string>
 #include <type_traits>
 #include <variant>
+#include <vector>
 #include <cstring>
 
 #include "host/host_error.h"
@@ -157,6 +158,30 @@ TEST_F(SettingsFill, SliderRangeEndsConvertInOrder) {
             },
             row.member);
         set(index, row.dephault);
+    }
+}
+
+// The renderers' normalisation changes nothing the host can send: every end
+// of every valid range, and every choice, comes through as the fill stored it.
+// (With the brightness bounds open wide, so that neither end crosses the
+// other: crossed bounds are put in order, which is the one change.)
+TEST_F(SettingsFill, NormalisationKeepsEveryValueTheHostCanSend) {
+    set(PARAM_LOWER_BRIGHTNESS, 0);
+    set(PARAM_UPPER_BRIGHTNESS, 1600);
+    for (const std::int32_t index : SETTINGS_PARAMS) {
+        const ParamRow& row = param_row(index);
+        SCOPED_TRACE(std::string(row.ui_name));
+        std::vector<double> values;
+        if (row.kind == PF_Param_FLOAT_SLIDER) values = {row.valid_min, row.valid_max, row.dephault};
+        if (row.kind == PF_Param_POPUP)
+            for (int c = 1; c <= row.num_choices; ++c) values.push_back(c);
+        if (row.kind == PF_Param_CHECKBOX) values = {0, 1};
+        for (const double v : values) {
+            set(index, v);
+            const RenderSettings s = read();
+            EXPECT_TRUE(same_member(row, normalised_settings(s), s)) << v;
+        }
+        set(index, index == PARAM_LOWER_BRIGHTNESS ? 0 : index == PARAM_UPPER_BRIGHTNESS ? 1600 : row.dephault);
     }
 }
 

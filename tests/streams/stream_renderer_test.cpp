@@ -41,7 +41,7 @@ TEST(StreamRenderer, GateCasesCopyTheInputExactly) {
     gated[5].mask_mode = SortInsideMask;  // without a mask layer
     for (RenderSettings& s : gated) {
         s.composite = StreamsOnly;
-        EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), input);
+        EXPECT_EQ(render(input, s, Pixel8{7, 7, 7, 7}), input);
     }
 }
 
@@ -51,16 +51,16 @@ TEST(StreamRenderer, NoQualifyingPixelGivesThePreparedOutput) {
     s.lower_brightness = 2.0f;
     s.upper_brightness = 3.0f;
     s.amount = 0.5f;  // not applied: no composite without emitters
-    EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), input);
+    EXPECT_EQ(render(input, s, Pixel8{7, 7, 7, 7}), input);
     s.composite = StreamsOnly;
-    EXPECT_EQ(render(input, s, PF_Pixel{7, 7, 7, 7}), ImageBuffer<PF_Pixel>(40, 30));
+    EXPECT_EQ(render(input, s, Pixel8{7, 7, 7, 7}), ImageBuffer<Pixel8>(40, 30));
 }
 
 TEST(StreamRenderer, OutputWithoutDataIsLeftAlone) {
     auto input = testing::test_picture(8, 8);
     const ImageView no_data{nullptr, 8, 8, 32, 0, 0};
     int polls = 0;
-    render_streams<PF_Pixel>(input.view(), no_data, {0, 0, 8, 8}, force_lines(), 1, 1,
+    render_streams<Pixel8>(input.view(), no_data, {0, 0, 8, 8}, force_lines(), 1, 1,
                              [](void* n) { ++*static_cast<int*>(n); }, &polls, {});
     EXPECT_EQ(polls, 0);
 }
@@ -84,11 +84,11 @@ TEST(EmitterGrid, CellsNeverFallBelowTheAreaLimit) {
 }
 
 TEST(EmitterSampling, PositionsAreInFullResolutionPixels) {
-    ImageBuffer<PF_Pixel> input(40, 40, PF_Pixel{255, 0, 0, 0});
-    input.at(10, 20) = PF_Pixel{255, 255, 255, 255};
+    ImageBuffer<Pixel8> input(40, 40, Pixel8{255, 0, 0, 0});
+    input.at(10, 20) = Pixel8{255, 255, 255, 255};
     const RenderSettings s = force_lines();
     const StreamGeometry g = stream_geometry({0, 0, 40, 40}, input.view(), {}, s, 0.5f, 0.5f);
-    const auto emitters = sample_emitters<PF_Pixel>(input.view(), {0, 0, 40, 40}, s, g, {}, nullptr, nullptr);
+    const auto emitters = sample_emitters<Pixel8>(input.view(), {0, 0, 40, 40}, s, g, {}, nullptr, nullptr);
     ASSERT_EQ(emitters.size(), 1u);
     EXPECT_EQ(emitters[0].x, 21.0f);
     EXPECT_EQ(emitters[0].y, 41.0f);
@@ -97,12 +97,12 @@ TEST(EmitterSampling, PositionsAreInFullResolutionPixels) {
 }
 
 TEST(EmitterSampling, TransparentAndOutOfWindowPixelsNeverEmit) {
-    ImageBuffer<PF_Pixel> input(16, 16, PF_Pixel{0, 255, 255, 255});  // colour without alpha
-    input.at(4, 4) = PF_Pixel{255, 10, 10, 10};                       // too dark
-    input.at(9, 9) = PF_Pixel{255, 200, 200, 200};
+    ImageBuffer<Pixel8> input(16, 16, Pixel8{0, 255, 255, 255});  // colour without alpha
+    input.at(4, 4) = Pixel8{255, 10, 10, 10};                       // too dark
+    input.at(9, 9) = Pixel8{255, 200, 200, 200};
     const RenderSettings s = force_lines();
     const StreamGeometry g = stream_geometry({0, 0, 16, 16}, input.view(), {}, s, 1, 1);
-    const auto emitters = sample_emitters<PF_Pixel>(input.view(), {0, 0, 16, 16}, s, g, {}, nullptr, nullptr);
+    const auto emitters = sample_emitters<Pixel8>(input.view(), {0, 0, 16, 16}, s, g, {}, nullptr, nullptr);
     ASSERT_EQ(emitters.size(), 1u);
     EXPECT_EQ(emitters[0].x, 9.5f);
 }
@@ -112,7 +112,7 @@ TEST(EmitterSampling, SeedChoosesTheEmittersRepeatably) {
     RenderSettings s = force_lines();
     const StreamGeometry g = stream_geometry({0, 0, 64, 48}, input.view(), {}, s, 1, 1);
     auto pick = [&](const RenderSettings& settings) {
-        return sample_emitters<PF_Pixel>(input.view(), {0, 0, 64, 48}, settings, g, {}, nullptr, nullptr);
+        return sample_emitters<Pixel8>(input.view(), {0, 0, 64, 48}, settings, g, {}, nullptr, nullptr);
     };
     const auto a = pick(s), b = pick(s);
     ASSERT_EQ(a.size(), b.size());
@@ -126,32 +126,25 @@ TEST(EmitterSampling, SeedChoosesTheEmittersRepeatably) {
 
 // A mask world whose alpha is opaque left of column `edge` and clear beyond.
 struct HalfMask {
-    ImageBuffer<PF_Pixel> pixels;
-    PF_EffectWorld world{};
-    MaskSource source;
+    ImageBuffer<Pixel8> pixels;
     MaskSampler sampler;
     HalfMask(std::int32_t w, std::int32_t h, std::int32_t edge, std::uint8_t inside = 255)
         : pixels(w, h) {
         for (std::int32_t y = 0; y < h; ++y)
             for (std::int32_t x = 0; x < edge; ++x) pixels.at(x, y).alpha = inside;
-        world.data = pixels.pixels.data();
-        world.width = w;
-        world.height = h;
-        world.rowbytes = w * std::int32_t(sizeof(PF_Pixel));
-        source = {&world, PF_PixelFormat_ARGB32, w, h};
-        sampler = {&source, sample_mask, float(w), float(h)};
+        sampler = testing::mask_sampler_of(pixels, float(w), float(h));
     }
 };
 
 TEST(EmitterWeight, ThresholdedAndInvertedMask) {
-    ImageBuffer<PF_Pixel> input(8, 8, PF_Pixel{255, 200, 200, 200});
+    ImageBuffer<Pixel8> input(8, 8, Pixel8{255, 200, 200, 200});
     const HalfMask mask(8, 8, 8, 153);  // 0.6 everywhere
     RenderSettings s = force_lines();
     s.mask_mode = SortInsideMask;
     auto weight = [&](float threshold, bool invert) {
         s.mask_threshold = threshold;
         s.invert_mask = invert;
-        return emitter_weight<PF_Pixel>(input.view(), mask.sampler, s, 4.5f, 4.5f);
+        return emitter_weight<Pixel8>(input.view(), mask.sampler, s, 4.5f, 4.5f);
     };
     EXPECT_EQ(weight(0.0f, false), 0.6f);
     EXPECT_NEAR(weight(0.2f, false), 0.5f, 1e-6f);  // (0.6 - 0.2) / 0.8
@@ -159,12 +152,12 @@ TEST(EmitterWeight, ThresholdedAndInvertedMask) {
     EXPECT_NEAR(weight(0.0f, true), 0.4f, 1e-6f);
     EXPECT_EQ(weight(0.7f, false), 0.0f);
     s.mask_mode = MaskOff;
-    EXPECT_EQ(emitter_weight<PF_Pixel>(input.view(), mask.sampler, s, 4.5f, 4.5f), 1.0f);
-    EXPECT_EQ(emitter_weight<PF_Pixel>(input.view(), {}, s, 40.5f, 4.5f), 0.0f);  // no pixel there
+    EXPECT_EQ(emitter_weight<Pixel8>(input.view(), mask.sampler, s, 4.5f, 4.5f), 1.0f);
+    EXPECT_EQ(emitter_weight<Pixel8>(input.view(), {}, s, 40.5f, 4.5f), 0.0f);  // no pixel there
 }
 
 TEST(EmitterSampling, StretchFromMaskKeepsOnlyTheEdgeFacingTheLaunch) {
-    ImageBuffer<PF_Pixel> input(40, 16, PF_Pixel{255, 200, 200, 200});
+    ImageBuffer<Pixel8> input(40, 16, Pixel8{255, 200, 200, 200});
     const HalfMask mask(40, 16, 20);
     RenderSettings s = force_lines();
     s.mask_mode = StretchFromMask;
@@ -173,7 +166,7 @@ TEST(EmitterSampling, StretchFromMaskKeepsOnlyTheEdgeFacingTheLaunch) {
     const StreamGeometry g = stream_geometry(area, input.view(), mask.sampler, s, 1, 1);
     auto columns = [&](const RenderSettings& settings) {
         std::vector<float> xs;
-        for (const auto& e : sample_emitters<PF_Pixel>(input.view(), area, settings, g, mask.sampler, nullptr, nullptr))
+        for (const auto& e : sample_emitters<Pixel8>(input.view(), area, settings, g, mask.sampler, nullptr, nullptr))
             xs.push_back(e.x);
         return xs;
     };
@@ -251,14 +244,14 @@ TEST(StreamRenderer, AbortStopsAndPropagatesAtEveryPoll) {
     auto input = testing::test_picture(48, 36);
     RenderSettings s = force_lines();
     int total = 0;
-    ImageBuffer<PF_Pixel> out(48, 36);
-    render_streams<PF_Pixel>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
+    ImageBuffer<Pixel8> out(48, 36);
+    render_streams<Pixel8>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
                              [](void* n) { ++*static_cast<int*>(n); }, &total, {});
     ASSERT_GT(total, 10);
     for (int k = 1; k <= total; ++k) {
         AbortAt abort{k};
         try {
-            render_streams<PF_Pixel>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
+            render_streams<Pixel8>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
                                      [](void* d) {
                                          auto& a = *static_cast<AbortAt*>(d);
                                          if (++a.polls == a.k) throw Cancelled{-99};
@@ -278,16 +271,16 @@ TEST(StreamRenderer, AbortStopsAndPropagatesAtEveryPoll) {
 TEST(StreamRenderer, DepthsAgree) {
     const auto picture = testing::test_picture(64, 48);
     auto in8 = picture;
-    auto in16 = testing::convert<PF_Pixel16>(picture);
-    auto inf = testing::convert<PF_PixelFloat>(picture);
+    auto in16 = testing::convert<Pixel16>(picture);
+    auto inf = testing::convert<PixelFloat>(picture);
     RenderSettings s = force_lines();
     s.lower_brightness = 0.0f;
     s.upper_brightness = 1.0f;
     const RenderArea area{0, 0, 64, 48};
     const StreamGeometry g = stream_geometry(area, in8.view(), {}, s, 1, 1);
-    const auto e8 = sample_emitters<PF_Pixel>(in8.view(), area, s, g, {}, nullptr, nullptr);
-    const auto e16 = sample_emitters<PF_Pixel16>(in16.view(), area, s, g, {}, nullptr, nullptr);
-    const auto ef = sample_emitters<PF_PixelFloat>(inf.view(), area, s, g, {}, nullptr, nullptr);
+    const auto e8 = sample_emitters<Pixel8>(in8.view(), area, s, g, {}, nullptr, nullptr);
+    const auto e16 = sample_emitters<Pixel16>(in16.view(), area, s, g, {}, nullptr, nullptr);
+    const auto ef = sample_emitters<PixelFloat>(inf.view(), area, s, g, {}, nullptr, nullptr);
     ASSERT_EQ(e8.size(), ef.size());
     ASSERT_EQ(e16.size(), ef.size());
     for (std::size_t i = 0; i < ef.size(); ++i) {

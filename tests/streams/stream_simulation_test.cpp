@@ -86,10 +86,10 @@ TEST(StreamCount, CapsAndEmitterSpreadForLines) {
     EXPECT_EQ(line_launch(s, k, 3000, 6000, 10000).emitter, 5000u);
     EXPECT_EQ(line_launch(s, k, 16, 17, 17).emitter, 16u);
     s.render_mode = Particles;
-    s.particle_count = 13000;
-    EXPECT_EQ(stream_count(s, 3), 12000u);
+    s.particle_count = 13000;  // beyond the control's range: normalised to its end
+    EXPECT_EQ(stream_count(normalised_settings(s), 3), 12000u);
     s.particle_count = -4;
-    EXPECT_EQ(stream_count(s, 3), 0u);
+    EXPECT_EQ(stream_count(normalised_settings(s), 3), 0u);
 }
 
 TEST(StreamCount, LineDurationFollowsStreakLengthAndSpeed) {
@@ -108,8 +108,8 @@ TEST(Forces, DragBounds) {
     s.drag = 20.0f;
     EXPECT_NEAR(simulation_constants(s).full_step_damping, 0.7165f, 1e-4f);
     const float at_twenty = simulation_constants(s).full_step_damping;
-    s.drag = 35.0f;
-    EXPECT_EQ(simulation_constants(s).full_step_damping, at_twenty);
+    s.drag = 35.0f;  // beyond the control's range: normalised to its end
+    EXPECT_EQ(simulation_constants(normalised_settings(s)).full_step_damping, at_twenty);
 }
 
 TEST(Forces, PointForcesVanishAtTheirPointAndBeyondTheRadius) {

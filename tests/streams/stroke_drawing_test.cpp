@@ -10,11 +10,11 @@ namespace lumatrail {
 namespace {
 
 using testing::ImageBuffer;
-constexpr PF_PixelFloat WHITE{1, 1, 1, 1};
+constexpr PixelFloat WHITE{1, 1, 1, 1};
 
 // A horizontal opaque white stroke along the centre of pixel row 5.
-ImageBuffer<PF_PixelFloat> horizontal_stroke(float size, float alpha = 1.0f) {
-    ImageBuffer<PF_PixelFloat> out(30, 12);
+ImageBuffer<PixelFloat> horizontal_stroke(float size, float alpha = 1.0f) {
+    ImageBuffer<PixelFloat> out(30, 12);
     const RenderArea clip{0, 0, 30, 12};
     draw_stream_segment(out.view(), clip, {2.0f, 5.5f}, {25.0f, 5.5f}, size, size, WHITE, alpha, alpha, 1.0f, 1.0f);
     return out;
@@ -42,7 +42,7 @@ TEST(StreamSegment, SizeThreeStrokeIsFullWithinPointEightFive) {
 }
 
 TEST(StreamSegment, HalfResolutionHalvesWidthButNotTheRamp) {
-    ImageBuffer<PF_PixelFloat> out(40, 40);
+    ImageBuffer<PixelFloat> out(40, 40);
     // Full-resolution y = 41 is the centre of frame row 20 at scale 0.5.
     draw_stream_segment(out.view(), {0, 0, 40, 40}, {4.0f, 41.0f}, {70.0f, 41.0f}, 10.0f, 10.0f, WHITE,
                         1.0f, 1.0f, 0.5f, 0.5f);
@@ -56,18 +56,18 @@ TEST(StreamSegment, HalfResolutionHalvesWidthButNotTheRamp) {
 }
 
 TEST(StreamSegment, NothingIsDrawnWithoutSizeOpacityOrColourAlpha) {
-    const ImageBuffer<PF_PixelFloat> empty(30, 12);
+    const ImageBuffer<PixelFloat> empty(30, 12);
     EXPECT_EQ(horizontal_stroke(0.0f), empty);
     EXPECT_EQ(horizontal_stroke(3.0f, 0.0f), empty);
-    ImageBuffer<PF_PixelFloat> out(30, 12);
+    ImageBuffer<PixelFloat> out(30, 12);
     draw_stream_segment(out.view(), {0, 0, 30, 12}, {2, 5.5f}, {25, 5.5f}, 3, 3,
-                        PF_PixelFloat{0, 1, 1, 1}, 1, 1, 1, 1);
+                        PixelFloat{0, 1, 1, 1}, 1, 1, 1, 1);
     EXPECT_EQ(out, empty);
 }
 
 TEST(StreamSegment, WritesOnlyInsideTheClip) {
-    ImageBuffer<PF_Pixel> out(30, 12);
-    draw_stream_segment(out.view(), {12, 0, 20, 12}, {2, 5.5f}, {25, 5.5f}, 3, 3, PF_Pixel{255, 255, 255, 255},
+    ImageBuffer<Pixel8> out(30, 12);
+    draw_stream_segment(out.view(), {12, 0, 20, 12}, {2, 5.5f}, {25, 5.5f}, 3, 3, Pixel8{255, 255, 255, 255},
                         1, 1, 1, 1);
     for (int x = 0; x < 30; ++x) EXPECT_EQ(out.at(x, 5).alpha, (x >= 12 && x < 20) ? 255 : 0) << x;
 }
@@ -106,42 +106,42 @@ TEST(StrokeStyle, SizeCurveAndParticleOpacity) {
 TEST(Composite, HalfAmountIsTheAverage) {
     RenderSettings s;
     s.amount = 0.5f;
-    ImageBuffer<PF_Pixel> in8(4, 2, PF_Pixel{0, 0, 0, 0}), out8(4, 2, PF_Pixel{255, 255, 255, 255});
-    composite_streams<PF_Pixel>(in8.view(), out8.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
-    EXPECT_EQ(out8, (ImageBuffer<PF_Pixel>(4, 2, PF_Pixel{128, 128, 128, 128})));
+    ImageBuffer<Pixel8> in8(4, 2, Pixel8{0, 0, 0, 0}), out8(4, 2, Pixel8{255, 255, 255, 255});
+    composite_streams<Pixel8>(in8.view(), out8.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
+    EXPECT_EQ(out8, (ImageBuffer<Pixel8>(4, 2, Pixel8{128, 128, 128, 128})));
 
-    ImageBuffer<PF_Pixel16> in16(4, 2), out16(4, 2, PF_Pixel16{32768, 32768, 32768, 32768});
-    composite_streams<PF_Pixel16>(in16.view(), out16.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
-    EXPECT_EQ(out16, (ImageBuffer<PF_Pixel16>(4, 2, PF_Pixel16{16384, 16384, 16384, 16384})));
+    ImageBuffer<Pixel16> in16(4, 2), out16(4, 2, Pixel16{32768, 32768, 32768, 32768});
+    composite_streams<Pixel16>(in16.view(), out16.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
+    EXPECT_EQ(out16, (ImageBuffer<Pixel16>(4, 2, Pixel16{16384, 16384, 16384, 16384})));
 
-    ImageBuffer<PF_PixelFloat> inf(4, 2, PF_PixelFloat{0.25f, 0.25f, 1, 0}),
-        outf(4, 2, PF_PixelFloat{0.75f, 0.75f, 0, 2});
-    composite_streams<PF_PixelFloat>(inf.view(), outf.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
-    EXPECT_EQ(outf, (ImageBuffer<PF_PixelFloat>(4, 2, PF_PixelFloat{0.5f, 0.5f, 0.5f, 1})));
+    ImageBuffer<PixelFloat> inf(4, 2, PixelFloat{0.25f, 0.25f, 1, 0}),
+        outf(4, 2, PixelFloat{0.75f, 0.75f, 0, 2});
+    composite_streams<PixelFloat>(inf.view(), outf.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
+    EXPECT_EQ(outf, (ImageBuffer<PixelFloat>(4, 2, PixelFloat{0.5f, 0.5f, 0.5f, 1})));
 }
 
 TEST(Composite, PreserveAlphaInStreamsOnly) {
     RenderSettings s;
     s.composite = StreamsOnly;
     s.preserve_input_alpha = true;
-    ImageBuffer<PF_PixelFloat> in(2, 1, PF_PixelFloat{1, 0.3f, 0.3f, 0.3f});
-    ImageBuffer<PF_PixelFloat> out(2, 1);
-    out.at(1, 0) = PF_PixelFloat{0.5f, 0.25f, 0.5f, 0};  // a stroke fell here
-    composite_streams<PF_PixelFloat>(in.view(), out.view(), {0, 0, 2, 1}, {0, 0, 2, 1}, s, nullptr, nullptr);
-    const PF_PixelFloat black_with_input_alpha{1, 0, 0, 0};
-    EXPECT_EQ(std::memcmp(&out.at(0, 0), &black_with_input_alpha, sizeof(PF_PixelFloat)), 0);
-    const PF_PixelFloat rescaled{1, 0.5f, 1, 0};
+    ImageBuffer<PixelFloat> in(2, 1, PixelFloat{1, 0.3f, 0.3f, 0.3f});
+    ImageBuffer<PixelFloat> out(2, 1);
+    out.at(1, 0) = PixelFloat{0.5f, 0.25f, 0.5f, 0};  // a stroke fell here
+    composite_streams<PixelFloat>(in.view(), out.view(), {0, 0, 2, 1}, {0, 0, 2, 1}, s, nullptr, nullptr);
+    const PixelFloat black_with_input_alpha{1, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(&out.at(0, 0), &black_with_input_alpha, sizeof(PixelFloat)), 0);
+    const PixelFloat rescaled{1, 0.5f, 1, 0};
     EXPECT_EQ(std::memcmp(&out.at(1, 0), &rescaled, sizeof rescaled), 0);
 }
 
 TEST(PrepareOutput, CopiesOrClearsTheClipOnly) {
-    ImageBuffer<PF_Pixel16> in(3, 3, PF_Pixel16{40000, 1, 2, 3});
-    ImageBuffer<PF_Pixel16> out(4, 4, PF_Pixel16{9, 9, 9, 9});
-    prepare_output<PF_Pixel16>(in.view(), out.view(), {0, 0, 4, 2}, false, nullptr, nullptr);
+    ImageBuffer<Pixel16> in(3, 3, Pixel16{40000, 1, 2, 3});
+    ImageBuffer<Pixel16> out(4, 4, Pixel16{9, 9, 9, 9});
+    prepare_output<Pixel16>(in.view(), out.view(), {0, 0, 4, 2}, OverOriginal, nullptr, nullptr);
     EXPECT_EQ(out.at(2, 1).alpha, 40000);  // copied unchanged
     EXPECT_EQ(out.at(3, 1).alpha, 0);      // the input has no pixel there
     EXPECT_EQ(out.at(0, 2).alpha, 9);      // outside the clip
-    prepare_output<PF_Pixel16>(in.view(), out.view(), {0, 0, 4, 2}, true, nullptr, nullptr);
+    prepare_output<Pixel16>(in.view(), out.view(), {0, 0, 4, 2}, StreamsOnly, nullptr, nullptr);
     EXPECT_EQ(out.at(2, 1).alpha, 0);
 }
 

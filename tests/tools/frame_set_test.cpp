@@ -8,7 +8,7 @@
 #include <set>
 #include <tuple>
 
-#include "engine/linear_pass.h"
+#include "frame/frame_renderer.h"
 #include "host/effect_entry.h"
 #include "host/parameters.h"
 #include "host/settings_fill.h"
@@ -46,7 +46,7 @@ TEST(FrameSet, NamesAreUniqueFileNames) {
 TEST(FrameSet, BitForBitExactlyForTheFramesOfTheLinearPass) {
     std::size_t linear = 0, streams = 0;
     for (const FramePlan& s : frame_set()) {
-        EXPECT_EQ(s.linear_pass, uses_linear_pass(settings_of(s))) << s.name;
+        EXPECT_EQ(s.linear_pass, (renderer_for(normalised_settings(settings_of(s))) == Renderer::LinearPass)) << s.name;
         (s.linear_pass ? linear : streams) += 1;
     }
     EXPECT_GT(linear, 0u);

@@ -1,0 +1,48 @@
+#include "frame/frame_renderer.h"
+
+#include <stdexcept>
+
+#include "engine/linear_pass.h"
+#include "streams/stream_renderer.h"
+
+namespace lumatrail {
+
+Renderer renderer_for(const RenderSettings& s) {
+    const bool along_lines = s.direction == Horizontal || s.direction == Vertical;
+    return s.show_mask || (s.render_mode == ClassicLines && along_lines) ? Renderer::LinearPass
+                                                                         : Renderer::Streams;
+}
+
+template <class Pixel>
+void render_frame(const ImageView& input, const ImageView& output, const RenderArea& area,
+                  const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
+                  void* poll_data, const MaskSource& mask) {
+    const std::int64_t width = std::int64_t(area.right) - area.left;
+    const std::int64_t height = std::int64_t(area.bottom) - area.top;
+    if (width <= 0 || height <= 0) return;
+    if (width > MAX_CANVAS_SIDE || height > MAX_CANVAS_SIDE || width * height > MAX_CANVAS_PIXELS)
+        throw std::runtime_error(CANVAS_LIMIT_MESSAGE);
+
+    const RenderSettings s = normalised_settings(settings);
+    const MaskSampler sampler = make_mask_sampler(mask, s);
+    if (renderer_for(s) == Renderer::LinearPass)
+        linear_stretch_pass<Pixel>(input, output, area, s, scale_x, scale_y, poll, poll_data, sampler);
+    else
+        render_streams<Pixel>(input, output, area, s, scale_x, scale_y, poll, poll_data, sampler);
+}
+
+void render_frame(PixelDepth depth, const ImageView& input, const ImageView& output, const RenderArea& area,
+                  const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
+                  void* poll_data, const MaskSource& mask) {
+    with_pixel_type(depth, [&](auto pixel) {
+        render_frame<decltype(pixel)>(input, output, area, settings, scale_x, scale_y, poll, poll_data, mask);
+    });
+}
+
+#define LUMATRAIL_INSTANTIATE(Pixel)                                                                       \
+    template void render_frame<Pixel>(const ImageView&, const ImageView&, const RenderArea&,               \
+                                      const RenderSettings&, float, float, AbortPoll, void*, const MaskSource&);
+LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
+#undef LUMATRAIL_INSTANTIATE
+
+}  // namespace lumatrail

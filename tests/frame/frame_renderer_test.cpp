@@ -1,0 +1,108 @@
+// The frame entry: the canvas limit, the choice of renderer, normalisation
+// before either renderer runs, and the depth chosen once per frame.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "engine/linear_pass.h"
+#include "frame/frame_renderer.h"
+#include "streams/stream_renderer.h"
+#include "tests/support/image_buffer.h"
+
+namespace lumatrail {
+namespace {
+
+using testing::ImageBuffer;
+
+template <class Pixel>
+ImageBuffer<Pixel> rendered(ImageBuffer<Pixel>& in, const RenderSettings& s, const MaskSource& mask = {}) {
+    ImageBuffer<Pixel> out(in.width, in.height);
+    render_frame<Pixel>(in.view(), out.view(), {0, 0, in.width, in.height}, s, 1, 1, nullptr, nullptr, mask);
+    return out;
+}
+
+TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork) {
+    const ImageView none{};
+    int polls = 0;
+    auto count = [](void* n) { ++*static_cast<int*>(n); };
+    render_frame<Pixel8>(none, none, {0, 0, 65536, 2048}, RenderSettings{}, 1, 1, count, &polls, {});
+    EXPECT_EQ(polls, 2048 / 8 + 1);  // at the limit: rendered (every line skipped)
+
+    for (const RenderArea too_big : {RenderArea{0, 0, 65536, 2049}, RenderArea{0, 0, 65537, 1},
+                                     RenderArea{-10, 0, 65530, 1}, RenderArea{0, 0, 1, 70000}}) {
+        for (const RenderMode mode : {ClassicLines, Particles}) {
+            RenderSettings s;
+            s.render_mode = mode;
+            polls = 0;
+            EXPECT_THAT([&] { render_frame<PixelFloat>(none, none, too_big, s, 1, 1, count, &polls, {}); },
+                        ::testing::ThrowsMessage<std::runtime_error>(::testing::StrEq(CANVAS_LIMIT_MESSAGE)));
+            EXPECT_EQ(polls, 0);
+        }
+    }
+    EXPECT_STREQ(CANVAS_LIMIT_MESSAGE, "Canvas exceeds 128 megapixels");
+}
+
+TEST(RendererChoice, LinesAlongRowsOrColumnsAndShowMaskGoToTheLinearPass) {
+    RenderSettings s;
+    for (const RenderMode mode : {ClassicLines, ForceLines, Particles})
+        for (const StretchDirection direction : {Horizontal, Vertical, RadialOut, RadialIn})
+            for (const bool show_mask : {false, true}) {
+                s.render_mode = mode;
+                s.direction = direction;
+                s.show_mask = show_mask;
+                const bool linear = show_mask || (mode == ClassicLines && (direction == Horizontal || direction == Vertical));
+                EXPECT_EQ(renderer_for(s), linear ? Renderer::LinearPass : Renderer::Streams)
+                    << mode << " " << direction << " " << show_mask;
+            }
+}
+
+// Each renderer receives the settings normalised once, whichever it is.
+TEST(FrameEntry, RunsTheChosenRendererOnNormalisedSettings) {
+    auto in = testing::convert<PixelFloat>(testing::test_picture(32, 24));
+    RenderSettings wild;
+    wild.amount = 3.0f;               // limited to 1
+    wild.lower_brightness = 0.9f;     // above the upper bound: the two are swapped
+    wild.upper_brightness = 0.2f;
+    wild.streak_length = 1e9f;        // limited to 32768
+    wild.particle_count = 1 << 30;    // limited to 12000
+    for (const RenderMode mode : {ClassicLines, Particles}) {
+        wild.render_mode = mode;
+        const RenderSettings s = normalised_settings(wild);
+        ImageBuffer<PixelFloat> expected(32, 24);
+        if (mode == ClassicLines)
+            linear_stretch_pass<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr, nullptr, {});
+        else
+            render_streams<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr, nullptr, {});
+        EXPECT_EQ(rendered(in, wild), expected) << mode;
+        EXPECT_FALSE(expected == in) << mode;
+    }
+}
+
+TEST(FrameEntry, DepthChosenAtRunTimeRendersWithThatPixelType) {
+    auto in8 = testing::test_picture(24, 16);
+    auto in16 = testing::convert<Pixel16>(in8);
+    RenderSettings s;
+    s.render_mode = ForceLines;
+    ImageBuffer<Pixel16> out(24, 16);
+    render_frame(PixelDepth::Bits16, in16.view(), out.view(), {0, 0, 24, 16}, s, 1, 1, nullptr, nullptr, {});
+    EXPECT_EQ(out, rendered(in16, s));
+}
+
+// Without a usable mask layer a mask mode leaves the streams nothing to
+// emit from, so the frame is the input; with one, the mask decides.
+TEST(FrameEntry, MaskSourceBecomesTheRenderersSampler) {
+    auto in = testing::test_picture(24, 16);
+    ImageBuffer<Pixel8> mask(12, 8, Pixel8{255, 255, 255, 255});
+    RenderSettings s;
+    s.render_mode = Particles;
+    s.mask_mode = SortInsideMask;
+    EXPECT_EQ(rendered(in, s), in);
+    const auto with_mask = rendered(in, s, testing::mask_source_of(mask, 24, 16));
+    EXPECT_FALSE(with_mask == in);
+    s.mask_mode = MaskOff;
+    EXPECT_EQ(with_mask, rendered(in, s));  // an all-opaque mask weighs every emitter 1
+}
+
+}  // namespace
+}  // namespace lumatrail
