@@ -5,6 +5,8 @@
 #             tests (the PE file, the module loaded under wine rendering the
 #             frame set, and those frames compared with the native build's)
 # make aex    installs what is missing, builds just the Windows module
+# make format-check  fails when a source file is not formatted as .clang-format
+#             says (CI runs it); make format rewrites them
 # make golden re-renders the golden frame set after an intended change of a
 #             look: rewrites tests/golden/frame_digests.txt and draws the
 #             frames that changed into build/golden/changed.png
@@ -14,11 +16,11 @@
 # the cross build never slows the native edit-build-test loop.
 
 NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev \
-                   libopenimageio-dev nlohmann-json3-dev
+                   libopenimageio-dev nlohmann-json3-dev clang-format git
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
+.PHONY: format format-check golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -32,6 +34,15 @@ test-native: build-test
 # The comparison of the Windows frames runs lumatrail_native_frames from build/test.
 test-windows: build-windows build-test
 	ctest --preset windows-cross -j $(JOBS)
+
+# Every C++ file git tracks; .clang-format holds the house style.
+SOURCES = $$(git ls-files '*.cpp' '*.h')
+
+format-check: deps
+	clang-format --style=file --dry-run --Werror $(SOURCES)
+
+format: deps
+	clang-format --style=file -i $(SOURCES)
 
 golden: build-test
 	./build/test/lumatrail_golden tests/golden/frame_digests.txt build/golden
