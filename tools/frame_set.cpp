@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "host/parameters.h"
-#include "tools/test_card.h"
+#include "offline/test_card.h"
 
 namespace lumatrail::tools {
 
@@ -181,8 +181,8 @@ std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const 
         throw std::runtime_error(plan.name + ": parameter setup returned " + std::to_string(err));
     for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.index, s.value);
 
-    const offline::OfflineLayer input{test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
-    const offline::OfflineLayer mask{test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
+    const offline::OfflineLayer input{offline::test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
+    const offline::OfflineLayer mask{offline::test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
     offline::FrameRequest request;
     request.time = offline::host_time(FRAME_SET_SECONDS);
     request.input = &input;

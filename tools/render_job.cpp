@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "offline/offline_frame.h"
+#include "offline/test_card.h"
 #include "tools/image_io.h"
-#include "tools/test_card.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -134,7 +134,7 @@ std::size_t run_render(const PluginModule& module, const offline::OfflineHost& h
     SharedLayers shared;
     if (job.input.empty()) {
         shared.input = std::make_unique<offline::OfflineLayer>(
-            layer(test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
+            layer(offline::test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
     } else if (!is_sequence_pattern(job.input)) {
         shared.input = std::make_unique<offline::OfflineLayer>(layer(read_image(job.input, job.depth)));
     }
@@ -142,7 +142,7 @@ std::size_t run_render(const PluginModule& module, const offline::OfflineHost& h
     if (job.mask == "builtin") {
         const std::int32_t w = shared.input ? shared.input->pixels.world.width : job.card_width;
         const std::int32_t h = shared.input ? shared.input->pixels.world.height : job.card_height;
-        shared.mask = std::make_unique<offline::OfflineLayer>(layer(test_mask(w, h, depth)));
+        shared.mask = std::make_unique<offline::OfflineLayer>(layer(offline::test_mask(w, h, depth)));
     } else if (!job.mask.empty() && !is_sequence_pattern(job.mask)) {
         shared.mask = std::make_unique<offline::OfflineLayer>(layer(read_image(job.mask)));
     }

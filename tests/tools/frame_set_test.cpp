@@ -13,8 +13,8 @@
 #include "host/parameters.h"
 #include "host/settings_fill.h"
 #include "offline/offline_host.h"
+#include "offline/test_card.h"
 #include "tools/frame_set.h"
-#include "tools/test_card.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -96,7 +96,7 @@ TEST(FrameSet, EveryFrameRendersAtItsSizeAndChangesTheCard) {
         const std::vector<std::uint8_t> pixels = render_set_frame(EffectMain, s);
         ASSERT_EQ(pixels.size(), frame_bytes(s));
         const offline::OfflineWorld card = offline::resample_nearest(
-            test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, s.format), frame_width(s), frame_height(s),
+            offline::test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, s.format), frame_width(s), frame_height(s),
             s.half_resolution ? 0.5f : 1.0f, s.half_resolution ? 0.5f : 1.0f);
         EXPECT_NE(pixels, raw_pixels(card)) << "the effect left the card as it was";
     }

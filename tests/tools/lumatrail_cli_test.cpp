@@ -13,9 +13,9 @@
 
 #include "host/parameters.h"
 #include "offline/offline_frame.h"
+#include "offline/test_card.h"
 #include "tools/image_io.h"
 #include "tools/param_values.h"
-#include "tools/test_card.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -62,7 +62,7 @@ struct LumatrailCli : ::testing::Test {
     // An opaque picture (straight and premultiplied alpha agree) written as a
     // 16-bit PNG input.
     std::string opaque_input(std::int32_t w = 64, std::int32_t h = 40) {
-        offline::OfflineWorld card = test_card(w, h, PF_PixelFormat_ARGB64);
+        offline::OfflineWorld card = offline::test_card(w, h, PF_PixelFormat_ARGB64);
         for (std::int32_t y = 0; y < h; ++y)
             for (std::int32_t x = 0; x < w; ++x) {
                 PF_Pixel16& p = *offline::pixel_at<PF_Pixel16>(card, x, y);
@@ -130,7 +130,7 @@ TEST_F(LumatrailCli, InputSequencesAndHalfResolution) {
     // Three different input frames, rendered frame by frame from the pattern.
     std::vector<offline::OfflineWorld> inputs;
     for (int f = 1; f <= 3; ++f) {
-        inputs.push_back(test_card(40 + 8 * f, 30, PF_PixelFormat_ARGB64));
+        inputs.push_back(offline::test_card(40 + 8 * f, 30, PF_PixelFormat_ARGB64));
         char name[32];
         std::snprintf(name, sizeof name, "in.%02d.tif", f);
         write_image(inputs.back(), at(name));
