@@ -151,9 +151,13 @@ const OfflineParam& param_at(const OfflineHost& host, std::int32_t index) {
 PF_Err load_parameters(OfflineHost& host, PF_EffectMainFunc effect_main) {
     host.params.clear();
     host.params.push_back(input_layer_param());
-    PF_InData in_data = make_in_data(host);
     PF_OutData out_data{};
-    return effect_main(PF_Cmd_PARAMS_SETUP, &in_data, &out_data, nullptr, nullptr, nullptr);
+    return send_command(host, effect_main, PF_Cmd_PARAMS_SETUP, out_data);
+}
+
+PF_Err send_command(OfflineHost& host, PF_EffectMainFunc effect_main, PF_Cmd cmd, PF_OutData& out_data) {
+    PF_InData in_data = make_in_data(host);
+    return effect_main(cmd, &in_data, &out_data, nullptr, nullptr, nullptr);
 }
 
 void record_call(OfflineContext& context, CallKind kind, std::int32_t index) {

@@ -98,6 +98,10 @@ PF_Err load_parameters(OfflineHost& host, PF_EffectMainFunc effect_main);
 // In-data for one command at the given time, with the host's callbacks.
 PF_InData make_in_data(OfflineHost& host, HostTime time = {});
 
+// Sends a command that takes no parameters, layers or extra data (About,
+// global setup, parameter setup) at time 0; returns the effect's code.
+PF_Err send_command(OfflineHost& host, PF_EffectMainFunc effect_main, PF_Cmd cmd, PF_OutData& out_data);
+
 // Index of the parameter with this UI name, or -1.
 std::int32_t find_param(const OfflineHost& host, std::string_view ui_name);
 

@@ -111,7 +111,7 @@ std::string frame_path(const std::string& pattern, std::int32_t frame) {
     return pattern.substr(0, slot.start) + number + pattern.substr(slot.end);
 }
 
-std::size_t run_render(const PluginModule& module, const offline::OfflineHost& host, const RenderJob& job) {
+std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host, const RenderJob& job) {
     if (job.frames.empty()) throw ToolError(EXIT_USAGE, "there is no frame to render");
     if (job.frames.size() > 1 && !is_sequence_pattern(job.output))
         throw ToolError(EXIT_USAGE, "several frames need an output pattern such as out.####.png, not \"" +
@@ -175,7 +175,7 @@ std::size_t run_render(const PluginModule& module, const offline::OfflineHost& h
         request.faults.cancel = &cancel;
         // The host's parameter list is only read while frames render.
         const offline::FrameResult result =
-            offline::render_frame(const_cast<offline::OfflineHost&>(host), module.effect_main, request);
+            offline::render_frame(const_cast<offline::OfflineHost&>(host), effect_main, request);
         const PF_Err err = result.pre_render ? result.pre_render : result.render;
         if (err == offline::OFFLINE_CANCELLED && cancel) throw ToolError(EXIT_CANCELLED, "cancelled");
         if (err)

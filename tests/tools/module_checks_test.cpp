@@ -12,6 +12,7 @@
 #include "host/effect_identity.h"
 #include "host/parameters.h"
 #include "offline/offline_host.h"
+#include "offline/plugin_module.h"
 #include "tools/module_checks.h"
 
 namespace lumatrail::tools {
@@ -20,24 +21,12 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-PF_Err collect(PF_PluginDataPtr context, const char* name, const char* match_name,
-               const char* category, const char* entry_point, std::int32_t kind,
-               std::int32_t major, std::int32_t minor, std::int32_t reserved,
-               const char* support_url) {
-    *static_cast<Registration*>(context) = {name,  match_name, category, entry_point, support_url,
-                                            kind,  major,      minor,    reserved};
-    return PF_Err_NONE;
-}
-
-Registration registered() {
-    Registration r;
-    EXPECT_EQ(PluginDataEntryFunction2(&r, collect, nullptr, "test", "1"), PF_Err_NONE);
-    return r;
-}
+// The effect's own registration, collected as the hosts collect it.
+offline::Registration registered() { return offline::register_entry(PluginDataEntryFunction2, "test"); }
 
 TEST(PropertyListProblems, NoneForTheSameBytes) {
     const std::vector<std::uint8_t> copy(PROPERTY_LIST.begin(), PROPERTY_LIST.end());
-    EXPECT_TRUE(property_list_problems(copy, PROPERTY_LIST).empty());
+    EXPECT_TRUE(property_list_problems(copy).empty());
 }
 
 TEST(PropertyListProblems, NamesTheFirstDifferentByte) {
@@ -47,15 +36,15 @@ TEST(PropertyListProblems, NamesTheFirstDifferentByte) {
     char expected[80];
     std::snprintf(expected, sizeof expected, "property list byte 17 is 0x%02X, expected 0x%02X",
                   bytes[17], PROPERTY_LIST[17]);
-    EXPECT_THAT(property_list_problems(bytes, PROPERTY_LIST), ElementsAre(std::string(expected)));
+    EXPECT_THAT(property_list_problems(bytes), ElementsAre(std::string(expected)));
 }
 
 TEST(PropertyListProblems, NamesBothLengthsWhenCut) {
     const std::span<const std::uint8_t> cut(PROPERTY_LIST.data(), PROPERTY_LIST.size() - 2);
-    EXPECT_THAT(property_list_problems(cut, PROPERTY_LIST),
+    EXPECT_THAT(property_list_problems(cut),
                 ElementsAre("property list is " + std::to_string(PROPERTY_LIST.size() - 2) +
                             " bytes, expected " + std::to_string(PROPERTY_LIST.size())));
-    EXPECT_EQ(property_list_problems({}, PROPERTY_LIST).size(), 1u);
+    EXPECT_EQ(property_list_problems({}).size(), 1u);
 }
 
 TEST(RegistrationProblems, NoneForTheEffectsOwnRegistration) {
@@ -63,7 +52,7 @@ TEST(RegistrationProblems, NoneForTheEffectsOwnRegistration) {
 }
 
 TEST(RegistrationProblems, NamesEachWrongValue) {
-    Registration r = registered();
+    offline::Registration r = registered();
     r.entry_point = "effectMain";
     r.kind = 0x65464B55;
     r.api_minor = 28;
