@@ -7,7 +7,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "host/parameters.h"
 #include "offline/test_card.h"
 
 namespace lumatrail::tools {
@@ -38,9 +37,9 @@ namespace {
 // Settings every stream frame shares: slow launches so streams stay on the
 // small card, and every force that goes through the C library's functions.
 const std::vector<FrameSetting> STREAM_FORCES = {
-    {PARAM_LAUNCH_SPEED, 60},     {PARAM_PARTICLE_COUNT, 600}, {PARAM_RANDOM_FORCE, 250},
-    {PARAM_WIND_STRENGTH, 80},    {PARAM_WIND_DIRECTION, 35},  {PARAM_GROWTH_CURVE, 1.6},
-    {PARAM_END_SIZE, 30},         {PARAM_DRAG, 0.4},           {PARAM_LAUNCH_SPREAD, 40},
+    {"Launch Speed (px/sec)", 60}, {"Particle Count", 600},       {"Random Force", 250},
+    {"Wind Strength", 80},         {"Wind Direction (deg)", 35}, {"Growth Curve", 1.6},
+    {"End Size (%)", 30},          {"Drag", 0.4},                {"Launch Spread (deg)", 40},
 };
 
 struct Look {
@@ -60,22 +59,22 @@ std::vector<FrameSetting> with_forces(std::vector<FrameSetting> settings) {
 // Render Mode 1 Classic Lines, 2 Force Lines, 3 Particles.
 std::vector<Look> looks() {
     return {
-        {"classic-horizontal", true, false, {{PARAM_DIRECTION, 1}, {PARAM_STREAK_LENGTH, 48}}},
+        {"classic-horizontal", true, false, {{"Direction", 1}, {"Streak Length (px)", 48}}},
         {"classic-vertical", true, false,
-         {{PARAM_DIRECTION, 2}, {PARAM_REVERSE_DIRECTION, 1}, {PARAM_STREAK_LENGTH, 30}}},
+         {{"Direction", 2}, {"Reverse Direction", 1}, {"Streak Length (px)", 30}}},
         {"classic-sweep", true, false,
-         {{PARAM_SWEEP_MODE, 3}, {PARAM_AMOUNT, 70}, {PARAM_PRESERVE_INPUT_ALPHA, 1}, {PARAM_STREAK_LENGTH, 40}}},
-        {"sort-inside-mask", true, true, {{PARAM_MASK_MODE, 2}, {PARAM_STREAK_LENGTH, 40}}},
+         {{"Sweep Mode", 3}, {"Amount (%)", 70}, {"Preserve Input Alpha", 1}, {"Streak Length (px)", 40}}},
+        {"sort-inside-mask", true, true, {{"Mask Mode", 2}, {"Streak Length (px)", 40}}},
         {"stretch-from-mask", true, true,
-         {{PARAM_MASK_MODE, 3}, {PARAM_DIRECTION, 2}, {PARAM_MASK_CHANNEL, 2}, {PARAM_STREAK_LENGTH, 36}}},
-        {"show-mask", true, true, {{PARAM_SHOW_MASK, 1}, {PARAM_MASK_MODE, 3}, {PARAM_INVERT_MASK, 1}}},
-        {"classic-radial-out", false, false, with_forces({{PARAM_DIRECTION, 3}})},
-        {"classic-radial-in", false, false, with_forces({{PARAM_DIRECTION, 4}, {PARAM_CENTER_X, 35}})},
+         {{"Mask Mode", 3}, {"Direction", 2}, {"Mask Channel", 2}, {"Streak Length (px)", 36}}},
+        {"show-mask", true, true, {{"Show Mask", 1}, {"Mask Mode", 3}, {"Invert Mask", 1}}},
+        {"classic-radial-out", false, false, with_forces({{"Direction", 3}})},
+        {"classic-radial-in", false, false, with_forces({{"Direction", 4}, {"Center X (%)", 35}})},
         {"force-lines", false, false,
-         with_forces({{PARAM_RENDER_MODE, 2}, {PARAM_ATTRACTOR_STRENGTH, 300}, {PARAM_FORCE_RADIUS, 120}})},
+         with_forces({{"Render Mode", 2}, {"Attractor Strength", 300}, {"Force Radius (px)", 120}})},
         {"particles", false, false,
-         with_forces({{PARAM_RENDER_MODE, 3}, {PARAM_REPELLER_STRENGTH, 200}, {PARAM_REPELLER_X, 30}})},
-        {"particles-from-mask", false, true, with_forces({{PARAM_RENDER_MODE, 3}, {PARAM_MASK_MODE, 3}})},
+         with_forces({{"Render Mode", 3}, {"Repeller Strength", 200}, {"Repeller X (%)", 30}})},
+        {"particles-from-mask", false, true, with_forces({{"Render Mode", 3}, {"Mask Mode", 3}})},
     };
 }
 
@@ -179,7 +178,7 @@ std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const 
     offline::OfflineHost host;
     if (const PF_Err err = offline::load_parameters(host, effect_main))
         throw std::runtime_error(plan.name + ": parameter setup returned " + std::to_string(err));
-    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.index, s.value);
+    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.name, s.value);
 
     const offline::OfflineLayer input{offline::test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
     const offline::OfflineLayer mask{offline::test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};

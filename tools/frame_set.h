@@ -32,10 +32,10 @@ inline constexpr std::int32_t FRAME_SET_HEIGHT = 90;
 // and trails have their full length.
 inline constexpr double FRAME_SET_SECONDS = 1.5;
 
-// A parameter value as the host stores it: slider value, one-based popup
-// choice, checkbox 0 or 1.
+// A parameter, by its UI name, and its value as the host stores it: slider
+// value, one-based popup choice, checkbox 0 or 1.
 struct FrameSetting {
-    std::int32_t index;  // ParamIndex
+    std::string name;
     double value;
 };
 

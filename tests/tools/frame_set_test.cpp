@@ -30,7 +30,7 @@ FramePlan plan_named(const std::string& name) {
 RenderSettings settings_of(const FramePlan& plan) {
     offline::OfflineHost host;
     EXPECT_EQ(offline::load_parameters(host, EffectMain), PF_Err_NONE);
-    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.index, s.value);
+    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.name, s.value);
     return ReadRenderSettings(offline::make_in_data(host, offline::host_time(FRAME_SET_SECONDS)));
 }
 
