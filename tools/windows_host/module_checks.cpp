@@ -1,4 +1,4 @@
-#include "tools/module_checks.h"
+#include "tools/windows_host/module_checks.h"
 
 #include <algorithm>
 #include <cstdio>

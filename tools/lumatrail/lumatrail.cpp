@@ -14,10 +14,10 @@
 
 #include "offline/offline_host.h"
 #include "offline/plugin_module.h"
-#include "tools/image_io.h"
-#include "tools/param_values.h"
-#include "tools/presets.h"
-#include "tools/render_job.h"
+#include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/param_values.h"
+#include "tools/lumatrail/presets.h"
+#include "tools/lumatrail/render_job.h"
 
 namespace lumatrail::tools {
 namespace {

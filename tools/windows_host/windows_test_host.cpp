@@ -5,7 +5,7 @@
 //   2. the property list resource ("PIPL", id 16000, English) against PROPERTY_LIST
 //   3. registration through PluginDataEntryFunction2
 //   4. About, global setup and parameter setup through the offline host
-//   5. with FRAME_DIR: every frame of the frame set (tools/frame_set.h)
+//   5. with FRAME_DIR: every frame of the frame set (frame_set.h)
 //      rendered through the render commands, the raw pixels written into
 //      FRAME_DIR for the comparison with the native build
 //
@@ -22,9 +22,9 @@
 
 #include "offline/offline_host.h"
 #include "offline/plugin_module.h"
-#include "tools/frame_set.h"
-#include "tools/module_checks.h"
-#include "tools/property_list_rc.h"
+#include "tools/property_list/property_list_rc.h"
+#include "tools/windows_host/frame_set.h"
+#include "tools/windows_host/module_checks.h"
 
 namespace lumatrail::tools {
 namespace {

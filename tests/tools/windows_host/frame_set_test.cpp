@@ -14,7 +14,7 @@
 #include "host/settings_fill.h"
 #include "offline/offline_host.h"
 #include "offline/test_card.h"
-#include "tools/frame_set.h"
+#include "tools/windows_host/frame_set.h"
 
 namespace lumatrail::tools {
 namespace {

@@ -13,7 +13,7 @@
 #include "host/parameters.h"
 #include "offline/offline_host.h"
 #include "offline/plugin_module.h"
-#include "tools/module_checks.h"
+#include "tools/windows_host/module_checks.h"
 
 namespace lumatrail::tools {
 namespace {

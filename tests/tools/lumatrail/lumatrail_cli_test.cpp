@@ -14,8 +14,8 @@
 #include "host/parameters.h"
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
-#include "tools/image_io.h"
-#include "tools/param_values.h"
+#include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/param_values.h"
 
 namespace lumatrail::tools {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/frame_set.h"
+#include "tools/windows_host/frame_set.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "tools/image_io.h"
+#include "tools/lumatrail/image_io.h"
 
 #include <OpenImageIO/imageio.h>
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "offline/plugin_module.h"
-#include "tools/frame_set.h"
+#include "tools/windows_host/frame_set.h"
 
 namespace lumatrail::tools {
 namespace {

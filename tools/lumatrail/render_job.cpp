@@ -1,4 +1,4 @@
-#include "tools/render_job.h"
+#include "tools/lumatrail/render_job.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -16,7 +16,7 @@
 
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
-#include "tools/image_io.h"
+#include "tools/lumatrail/image_io.h"
 
 namespace lumatrail::tools {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/presets.h"
+#include "tools/lumatrail/presets.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/image_io.h"
-#include "tools/param_values.h"
+#include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/param_values.h"
 
 namespace lumatrail::tools {
 namespace {

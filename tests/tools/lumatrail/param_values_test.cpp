@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/parameters.h"
-#include "tools/param_values.h"
+#include "tools/lumatrail/param_values.h"
 
 namespace lumatrail::tools {
 namespace {
