@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
-#include <string>
 
 namespace lumatrail::offline {
 
 std::size_t pixel_size(PF_PixelFormat format) {
-    switch (format) {
-    case PF_PixelFormat_ARGB32: return sizeof(PF_Pixel);
-    case PF_PixelFormat_ARGB64: return sizeof(PF_Pixel16);
-    case PF_PixelFormat_ARGB128: return sizeof(PF_PixelFloat);
-    default: throw std::invalid_argument("unknown pixel format " + std::to_string(format));
-    }
+    return with_pixel_type(format, [](auto pixel) { return sizeof pixel; });
 }
 
 OfflineWorld make_world(PF_PixelFormat format, std::int32_t width, std::int32_t height,

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "host/host_contract.h"
@@ -50,6 +52,28 @@ private:
             world.data = storage.data() + (static_cast<const std::uint8_t*>(other.world.data) - other.storage.data());
     }
 };
+
+// Calls visit with a pixel of the format's type (PF_Pixel, PF_Pixel16 or
+// PF_PixelFloat), so that one template serves the three depths. Throws
+// std::invalid_argument for an unknown format.
+template <class Visitor>
+decltype(auto) with_pixel_type(PF_PixelFormat format, Visitor&& visit) {
+    switch (format) {
+    case PF_PixelFormat_ARGB32: return visit(PF_Pixel{});
+    case PF_PixelFormat_ARGB64: return visit(PF_Pixel16{});
+    case PF_PixelFormat_ARGB128: return visit(PF_PixelFloat{});
+    default: throw std::invalid_argument("unknown pixel format " + std::to_string(format));
+    }
+}
+
+// A channel's full value: 255 at 8 bits, 32768 in the host's 16-bit worlds,
+// 1 in float.
+template <class Pixel>
+inline constexpr float FULL_VALUE = 1.0f;
+template <>
+inline constexpr float FULL_VALUE<PF_Pixel> = 255.0f;
+template <>
+inline constexpr float FULL_VALUE<PF_Pixel16> = 32768.0f;
 
 std::size_t pixel_size(PF_PixelFormat format);
 

@@ -56,33 +56,30 @@ StraightColour card_colour(float u, float v, std::int32_t x, std::int32_t y) {
     return c;
 }
 
+// The colour premultiplied and stored at the pixel's depth.
 template <class Pixel>
-void store(OfflineWorld& world, std::int32_t x, std::int32_t y, StraightColour c, float full) {
-    Pixel* p = pixel_at<Pixel>(world, x, y);
-    auto channel = [full](float v) {
+Pixel premultiplied(StraightColour c) {
+    auto channel = [](float v) {
         if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
             return v;
         } else {
-            return decltype(p->alpha)(std::lround(std::clamp(v, 0.0f, 1.0f) * full));
+            return decltype(Pixel::alpha)(std::lround(std::clamp(v, 0.0f, 1.0f) * FULL_VALUE<Pixel>));
         }
     };
-    // Premultiplied.
-    *p = Pixel{channel(c.a), channel(c.r * c.a), channel(c.g * c.a), channel(c.b * c.a)};
+    return Pixel{channel(c.a), channel(c.r * c.a), channel(c.g * c.a), channel(c.b * c.a)};
 }
 
 }  // namespace
 
 OfflineWorld paint_world(std::int32_t width, std::int32_t height, PF_PixelFormat format, const PictureColour& colour) {
     OfflineWorld world = make_world(format, width, height);
-    for (std::int32_t y = 0; y < height; ++y)
-        for (std::int32_t x = 0; x < width; ++x) {
-            const StraightColour c = colour((float(x) + 0.5f) / float(width), (float(y) + 0.5f) / float(height), x, y);
-            switch (format) {
-            case PF_PixelFormat_ARGB64: store<PF_Pixel16>(world, x, y, c, 32768.0f); break;
-            case PF_PixelFormat_ARGB128: store<PF_PixelFloat>(world, x, y, c, 1.0f); break;
-            default: store<PF_Pixel>(world, x, y, c, 255.0f); break;
-            }
-        }
+    with_pixel_type(format, [&](auto pixel) {
+        using Pixel = decltype(pixel);
+        for (std::int32_t y = 0; y < height; ++y)
+            for (std::int32_t x = 0; x < width; ++x)
+                *pixel_at<Pixel>(world, x, y) = premultiplied<Pixel>(
+                    colour((float(x) + 0.5f) / float(width), (float(y) + 0.5f) / float(height), x, y));
+    });
     return world;
 }
 

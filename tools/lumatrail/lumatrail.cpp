@@ -18,6 +18,7 @@
 #include "tools/lumatrail/param_values.h"
 #include "tools/lumatrail/presets.h"
 #include "tools/lumatrail/render_job.h"
+#include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 namespace {

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/lumatrail/image_io.h"
 #include "tools/lumatrail/param_values.h"
+#include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 namespace {

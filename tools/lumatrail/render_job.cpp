@@ -17,6 +17,7 @@
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
 #include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 namespace {

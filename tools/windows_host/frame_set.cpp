@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <type_traits>
 
 #include "offline/test_card.h"
 
@@ -98,33 +99,27 @@ const Look& look_named(const std::vector<Look>& all, std::string_view name) {
     throw std::logic_error("no look named " + std::string(name));
 }
 
-std::size_t pixel_bytes(PF_PixelFormat format) { return offline::pixel_size(format); }
-
 // The difference of one channel of two renders at byte offset `at`, as a
 // fraction of full value. Integer channels are subtracted as integers first,
 // so that n levels are exactly n / full. A NaN against anything else (or a
 // NaN of other bits) is as far apart as values get.
 double channel_difference(PF_PixelFormat format, std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
                           std::size_t at) {
-    switch (format) {
-    case PF_PixelFormat_ARGB64: {
-        std::uint16_t va, vb;
+    return offline::with_pixel_type(format, [&](auto pixel) {
+        using Channel = decltype(pixel.alpha);
+        Channel va, vb;
         std::memcpy(&va, a.data() + at, sizeof va);
         std::memcpy(&vb, b.data() + at, sizeof vb);
-        return double(std::abs(std::int32_t(va) - std::int32_t(vb))) / 32768.0;
-    }
-    case PF_PixelFormat_ARGB128: {
-        float va, vb;
-        std::memcpy(&va, a.data() + at, sizeof va);
-        std::memcpy(&vb, b.data() + at, sizeof vb);
-        if (std::isnan(va) || std::isnan(vb)) return INFINITY;
-        return std::fabs(double(va) - double(vb));
-    }
-    default: return double(std::abs(std::int32_t(a[at]) - std::int32_t(b[at]))) / 255.0;
-    }
+        if constexpr (std::is_floating_point_v<Channel>) {
+            if (std::isnan(va) || std::isnan(vb)) return double(INFINITY);
+            return std::fabs(double(va) - double(vb));
+        } else {
+            return double(std::abs(std::int32_t(va) - std::int32_t(vb))) / double(offline::FULL_VALUE<decltype(pixel)>);
+        }
+    });
 }
 
-std::size_t channel_bytes(PF_PixelFormat format) { return pixel_bytes(format) / 4; }
+std::size_t channel_bytes(PF_PixelFormat format) { return offline::pixel_size(format) / 4; }
 
 constexpr const char* CHANNEL_NAMES[4] = {"alpha", "red", "green", "blue"};
 
@@ -161,13 +156,13 @@ std::int32_t frame_height(const FramePlan& plan) {
     return plan.half_resolution ? (FRAME_SET_HEIGHT + 1) / 2 : FRAME_SET_HEIGHT;
 }
 std::size_t frame_bytes(const FramePlan& plan) {
-    return std::size_t(frame_width(plan)) * std::size_t(frame_height(plan)) * pixel_bytes(plan.format);
+    return std::size_t(frame_width(plan)) * std::size_t(frame_height(plan)) * offline::pixel_size(plan.format);
 }
 
 std::string frame_file_name(const FramePlan& plan) { return plan.name + ".raw"; }
 
 std::vector<std::uint8_t> raw_pixels(const offline::OfflineWorld& world) {
-    const std::size_t row = std::size_t(world.world.width) * pixel_bytes(world.format);
+    const std::size_t row = std::size_t(world.world.width) * offline::pixel_size(world.format);
     std::vector<std::uint8_t> bytes(row * std::size_t(world.world.height));
     for (std::int32_t y = 0; y < world.world.height; ++y)
         std::memcpy(bytes.data() + std::size_t(y) * row, offline::pixel_at<std::uint8_t>(world, 0, y), row);
