@@ -46,6 +46,14 @@ OfflineWorld resample_nearest(const OfflineWorld& source, std::int32_t width, st
     return out;
 }
 
+std::vector<std::uint8_t> packed_pixels(const OfflineWorld& world) {
+    const std::size_t row = std::size_t(world.world.width) * pixel_size(world.format);
+    std::vector<std::uint8_t> bytes(row * std::size_t(world.world.height));
+    for (std::int32_t y = 0; y < world.world.height; ++y)
+        std::memcpy(bytes.data() + std::size_t(y) * row, pixel_at<std::uint8_t>(world, 0, y), row);
+    return bytes;
+}
+
 bool same_pixels(const OfflineWorld& a, const OfflineWorld& b) {
     if (a.format != b.format || a.world.width != b.world.width || a.world.height != b.world.height)
         return false;

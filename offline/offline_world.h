@@ -75,6 +75,15 @@ inline constexpr float FULL_VALUE<PF_Pixel> = 255.0f;
 template <>
 inline constexpr float FULL_VALUE<PF_Pixel16> = 32768.0f;
 
+// The three depths of the host's worlds, with the short names that frame
+// names carry.
+struct NamedDepth {
+    const char* name;
+    PF_PixelFormat format;
+};
+inline constexpr NamedDepth WORLD_DEPTHS[] = {
+    {"8bit", PF_PixelFormat_ARGB32}, {"16bit", PF_PixelFormat_ARGB64}, {"float", PF_PixelFormat_ARGB128}};
+
 std::size_t pixel_size(PF_PixelFormat format);
 
 // A zero-filled world. Throws std::invalid_argument for an unknown format or
@@ -98,6 +107,9 @@ const Pixel* pixel_at(const OfflineWorld& w, std::int32_t x, std::int32_t y) {
 // pixel: the host's downsampled copy of a layer.
 OfflineWorld resample_nearest(const OfflineWorld& source, std::int32_t width, std::int32_t height,
                               float scale_x, float scale_y);
+
+// The world's pixels, rows top to bottom without padding.
+std::vector<std::uint8_t> packed_pixels(const OfflineWorld& world);
 
 // Whether two worlds hold the same pixels (row padding ignored).
 bool same_pixels(const OfflineWorld& a, const OfflineWorld& b);

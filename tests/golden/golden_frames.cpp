@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -165,13 +164,6 @@ std::vector<Look> looks() {
     return all;
 }
 
-struct Depth {
-    const char* name;
-    PF_PixelFormat format;
-};
-constexpr Depth DEPTHS[] = {
-    {"8bit", PF_PixelFormat_ARGB32}, {"16bit", PF_PixelFormat_ARGB64}, {"float", PF_PixelFormat_ARGB128}};
-
 // --- The photo-like picture -----------------------------------------------------
 
 std::uint32_t mix_bits(std::uint32_t x) {
@@ -255,7 +247,7 @@ std::vector<GoldenFrame> golden_frames() {
     std::vector<GoldenFrame> set;
     for (const Look& look : looks())
         for (const Picture picture : {Picture::TestCard, Picture::Photo})
-            for (const Depth& depth : DEPTHS) {
+            for (const offline::NamedDepth& depth : offline::WORLD_DEPTHS) {
                 if (look.plain_command && depth.format == PF_PixelFormat_ARGB128) continue;
                 GoldenFrame f;
                 f.name = std::string(picture == Picture::TestCard ? "card-" : "photo-") + look.name + "-" + depth.name;
@@ -302,10 +294,7 @@ RenderedFrame render_golden_frame(PF_EffectMainFunc effect_main, const GoldenFra
     RenderedFrame rendered;
     rendered.width = out.world.width;
     rendered.height = out.world.height;
-    const std::size_t row = std::size_t(out.world.width) * offline::pixel_size(out.format);
-    rendered.pixels.resize(row * std::size_t(out.world.height));
-    for (std::int32_t y = 0; y < out.world.height; ++y)
-        std::memcpy(rendered.pixels.data() + std::size_t(y) * row, offline::pixel_at<std::uint8_t>(out, 0, y), row);
+    rendered.pixels = offline::packed_pixels(out);
     return rendered;
 }
 

@@ -25,18 +25,17 @@ std::uint16_t from_world16(std::uint16_t v) {
 }
 
 // A world depth as image files hold it: the channel type, its full value in
-// files, and the mapping between file and world values (only 16 bits differ:
-// 0..65535 in files, 0..32768 in worlds).
+// files, and the mapping between file and world values. 8-bit and float files
+// hold the world's values as they are.
 template <class Pixel>
-struct FileDepth;
-template <>
-struct FileDepth<PF_Pixel> {
-    using Value = std::uint8_t;
-    static constexpr TypeDesc::BASETYPE TYPE = TypeDesc::UINT8;
-    static constexpr Value FULL = 255;
+struct FileDepth {
+    using Value = decltype(Pixel::alpha);
+    static constexpr TypeDesc::BASETYPE TYPE = std::is_same_v<Value, float> ? TypeDesc::FLOAT : TypeDesc::UINT8;
+    static constexpr Value FULL = Value(offline::FULL_VALUE<Pixel>);
     static Value to_world(Value v) { return v; }
     static Value to_file(Value v) { return v; }
 };
+// 16-bit files hold 0..65535, the host's 16-bit worlds 0..32768.
 template <>
 struct FileDepth<PF_Pixel16> {
     using Value = std::uint16_t;
@@ -44,14 +43,6 @@ struct FileDepth<PF_Pixel16> {
     static constexpr Value FULL = 65535;
     static Value to_world(Value v) { return to_world16(v); }
     static Value to_file(Value v) { return from_world16(v); }
-};
-template <>
-struct FileDepth<PF_PixelFloat> {
-    using Value = float;
-    static constexpr TypeDesc::BASETYPE TYPE = TypeDesc::FLOAT;
-    static constexpr Value FULL = 1.0f;
-    static Value to_world(Value v) { return v; }
-    static Value to_file(Value v) { return v; }
 };
 
 PF_PixelFormat natural_depth(TypeDesc t) {

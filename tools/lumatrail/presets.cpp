@@ -33,6 +33,22 @@ json value_json(const offline::OfflineParam& p, double v) {
     }
 }
 
+// The preset text of every parameter that holds a value.
+std::string preset_text(const offline::OfflineHost& host) {
+    nlohmann::ordered_json doc = nlohmann::ordered_json::object();
+    for (const offline::OfflineParam& p : host.params) {
+        if (p.keys.empty()) continue;
+        if (p.keys.size() == 1) {
+            doc[p.name] = value_json(p, p.keys.front().value);
+            continue;
+        }
+        nlohmann::ordered_json keys = nlohmann::ordered_json::array();
+        for (const offline::ParamKey& k : p.keys) keys.push_back({k.time_seconds, value_json(p, k.value)});
+        doc[p.name] = keys;
+    }
+    return doc.dump(2) + "\n";
+}
+
 }  // namespace
 
 void load_preset(offline::OfflineHost& host, const std::string& path) {
@@ -72,21 +88,6 @@ void load_preset(offline::OfflineHost& host, const std::string& path) {
         throw ToolError(EXIT_USAGE, "the preset \"" + path + "\": " + e.what());
     }
     for (auto& [index, keys] : changes) offline::set_param_keys(host, index, std::move(keys));
-}
-
-std::string preset_text(const offline::OfflineHost& host) {
-    nlohmann::ordered_json doc = nlohmann::ordered_json::object();
-    for (const offline::OfflineParam& p : host.params) {
-        if (p.keys.empty()) continue;
-        if (p.keys.size() == 1) {
-            doc[p.name] = value_json(p, p.keys.front().value);
-            continue;
-        }
-        nlohmann::ordered_json keys = nlohmann::ordered_json::array();
-        for (const offline::ParamKey& k : p.keys) keys.push_back({k.time_seconds, value_json(p, k.value)});
-        doc[p.name] = keys;
-    }
-    return doc.dump(2) + "\n";
 }
 
 void save_preset(const offline::OfflineHost& host, const std::string& path) {

@@ -50,6 +50,8 @@ PatternSlot find_slot(const std::string& path) {
     return slot;
 }
 
+bool is_sequence_pattern(const std::string& path) { return find_slot(path).start != std::string::npos; }
+
 struct SharedLayers {
     std::unique_ptr<offline::OfflineLayer> input, mask;  // when the same for every frame
 };
@@ -101,8 +103,6 @@ struct SignalWatch {
 };
 
 }  // namespace
-
-bool is_sequence_pattern(const std::string& path) { return find_slot(path).start != std::string::npos; }
 
 std::string frame_path(const std::string& pattern, std::int32_t frame) {
     const PatternSlot slot = find_slot(pattern);

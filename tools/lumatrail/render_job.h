@@ -29,9 +29,9 @@ struct RenderJob {
     bool quiet = false;
 };
 
-// "shot.####.exr" or "shot.%04d.exr" (any count of # or a %d with optional
-// zero-padded width).
-bool is_sequence_pattern(const std::string& path);
+// The file of a frame: a pattern "shot.####.exr" or "shot.%04d.exr" (any
+// count of # or a %d with optional zero-padded width) with the frame number
+// in place; any other path as it is.
 std::string frame_path(const std::string& pattern, std::int32_t frame);
 
 // Renders every frame of the job; returns the number of files written.

@@ -23,7 +23,6 @@ namespace lumatrail::tools {
 // one level of its depth, where the value sits on a rounding boundary. A real
 // fault in either build (a wrong emitter, a dropped particle, a wrong pixel
 // format, a shifted stroke) changes whole stroke widths of pixels by far more.
-const double STREAM_FLOAT_TOLERANCE = 1.0 / 32768.0;
 
 double stream_frame_tolerance(PF_PixelFormat format) {
     switch (format) {
@@ -79,15 +78,10 @@ std::vector<Look> looks() {
     };
 }
 
-struct Depth {
-    const char* suffix;
-    PF_PixelFormat format;
-};
-constexpr Depth DEPTHS[] = {
-    {"8bit", PF_PixelFormat_ARGB32}, {"16bit", PF_PixelFormat_ARGB64}, {"float", PF_PixelFormat_ARGB128}};
+using offline::WORLD_DEPTHS;
 
-FramePlan plan_of(const Look& look, const Depth& depth, bool half, RenderCommand command) {
-    std::string name = std::string(look.name) + "-" + depth.suffix;
+FramePlan plan_of(const Look& look, const offline::NamedDepth& depth, bool half, RenderCommand command) {
+    std::string name = std::string(look.name) + "-" + depth.name;
     if (half) name += "-half";
     if (command == RenderCommand::Plain) name += "-plain";
     return {name, depth.format, half, look.with_mask, command, look.linear_pass, look.settings};
@@ -136,16 +130,17 @@ std::vector<FramePlan> frame_set() {
     const std::vector<Look> all = looks();
     std::vector<FramePlan> set;
     for (const Look& look : all)
-        for (const Depth& depth : DEPTHS) set.push_back(plan_of(look, depth, false, RenderCommand::Smart));
+        for (const offline::NamedDepth& depth : WORLD_DEPTHS)
+            set.push_back(plan_of(look, depth, false, RenderCommand::Smart));
     // Half resolution: the linear pass scales its lengths, the stream renderer its sizes and speeds.
-    set.push_back(plan_of(look_named(all, "classic-horizontal"), DEPTHS[0], true, RenderCommand::Smart));
-    set.push_back(plan_of(look_named(all, "stretch-from-mask"), DEPTHS[1], true, RenderCommand::Smart));
-    set.push_back(plan_of(look_named(all, "force-lines"), DEPTHS[0], true, RenderCommand::Smart));
-    set.push_back(plan_of(look_named(all, "particles"), DEPTHS[2], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "classic-horizontal"), WORLD_DEPTHS[0], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "stretch-from-mask"), WORLD_DEPTHS[1], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "force-lines"), WORLD_DEPTHS[0], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "particles"), WORLD_DEPTHS[2], true, RenderCommand::Smart));
     // The plain render command (8 and 16 bits only), at both resolutions.
-    set.push_back(plan_of(look_named(all, "classic-horizontal"), DEPTHS[0], false, RenderCommand::Plain));
-    set.push_back(plan_of(look_named(all, "sort-inside-mask"), DEPTHS[1], false, RenderCommand::Plain));
-    set.push_back(plan_of(look_named(all, "particles"), DEPTHS[0], true, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "classic-horizontal"), WORLD_DEPTHS[0], false, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "sort-inside-mask"), WORLD_DEPTHS[1], false, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "particles"), WORLD_DEPTHS[0], true, RenderCommand::Plain));
     return set;
 }
 
@@ -160,14 +155,6 @@ std::size_t frame_bytes(const FramePlan& plan) {
 }
 
 std::string frame_file_name(const FramePlan& plan) { return plan.name + ".raw"; }
-
-std::vector<std::uint8_t> raw_pixels(const offline::OfflineWorld& world) {
-    const std::size_t row = std::size_t(world.world.width) * offline::pixel_size(world.format);
-    std::vector<std::uint8_t> bytes(row * std::size_t(world.world.height));
-    for (std::int32_t y = 0; y < world.world.height; ++y)
-        std::memcpy(bytes.data() + std::size_t(y) * row, offline::pixel_at<std::uint8_t>(world, 0, y), row);
-    return bytes;
-}
 
 std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const FramePlan& plan) {
     offline::OfflineHost host;
@@ -199,7 +186,7 @@ std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const 
                                  std::to_string(out.world.height) + ", expected " +
                                  std::to_string(frame_width(plan)) + "x" + std::to_string(frame_height(plan)) +
                                  " in the frame's format");
-    return raw_pixels(out);
+    return offline::packed_pixels(out);
 }
 
 std::size_t write_frame_set(PF_EffectMainFunc effect_main, const std::filesystem::path& dir) {
