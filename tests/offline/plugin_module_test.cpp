@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
 
 #include "host/effect_identity.h"
 #include "offline/offline_host.h"
@@ -33,15 +34,9 @@ PF_Err refuse_registration(PF_PluginDataPtr, PF_PluginDataCB2, SPBasicSuite*, co
 
 TEST(RegisterEntry, KeepsEveryValueAndTellsANullStringFromAnEmptyOne) {
     const Registration r = register_entry(register_with_nulls, "test");
-    EXPECT_EQ(r.name, "(null)");
-    EXPECT_EQ(r.match_name, "");
-    EXPECT_EQ(r.category, "Stylize");
-    EXPECT_EQ(r.entry_point, "Main");
-    EXPECT_EQ(r.support_url, "(null)");
-    EXPECT_EQ(r.kind, 7);
-    EXPECT_EQ(r.api_major, 13);
-    EXPECT_EQ(r.api_minor, 29);
-    EXPECT_EQ(r.reserved_info, -1);
+    EXPECT_EQ(std::tie(r.name, r.match_name, r.category, r.entry_point, r.support_url),
+              std::tuple("(null)", "", "Stylize", "Main", "(null)"));
+    EXPECT_EQ(std::tie(r.kind, r.api_major, r.api_minor, r.reserved_info), std::tuple(7, 13, 29, -1));
 }
 
 TEST(RegisterEntry, RefusesAnErrorOrOtherThanOneRegistration) {

@@ -2,50 +2,46 @@
 // position, and the built-in test card drawn with it.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "offline/test_card.h"
 
 namespace lumatrail::offline {
 namespace {
 
+// The pixel's channels as {alpha, red, green, blue}.
+template <class Pixel>
+auto channels(const OfflineWorld& world, std::int32_t x, std::int32_t y) {
+    const Pixel& p = *pixel_at<Pixel>(world, x, y);
+    return std::array{p.alpha, p.red, p.green, p.blue};
+}
+
 TEST(PaintWorld, PremultipliesThenRoundsAndClampsIntegerDepthsOnly) {
-    // Straight red 3.0 premultiplies to 1.5, blue -0.25 to -0.125.
+    // Straight red 3.0 premultiplies to 1.5, blue -0.25 to -0.125; alpha 0.5
+    // is 127.5 levels at 8 bits, which rounds up.
     const PictureColour colour = [](float, float, std::int32_t, std::int32_t) {
         return StraightColour{3.0f, 0.5f, -0.25f, 0.5f};
     };
-    const OfflineWorld w8 = paint_world(2, 1, PF_PixelFormat_ARGB32, colour);
-    const PF_Pixel p8 = *pixel_at<PF_Pixel>(w8, 1, 0);
-    EXPECT_EQ(p8.alpha, 128);  // 127.5 rounds up
-    EXPECT_EQ(p8.red, 255);
-    EXPECT_EQ(p8.green, 64);   // 63.75
-    EXPECT_EQ(p8.blue, 0);
-
-    const OfflineWorld w16 = paint_world(2, 1, PF_PixelFormat_ARGB64, colour);
-    const PF_Pixel16 p16 = *pixel_at<PF_Pixel16>(w16, 1, 0);
-    EXPECT_EQ(p16.alpha, 16384);
-    EXPECT_EQ(p16.red, 32768);
-    EXPECT_EQ(p16.green, 8192);
-    EXPECT_EQ(p16.blue, 0);
-
-    const OfflineWorld wf = paint_world(2, 1, PF_PixelFormat_ARGB128, colour);
-    const PF_PixelFloat pf = *pixel_at<PF_PixelFloat>(wf, 1, 0);
-    EXPECT_EQ(pf.alpha, 0.5f);
-    EXPECT_EQ(pf.red, 1.5f);
-    EXPECT_EQ(pf.green, 0.25f);
-    EXPECT_EQ(pf.blue, -0.125f);
+    EXPECT_EQ(channels<PF_Pixel>(paint_world(2, 1, PF_PixelFormat_ARGB32, colour), 1, 0),
+              (std::array<std::uint8_t, 4>{128, 255, 64, 0}));
+    EXPECT_EQ(channels<PF_Pixel16>(paint_world(2, 1, PF_PixelFormat_ARGB64, colour), 1, 0),
+              (std::array<std::uint16_t, 4>{16384, 32768, 8192, 0}));
+    EXPECT_EQ(channels<PF_PixelFloat>(paint_world(2, 1, PF_PixelFormat_ARGB128, colour), 1, 0),
+              (std::array<float, 4>{0.5f, 1.5f, 0.25f, -0.125f}));
 }
 
 TEST(PaintWorld, AsksForEveryPixelCentreWithItsPosition) {
-    const OfflineWorld w = paint_world(4, 2, PF_PixelFormat_ARGB128, [](float u, float v, std::int32_t x, std::int32_t y) {
+    const PictureColour colour = [](float u, float v, std::int32_t x, std::int32_t y) {
         return StraightColour{u, v, float(x + 10 * y), 1.0f};
-    });
+    };
+    const OfflineWorld w = paint_world(4, 2, PF_PixelFormat_ARGB128, colour);
     ASSERT_EQ(w.world.width, 4);
     ASSERT_EQ(w.world.height, 2);
     for (std::int32_t y = 0; y < 2; ++y)
         for (std::int32_t x = 0; x < 4; ++x) {
-            const PF_PixelFloat& p = *pixel_at<PF_PixelFloat>(w, x, y);
-            EXPECT_EQ(p.red, (float(x) + 0.5f) / 4.0f) << x << "," << y;
-            EXPECT_EQ(p.green, (float(y) + 0.5f) / 2.0f) << x << "," << y;
-            EXPECT_EQ(p.blue, float(x + 10 * y)) << x << "," << y;
+            EXPECT_EQ(channels<PF_PixelFloat>(w, x, y),
+                      (std::array{1.0f, (float(x) + 0.5f) / 4.0f, (float(y) + 0.5f) / 2.0f, float(x + 10 * y)}))
+                << x << "," << y;
         }
 }
 

@@ -14,6 +14,7 @@
 #include "host/parameters.h"
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
+#include "tests/support/effect_host.h"
 #include "tools/lumatrail/image_io.h"
 #include "tools/lumatrail/param_values.h"
 
@@ -28,8 +29,10 @@ struct ToolRun {
     std::string output;  // stdout and stderr
 };
 
-ToolRun run(const std::string& arguments) {
-    const std::string command = std::string(LUMATRAIL_TOOL) + " " + arguments + " 2>&1";
+// Runs a shell command line; its exit code (128 + the signal when killed) and
+// what it printed on stdout and stderr.
+ToolRun run_shell(const std::string& command_line) {
+    const std::string command = command_line + " 2>&1";
     ToolRun r{-1, {}};
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
@@ -40,6 +43,9 @@ ToolRun run(const std::string& arguments) {
     return r;
 }
 
+// The lumatrail program with these arguments.
+ToolRun run(const std::string& arguments) { return run_shell(std::string(LUMATRAIL_TOOL) + " " + arguments); }
+
 std::string bytes_of(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
@@ -47,14 +53,15 @@ std::string bytes_of(const fs::path& p) {
     return s.str();
 }
 
-struct LumatrailCli : ::testing::Test {
+// A scratch folder per test, and a host with the effect's parameters that
+// renders the frames the program's files are compared with.
+struct LumatrailCli : testing::EffectHostTest {
     fs::path dir;
-    offline::OfflineHost host;
     void SetUp() override {
+        EffectHostTest::SetUp();
         dir = fs::path(::testing::TempDir()) / ("lumatrail_cli_" + std::to_string(::getpid()) + "_" +
                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
-        ASSERT_EQ(offline::load_parameters(host, EffectMain), 0);
     }
     void TearDown() override { fs::remove_all(dir); }
     std::string at(const std::string& name) const { return (dir / name).string(); }
@@ -208,18 +215,9 @@ TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
 TEST_F(LumatrailCli, CancelLeavesOnlyCompleteFiles) {
     // Interrupted after a moment: the frames in flight stop through the abort
     // callback and no partial file remains.
-    const ToolRun r = [&] {
-        const std::string command = "timeout --preserve-status --signal=INT 2 " + std::string(LUMATRAIL_TOOL) +
-                                    " render --size 1280x720 --set render-mode=particles --set particle-count=12000"
-                                    " --fps 24 --frames 0-200 -j 2 -o " + at("c.####.png") + " 2>&1";
-        ToolRun result{-1, {}};
-        std::FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
-        const int status = pclose(pipe);
-        result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return result;
-    }();
+    const ToolRun r = run_shell("timeout --preserve-status --signal=INT 2 " + std::string(LUMATRAIL_TOOL) +
+                                " render --size 1280x720 --set render-mode=particles --set particle-count=12000"
+                                " --fps 24 --frames 0-200 -j 2 -o " + at("c.####.png"));
     EXPECT_EQ(r.exit_code, 130) << r.output;
     EXPECT_THAT(r.output, HasSubstr("cancelled"));
     std::size_t complete = 0;

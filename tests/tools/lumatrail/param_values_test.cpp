@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/parameters.h"
+#include "tests/support/effect_host.h"
 #include "tools/lumatrail/param_values.h"
 
 namespace lumatrail::tools {
@@ -11,9 +12,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
 
-struct ParamValues : ::testing::Test {
-    offline::OfflineHost host;
-    void SetUp() override { ASSERT_EQ(offline::load_parameters(host, EffectMain), 0); }
+struct ParamValues : testing::EffectHostTest {
     double value(std::int32_t index) { return host.params[std::size_t(index)].keys.front().value; }
 };
 

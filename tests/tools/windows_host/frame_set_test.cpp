@@ -116,6 +116,11 @@ struct Compare : ::testing::Test {
     FramePlan stream16 = plan_named("particles-16bit");
     FramePlan stream_float = plan_named("particles-float");
     static std::vector<std::uint8_t> blank(const FramePlan& s) { return std::vector<std::uint8_t>(frame_bytes(s), 100); }
+    // Sets channel `channel` (counted over the whole frame) of a render.
+    template <class Channel>
+    static void set_channel(std::vector<std::uint8_t>& render, std::size_t channel, Channel v) {
+        std::memcpy(render.data() + channel * sizeof v, &v, sizeof v);
+    }
 };
 
 TEST_F(Compare, IdenticalRendersMatch) {
@@ -153,36 +158,30 @@ TEST_F(Compare, StreamFramesAllowOneEightBitLevel) {
 }
 
 TEST_F(Compare, SixteenBitStreamFramesAllowOneLevel) {
-    auto set16 = [](std::vector<std::uint8_t>& b, std::size_t channel, std::uint16_t v) {
-        std::memcpy(b.data() + channel * 2, &v, 2);
-    };
     std::vector<std::uint8_t> a = blank(stream16), b = blank(stream16);
-    set16(a, 9, 32768);
-    set16(b, 9, 32767);
+    set_channel<std::uint16_t>(a, 9, 32768);
+    set_channel<std::uint16_t>(b, 9, 32767);
     FrameComparison c = compare_frames(stream16, a, b);
     EXPECT_TRUE(c.matches);
     EXPECT_EQ(c.largest_difference, 1.0 / 32768.0);
-    set16(b, 9, 32766);
+    set_channel<std::uint16_t>(b, 9, 32766);
     c = compare_frames(stream16, a, b);
     EXPECT_FALSE(c.matches);
     EXPECT_EQ(c.detail, "largest difference at pixel (2, 0) red");
 }
 
 TEST_F(Compare, FloatStreamFramesAllowStreamFloatTolerance) {
-    auto set_float = [](std::vector<std::uint8_t>& b, std::size_t channel, float v) {
-        std::memcpy(b.data() + channel * 4, &v, 4);
-    };
     std::vector<std::uint8_t> a = blank(stream_float), b = blank(stream_float);
-    set_float(a, 7, 0.5f);
-    set_float(b, 7, std::nextafter(0.5f, 1.0f));
+    set_channel(a, 7, 0.5f);
+    set_channel(b, 7, std::nextafter(0.5f, 1.0f));
     FrameComparison c = compare_frames(stream_float, a, b);
     EXPECT_TRUE(c.matches);
     EXPECT_EQ(c.largest_difference, double(std::nextafter(0.5f, 1.0f)) - 0.5);
-    set_float(b, 7, 0.5f + float(STREAM_FLOAT_TOLERANCE));
+    set_channel(b, 7, 0.5f + float(STREAM_FLOAT_TOLERANCE));
     EXPECT_TRUE(compare_frames(stream_float, a, b).matches);
-    set_float(b, 7, std::nextafter(0.5f + float(STREAM_FLOAT_TOLERANCE), 1.0f));
+    set_channel(b, 7, std::nextafter(0.5f + float(STREAM_FLOAT_TOLERANCE), 1.0f));
     EXPECT_FALSE(compare_frames(stream_float, a, b).matches);
-    set_float(b, 7, std::numeric_limits<float>::quiet_NaN());
+    set_channel(b, 7, std::numeric_limits<float>::quiet_NaN());
     c = compare_frames(stream_float, a, b);
     EXPECT_FALSE(c.matches);
     EXPECT_EQ(c.detail, "largest difference at pixel (1, 0) blue");

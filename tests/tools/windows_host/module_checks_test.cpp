@@ -13,6 +13,7 @@
 #include "host/parameters.h"
 #include "offline/offline_host.h"
 #include "offline/plugin_module.h"
+#include "tests/support/effect_host.h"
 #include "tools/windows_host/module_checks.h"
 
 namespace lumatrail::tools {
@@ -96,28 +97,20 @@ TEST(GlobalSetupProblems, NamesTheWrongWord) {
 }
 
 // The offline host after the effect's own parameter setup.
-void declare_parameters(offline::OfflineHost& host) {
-    ASSERT_EQ(offline::load_parameters(host, EffectMain), PF_Err_NONE);
-}
+using ParameterProblems = testing::EffectHostTest;
 
-TEST(ParameterProblems, NoneForTheEffectsOwnDeclaration) {
-    offline::OfflineHost host;
-    declare_parameters(host);
+TEST_F(ParameterProblems, NoneForTheEffectsOwnDeclaration) {
     EXPECT_TRUE(parameter_problems(host).empty());
 }
 
-TEST(ParameterProblems, ReportsAMissingParameter) {
-    offline::OfflineHost host;
-    declare_parameters(host);
+TEST_F(ParameterProblems, ReportsAMissingParameter) {
     host.params.pop_back();
     EXPECT_THAT(parameter_problems(host),
                 ElementsAre("parameter setup declared 58 parameters (input layer included), "
                             "expected 59"));
 }
 
-TEST(ParameterProblems, NamesEachWrongField) {
-    offline::OfflineHost host;
-    declare_parameters(host);
+TEST_F(ParameterProblems, NamesEachWrongField) {
     host.params[PARAM_STREAK_LENGTH].declared.u.fs_d.valid_max = 32767;
     host.params[PARAM_DIRECTION].choices_text = "Horizontal|Vertical|Radial In|Radial Out";
     host.params[PARAM_SHOW_MASK].name = "Show Masks";
@@ -131,9 +124,7 @@ TEST(ParameterProblems, NamesEachWrongField) {
                     "parameter 26 name is \"Show Masks\", expected \"Show Mask\""));
 }
 
-TEST(ParameterProblems, ReportsAWrongKind) {
-    offline::OfflineHost host;
-    declare_parameters(host);
+TEST_F(ParameterProblems, ReportsAWrongKind) {
     host.params[PARAM_MASK_LAYER].declared.param_type = PF_Param_POPUP;
     EXPECT_THAT(parameter_problems(host),
                 ElementsAre("parameter 21 is a popup, expected a layer"));
