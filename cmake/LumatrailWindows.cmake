@@ -7,10 +7,11 @@
 #   into a resource script at build time from PROPERTY_LIST in
 #   host/effect_identity.h and compiled in by windres.
 #
-# The resource script comes from property_list_rc, built here with the build
-# machine's own C++ compiler: the cross-built programs cannot run on the build
-# machine without wine, and the bytes come from constexpr code that writes
-# every byte explicitly, so they are the same whichever compiler evaluates it.
+# The resource script comes from property_list_rc (tools/property_list/),
+# built here with the build machine's own C++ compiler: the cross-built
+# programs cannot run on the build machine without wine, and the bytes come
+# from constexpr code that writes every byte explicitly, so they are the same
+# whichever compiler evaluates it.
 
 enable_language(RC)
 
@@ -25,8 +26,8 @@ function(lumatrail_windows_module target)
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${tools_dir}"
     COMMAND "${LUMATRAIL_BUILD_CXX}" -std=c++20 -O1 -ffp-contract=off -Wall -Wextra -Werror
             "-I${PROJECT_SOURCE_DIR}" -MD -MF "${generator}.d" -MT "${generator}"
-            -o "${generator}" "${PROJECT_SOURCE_DIR}/tools/property_list_rc_main.cpp"
-    DEPENDS "${PROJECT_SOURCE_DIR}/tools/property_list_rc_main.cpp"
+            -o "${generator}" "${PROJECT_SOURCE_DIR}/tools/property_list/property_list_rc_main.cpp"
+    DEPENDS "${PROJECT_SOURCE_DIR}/tools/property_list/property_list_rc_main.cpp"
     # One translation unit, so this lists every header it reads (effect_identity.h ...).
     DEPFILE "${generator}.d"
     COMMENT "Building property_list_rc with the build machine's compiler"

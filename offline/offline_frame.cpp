@@ -13,6 +13,7 @@ struct FrameState {
     OfflineHost* host;
     const FrameRequest* request;
     OfflineContext context;
+    SPBasicSuite basic_suite;
     std::vector<HostCall> calls;
     float scale_x = 1, scale_y = 1;
     std::int32_t width = 0, height = 0;  // the input layer at render resolution
@@ -86,8 +87,6 @@ SPErr release_suite(const char*, std::int32_t) {
     }
     return 0;
 }
-
-SPBasicSuite BASIC_SUITE{acquire_suite, release_suite};
 
 PF_Err abort_poll(PF_ProgPtr effect_ref) {
     FrameState& f = frame_of(effect_ref);
@@ -174,35 +173,22 @@ PF_Err checkout_output(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
     return PF_Err_NONE;
 }
 
-void start_frame(FrameState& f, OfflineHost& host, const FrameRequest& request) {
-    f.host = &host;
-    f.request = &request;
-    f.context = {&host, &f, &f.calls};
-    f.scale_x = factor(request.downsample_x);
-    f.scale_y = factor(request.downsample_y);
-    if (request.input) {
-        f.width = at_resolution(request.input->pixels.world.width, f.scale_x);
-        f.height = at_resolution(request.input->pixels.world.height, f.scale_y);
-    }
-}
-
+// The in-data every command of the frame gets: the host's parameter
+// callbacks at the frame's time, the frame's abort poll and basic suite, and
+// the input layer's full-resolution size.
 PF_InData frame_in_data(FrameState& f) {
-    PF_InData in{};
-    set_parameter_callbacks(in);
+    const FrameRequest& r = *f.request;
+    PF_InData in = make_in_data(f.context, r.time);
     in.inter.abort = abort_poll;
-    in.effect_ref = &f.context;
-    in.current_time = f.request->time.time;
-    in.time_step = f.request->time.time_step;
-    in.time_scale = f.request->time.time_scale;
-    if (f.request->input) {
-        in.width = f.request->input->pixels.world.width;
-        in.height = f.request->input->pixels.world.height;
+    if (r.input) {
+        in.width = r.input->pixels.world.width;
+        in.height = r.input->pixels.world.height;
     }
-    in.downsample_x = f.request->downsample_x;
-    in.downsample_y = f.request->downsample_y;
-    in.output_origin_x = f.request->output_origin_x;
-    in.output_origin_y = f.request->output_origin_y;
-    in.pica_basicP = &BASIC_SUITE;
+    in.downsample_x = r.downsample_x;
+    in.downsample_y = r.downsample_y;
+    in.output_origin_x = r.output_origin_x;
+    in.output_origin_y = r.output_origin_y;
+    in.pica_basicP = &f.basic_suite;
     return in;
 }
 
@@ -217,76 +203,88 @@ FrameResult finish(FrameState& f, FrameResult result, const PF_OutData& out) {
     return result;
 }
 
-}  // namespace
-
-FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request) {
+// Renders one frame: sets up its state, binds it to this thread and has
+// `commands` send the frame's commands with its in- and out-data; the result
+// collects what the frame did.
+template <class Commands>
+FrameResult run_frame(OfflineHost& host, const FrameRequest& request, Commands commands) {
     FrameState f;
-    start_frame(f, host, request);
+    f.host = &host;
+    f.request = &request;
+    f.context = {&host, &f, &f.calls};
+    f.basic_suite = {acquire_suite, release_suite};
+    f.scale_x = factor(request.downsample_x);
+    f.scale_y = factor(request.downsample_y);
+    if (request.input) {
+        f.width = at_resolution(request.input->pixels.world.width, f.scale_x);
+        f.height = at_resolution(request.input->pixels.world.height, f.scale_y);
+    }
     const BindFrame bind(f);
     PF_InData in = frame_in_data(f);
     PF_OutData out{};
     FrameResult result;
-
-    PF_PreRenderInput pre_input{};
-    pre_input.output_request.rect = {0, 0, f.width, f.height};
-    pre_input.output_request.channel_mask = PF_ChannelMask_ARGB;
-    PF_PreRenderOutput pre_output{};
-    PF_PreRenderCallbacks pre_callbacks{checkout_layer};
-    PF_PreRenderExtra pre{&pre_input, &pre_output, &pre_callbacks};
-    result.pre_render = effect_main(PF_Cmd_SMART_PRE_RENDER, &in, &out, nullptr, nullptr, &pre);
-    if (result.pre_render != PF_Err_NONE) return finish(f, std::move(result), out);
-    f.result_rect = pre_output.result_rect;
-
-    PF_SmartRenderInput smart_input{};
-    smart_input.output_request = pre_input.output_request;
-    smart_input.pre_render_data = request.faults.drop_pre_render_data ? nullptr : pre_output.pre_render_data;
-    PF_SmartRenderCallbacks smart_callbacks{checkout_layer_pixels, checkin_layer_pixels, checkout_output};
-    PF_SmartRenderExtra smart{&smart_input, &smart_callbacks};
-    result.render = effect_main(PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &smart);
-
-    if (pre_output.delete_pre_render_data_func && pre_output.pre_render_data) {
-        record(f, CallKind::DeletePreRenderData);
-        pre_output.delete_pre_render_data_func(pre_output.pre_render_data);
-    }
+    commands(f, in, out, result);
     return finish(f, std::move(result), out);
+}
+
+}  // namespace
+
+FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request) {
+    return run_frame(host, request, [&](FrameState& f, PF_InData& in, PF_OutData& out, FrameResult& result) {
+        PF_PreRenderInput pre_input{};
+        pre_input.output_request.rect = {0, 0, f.width, f.height};
+        pre_input.output_request.channel_mask = PF_ChannelMask_ARGB;
+        PF_PreRenderOutput pre_output{};
+        PF_PreRenderCallbacks pre_callbacks{checkout_layer};
+        PF_PreRenderExtra pre{&pre_input, &pre_output, &pre_callbacks};
+        result.pre_render = effect_main(PF_Cmd_SMART_PRE_RENDER, &in, &out, nullptr, nullptr, &pre);
+        if (result.pre_render != PF_Err_NONE) return;
+        f.result_rect = pre_output.result_rect;
+
+        PF_SmartRenderInput smart_input{};
+        smart_input.output_request = pre_input.output_request;
+        smart_input.pre_render_data = request.faults.drop_pre_render_data ? nullptr : pre_output.pre_render_data;
+        PF_SmartRenderCallbacks smart_callbacks{checkout_layer_pixels, checkin_layer_pixels, checkout_output};
+        PF_SmartRenderExtra smart{&smart_input, &smart_callbacks};
+        result.render = effect_main(PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &smart);
+
+        if (pre_output.delete_pre_render_data_func && pre_output.pre_render_data) {
+            record(f, CallKind::DeletePreRenderData);
+            pre_output.delete_pre_render_data_func(pre_output.pre_render_data);
+        }
+    });
 }
 
 FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request) {
     if (output_format(request) == PF_PixelFormat_ARGB128)
         throw std::invalid_argument("the plain render command has no float worlds; use render_frame");
-    FrameState f;
-    start_frame(f, host, request);
-    const BindFrame bind(f);
-    PF_InData in = frame_in_data(f);
-    PF_OutData out{};
+    return run_frame(host, request, [&](FrameState& f, PF_InData& in, PF_OutData& out, FrameResult& result) {
+        // The parameter list: the layers at render resolution, no origin.
+        std::vector<PF_ParamDef> defs(host.params.size());
+        std::vector<PF_ParamDef*> params(defs.size());
+        for (std::size_t i = 0; i < defs.size(); ++i) {
+            std::memset(&defs[i], 0, sizeof defs[i]);
+            params[i] = &defs[i];
+        }
+        const auto layer_world = [&](const OfflineLayer* layer) -> std::unique_ptr<OfflineWorld> {
+            if (!layer) return std::make_unique<OfflineWorld>(make_world(PF_PixelFormat_ARGB32, 0, 0));
+            const std::int32_t w = at_resolution(layer->pixels.world.width, f.scale_x);
+            const std::int32_t h = at_resolution(layer->pixels.world.height, f.scale_y);
+            return std::make_unique<OfflineWorld>(resample_nearest(layer->pixels, w, h, f.scale_x, f.scale_y));
+        };
+        f.input = layer_world(request.input);
+        f.mask = layer_world(request.mask);
+        if (defs.size() > 21) {
+            defs[0].u.ld = f.input->world;
+            defs[21].u.ld = f.mask->world;
+        }
+        f.result_rect = {0, 0, f.width, f.height};
+        WorldLayout layout = request.output_layout;
+        layout.origin_x = layout.origin_y = 0;
+        f.output = std::make_unique<OfflineWorld>(make_world(output_format(request), f.width, f.height, layout));
 
-    // The parameter list: the layers at render resolution, no origin.
-    std::vector<PF_ParamDef> defs(host.params.size());
-    std::vector<PF_ParamDef*> params(defs.size());
-    for (std::size_t i = 0; i < defs.size(); ++i) {
-        std::memset(&defs[i], 0, sizeof defs[i]);
-        params[i] = &defs[i];
-    }
-    const auto layer_world = [&](const OfflineLayer* layer) -> std::unique_ptr<OfflineWorld> {
-        if (!layer) return std::make_unique<OfflineWorld>(make_world(PF_PixelFormat_ARGB32, 0, 0));
-        const std::int32_t w = at_resolution(layer->pixels.world.width, f.scale_x);
-        const std::int32_t h = at_resolution(layer->pixels.world.height, f.scale_y);
-        return std::make_unique<OfflineWorld>(resample_nearest(layer->pixels, w, h, f.scale_x, f.scale_y));
-    };
-    f.input = layer_world(request.input);
-    f.mask = layer_world(request.mask);
-    if (defs.size() > 21) {
-        defs[0].u.ld = f.input->world;
-        defs[21].u.ld = f.mask->world;
-    }
-    f.result_rect = {0, 0, f.width, f.height};
-    WorldLayout layout = request.output_layout;
-    layout.origin_x = layout.origin_y = 0;
-    f.output = std::make_unique<OfflineWorld>(make_world(output_format(request), f.width, f.height, layout));
-
-    FrameResult result;
-    result.pre_render = effect_main(PF_Cmd_RENDER, &in, &out, params.data(), &f.output->world, nullptr);
-    return finish(f, std::move(result), out);
+        result.pre_render = effect_main(PF_Cmd_RENDER, &in, &out, params.data(), &f.output->world, nullptr);
+    });
 }
 
 HostTime host_time(double seconds, std::uint32_t time_scale) {

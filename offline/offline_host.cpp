@@ -11,6 +11,31 @@ namespace {
 
 OfflineContext& context_of(PF_ProgPtr effect_ref) { return *static_cast<OfflineContext*>(effect_ref); }
 
+// Adds a call to the frame's record, or to the host's outside frames.
+void record_call(OfflineContext& context, CallKind kind, std::int32_t index) {
+    if (context.frame_calls) {
+        context.frame_calls->push_back({kind, index});
+        return;
+    }
+    std::lock_guard lock(context.host->calls_mutex);
+    context.host->calls.push_back({kind, index});
+}
+
+// The parameter's value at a time in seconds.
+double param_value_at(const OfflineParam& param, double seconds) {
+    const std::vector<ParamKey>& keys = param.keys;
+    if (seconds <= keys.front().time_seconds) return keys.front().value;
+    if (seconds >= keys.back().time_seconds) return keys.back().value;
+    // The first key after the time, and the one before it.
+    const auto next = std::upper_bound(keys.begin(), keys.end(), seconds,
+                                       [](double t, const ParamKey& k) { return t < k.time_seconds; });
+    const ParamKey& a = *(next - 1);
+    const ParamKey& b = *next;
+    if (param.declared.param_type != PF_Param_FLOAT_SLIDER) return a.value;
+    const double f = (seconds - a.time_seconds) / (b.time_seconds - a.time_seconds);
+    return a.value + (b.value - a.value) * f;
+}
+
 std::vector<std::string> split_choices(std::string_view text) {
     std::vector<std::string> out;
     std::size_t start = 0;
@@ -151,31 +176,24 @@ const OfflineParam& param_at(const OfflineHost& host, std::int32_t index) {
 PF_Err load_parameters(OfflineHost& host, PF_EffectMainFunc effect_main) {
     host.params.clear();
     host.params.push_back(input_layer_param());
-    PF_InData in_data = make_in_data(host);
     PF_OutData out_data{};
-    return effect_main(PF_Cmd_PARAMS_SETUP, &in_data, &out_data, nullptr, nullptr, nullptr);
+    return send_command(host, effect_main, PF_Cmd_PARAMS_SETUP, out_data);
 }
 
-void record_call(OfflineContext& context, CallKind kind, std::int32_t index) {
-    if (context.frame_calls) {
-        context.frame_calls->push_back({kind, index});
-        return;
-    }
-    std::lock_guard lock(context.host->calls_mutex);
-    context.host->calls.push_back({kind, index});
+PF_Err send_command(OfflineHost& host, PF_EffectMainFunc effect_main, PF_Cmd cmd, PF_OutData& out_data) {
+    PF_InData in_data = make_in_data(host);
+    return effect_main(cmd, &in_data, &out_data, nullptr, nullptr, nullptr);
 }
 
-void set_parameter_callbacks(PF_InData& in) {
+PF_InData make_in_data(OfflineHost& host, HostTime time) { return make_in_data(host.context, time); }
+
+PF_InData make_in_data(OfflineContext& context, HostTime time) {
+    PF_InData in{};
     in.inter.checkout_param = checkout_param;
     in.inter.checkin_param = checkin_param;
     in.inter.add_param = add_param;
-}
-
-PF_InData make_in_data(OfflineHost& host, HostTime time) {
-    PF_InData in{};
-    set_parameter_callbacks(in);
     in.inter.abort = abort_never;
-    in.effect_ref = &host.context;
+    in.effect_ref = &context;
     in.current_time = time.time;
     in.time_step = time.time_step;
     in.time_scale = time.time_scale;
@@ -210,19 +228,6 @@ void set_param_keys(OfflineHost& host, std::int32_t index, std::vector<ParamKey>
     host.params[std::size_t(index)].keys = std::move(keys);
 }
 
-double param_value_at(const OfflineParam& param, double seconds) {
-    const std::vector<ParamKey>& keys = param.keys;
-    if (seconds <= keys.front().time_seconds) return keys.front().value;
-    if (seconds >= keys.back().time_seconds) return keys.back().value;
-    // The first key after the time, and the one before it.
-    const auto next = std::upper_bound(keys.begin(), keys.end(), seconds,
-                                       [](double t, const ParamKey& k) { return t < k.time_seconds; });
-    const ParamKey& a = *(next - 1);
-    const ParamKey& b = *next;
-    if (param.declared.param_type != PF_Param_FLOAT_SLIDER) return a.value;
-    const double f = (seconds - a.time_seconds) / (b.time_seconds - a.time_seconds);
-    return a.value + (b.value - a.value) * f;
-}
 
 std::vector<HostCall> recorded_calls(const OfflineHost& host) {
     std::lock_guard lock(host.calls_mutex);

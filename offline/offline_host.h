@@ -97,6 +97,12 @@ PF_Err load_parameters(OfflineHost& host, PF_EffectMainFunc effect_main);
 
 // In-data for one command at the given time, with the host's callbacks.
 PF_InData make_in_data(OfflineHost& host, HostTime time = {});
+// The same for a command whose effect_ref is the given context (a frame's).
+PF_InData make_in_data(OfflineContext& context, HostTime time);
+
+// Sends a command that takes no parameters, layers or extra data (About,
+// global setup, parameter setup) at time 0; returns the effect's code.
+PF_Err send_command(OfflineHost& host, PF_EffectMainFunc effect_main, PF_Cmd cmd, PF_OutData& out_data);
 
 // Index of the parameter with this UI name, or -1.
 std::int32_t find_param(const OfflineHost& host, std::string_view ui_name);
@@ -109,15 +115,6 @@ void set_param_value(OfflineHost& host, std::string_view ui_name, double value);
 
 // Sets keyframes; each value is checked as set_param_value does.
 void set_param_keys(OfflineHost& host, std::int32_t index, std::vector<ParamKey> keys);
-
-// The parameter's value at a time in seconds.
-double param_value_at(const OfflineParam& param, double seconds);
-
-// Adds a call to the frame's record, or to the host's outside frames.
-void record_call(OfflineContext& context, CallKind kind, std::int32_t index);
-
-// The parameter callbacks, for in-data the frame renderer builds.
-void set_parameter_callbacks(PF_InData& in_data);
 
 // Copies of the host's call record (calls outside frames) and counts in it.
 std::vector<HostCall> recorded_calls(const OfflineHost& host);

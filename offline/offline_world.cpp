@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
-#include <string>
 
 namespace lumatrail::offline {
 
 std::size_t pixel_size(PF_PixelFormat format) {
-    switch (format) {
-    case PF_PixelFormat_ARGB32: return sizeof(PF_Pixel);
-    case PF_PixelFormat_ARGB64: return sizeof(PF_Pixel16);
-    case PF_PixelFormat_ARGB128: return sizeof(PF_PixelFloat);
-    default: throw std::invalid_argument("unknown pixel format " + std::to_string(format));
-    }
+    return with_pixel_type(format, [](auto pixel) { return sizeof pixel; });
 }
 
 OfflineWorld make_world(PF_PixelFormat format, std::int32_t width, std::int32_t height,
@@ -50,6 +44,14 @@ OfflineWorld resample_nearest(const OfflineWorld& source, std::int32_t width, st
         }
     }
     return out;
+}
+
+std::vector<std::uint8_t> packed_pixels(const OfflineWorld& world) {
+    const std::size_t row = std::size_t(world.world.width) * pixel_size(world.format);
+    std::vector<std::uint8_t> bytes(row * std::size_t(world.world.height));
+    for (std::int32_t y = 0; y < world.world.height; ++y)
+        std::memcpy(bytes.data() + std::size_t(y) * row, pixel_at<std::uint8_t>(world, 0, y), row);
+    return bytes;
 }
 
 bool same_pixels(const OfflineWorld& a, const OfflineWorld& b) {

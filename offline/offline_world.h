@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "host/host_contract.h"
@@ -51,6 +53,37 @@ private:
     }
 };
 
+// Calls visit with a pixel of the format's type (PF_Pixel, PF_Pixel16 or
+// PF_PixelFloat), so that one template serves the three depths. Throws
+// std::invalid_argument for an unknown format.
+template <class Visitor>
+decltype(auto) with_pixel_type(PF_PixelFormat format, Visitor&& visit) {
+    switch (format) {
+    case PF_PixelFormat_ARGB32: return visit(PF_Pixel{});
+    case PF_PixelFormat_ARGB64: return visit(PF_Pixel16{});
+    case PF_PixelFormat_ARGB128: return visit(PF_PixelFloat{});
+    default: throw std::invalid_argument("unknown pixel format " + std::to_string(format));
+    }
+}
+
+// A channel's full value: 255 at 8 bits, 32768 in the host's 16-bit worlds,
+// 1 in float.
+template <class Pixel>
+inline constexpr float FULL_VALUE = 1.0f;
+template <>
+inline constexpr float FULL_VALUE<PF_Pixel> = 255.0f;
+template <>
+inline constexpr float FULL_VALUE<PF_Pixel16> = 32768.0f;
+
+// The three depths of the host's worlds, with the short names that frame
+// names carry.
+struct NamedDepth {
+    const char* name;
+    PF_PixelFormat format;
+};
+inline constexpr NamedDepth WORLD_DEPTHS[] = {
+    {"8bit", PF_PixelFormat_ARGB32}, {"16bit", PF_PixelFormat_ARGB64}, {"float", PF_PixelFormat_ARGB128}};
+
 std::size_t pixel_size(PF_PixelFormat format);
 
 // A zero-filled world. Throws std::invalid_argument for an unknown format or
@@ -74,6 +107,9 @@ const Pixel* pixel_at(const OfflineWorld& w, std::int32_t x, std::int32_t y) {
 // pixel: the host's downsampled copy of a layer.
 OfflineWorld resample_nearest(const OfflineWorld& source, std::int32_t width, std::int32_t height,
                               float scale_x, float scale_y);
+
+// The world's pixels, rows top to bottom without padding.
+std::vector<std::uint8_t> packed_pixels(const OfflineWorld& world);
 
 // Whether two worlds hold the same pixels (row padding ignored).
 bool same_pixels(const OfflineWorld& a, const OfflineWorld& b);

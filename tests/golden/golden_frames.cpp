@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "offline/offline_frame.h"
-#include "tools/test_card.h"
+#include "offline/test_card.h"
 
 namespace lumatrail::golden {
 namespace {
@@ -165,13 +164,6 @@ std::vector<Look> looks() {
     return all;
 }
 
-struct Depth {
-    const char* name;
-    PF_PixelFormat format;
-};
-constexpr Depth DEPTHS[] = {
-    {"8bit", PF_PixelFormat_ARGB32}, {"16bit", PF_PixelFormat_ARGB64}, {"float", PF_PixelFormat_ARGB128}};
-
 // --- The photo-like picture -----------------------------------------------------
 
 std::uint32_t mix_bits(std::uint32_t x) {
@@ -196,9 +188,7 @@ float value_noise(float x, float y) {
     return top * (1 - ty) + bottom * ty;
 }
 
-struct Colour {
-    float r, g, b, a;
-};
+using Colour = offline::StraightColour;
 
 // Straight colour at normalised (u, v) of pixel (x, y). `extended` allows
 // values outside 0..1 (float only).
@@ -235,17 +225,6 @@ Colour photo_colour(float u, float v, std::int32_t x, std::int32_t y, bool exten
     return c;
 }
 
-template <class Pixel>
-void store(offline::OfflineWorld& world, std::int32_t x, std::int32_t y, Colour c, float full) {
-    auto channel = [full](float v) {
-        if constexpr (std::is_same_v<Pixel, PF_PixelFloat>)
-            return v;
-        else
-            return decltype(Pixel::alpha)(std::lround(std::clamp(v, 0.0f, 1.0f) * full));
-    };
-    *offline::pixel_at<Pixel>(world, x, y) = Pixel{channel(c.a), channel(c.r * c.a), channel(c.g * c.a), channel(c.b * c.a)};
-}
-
 void write_frame_values(offline::OfflineHost& host, const GoldenFrame& frame) {
     for (const auto& [name, value] : frame.values) offline::set_param_value(host, name, value);
     for (const auto& [name, keys] : frame.keys) {
@@ -258,26 +237,17 @@ void write_frame_values(offline::OfflineHost& host, const GoldenFrame& frame) {
 }  // namespace
 
 offline::OfflineWorld photo_picture(std::int32_t width, std::int32_t height, PF_PixelFormat format) {
-    offline::OfflineWorld world = offline::make_world(format, width, height);
     const bool extended = format == PF_PixelFormat_ARGB128;
-    for (std::int32_t y = 0; y < height; ++y)
-        for (std::int32_t x = 0; x < width; ++x) {
-            const Colour c = photo_colour((float(x) + 0.5f) / float(width), (float(y) + 0.5f) / float(height), x, y,
-                                          extended);
-            switch (format) {
-            case PF_PixelFormat_ARGB64: store<PF_Pixel16>(world, x, y, c, 32768.0f); break;
-            case PF_PixelFormat_ARGB128: store<PF_PixelFloat>(world, x, y, c, 1.0f); break;
-            default: store<PF_Pixel>(world, x, y, c, 255.0f); break;
-            }
-        }
-    return world;
+    return offline::paint_world(width, height, format, [extended](float u, float v, std::int32_t x, std::int32_t y) {
+        return photo_colour(u, v, x, y, extended);
+    });
 }
 
 std::vector<GoldenFrame> golden_frames() {
     std::vector<GoldenFrame> set;
     for (const Look& look : looks())
         for (const Picture picture : {Picture::TestCard, Picture::Photo})
-            for (const Depth& depth : DEPTHS) {
+            for (const offline::NamedDepth& depth : offline::WORLD_DEPTHS) {
                 if (look.plain_command && depth.format == PF_PixelFormat_ARGB128) continue;
                 GoldenFrame f;
                 f.name = std::string(picture == Picture::TestCard ? "card-" : "photo-") + look.name + "-" + depth.name;
@@ -303,10 +273,10 @@ RenderedFrame render_golden_frame(PF_EffectMainFunc effect_main, const GoldenFra
 
     const bool card = frame.picture == Picture::TestCard;
     offline::OfflineLayer input;
-    input.pixels = card ? tools::test_card(CARD_WIDTH, CARD_HEIGHT, frame.format)
+    input.pixels = card ? offline::test_card(CARD_WIDTH, CARD_HEIGHT, frame.format)
                         : photo_picture(PHOTO_WIDTH, PHOTO_HEIGHT, frame.format);
     offline::OfflineLayer mask;
-    mask.pixels = tools::test_mask(MASK_WIDTH, MASK_HEIGHT, frame.format);
+    mask.pixels = offline::test_mask(MASK_WIDTH, MASK_HEIGHT, frame.format);
 
     offline::FrameRequest request;
     request.time = offline::host_time(frame.seconds);
@@ -324,10 +294,7 @@ RenderedFrame render_golden_frame(PF_EffectMainFunc effect_main, const GoldenFra
     RenderedFrame rendered;
     rendered.width = out.world.width;
     rendered.height = out.world.height;
-    const std::size_t row = std::size_t(out.world.width) * offline::pixel_size(out.format);
-    rendered.pixels.resize(row * std::size_t(out.world.height));
-    for (std::int32_t y = 0; y < out.world.height; ++y)
-        std::memcpy(rendered.pixels.data() + std::size_t(y) * row, offline::pixel_at<std::uint8_t>(out, 0, y), row);
+    rendered.pixels = offline::packed_pixels(out);
     return rendered;
 }
 

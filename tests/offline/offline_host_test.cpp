@@ -8,6 +8,7 @@
 
 #include "host/parameters.h"
 #include "offline/offline_host.h"
+#include "tests/support/effect_host.h"
 
 namespace lumatrail::offline {
 namespace {
@@ -15,9 +16,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
 
-struct OfflineHostTest : ::testing::Test {
-    OfflineHost host;
-    void SetUp() override { ASSERT_EQ(load_parameters(host, EffectMain), 0); }
+struct OfflineHostTest : testing::EffectHostTest {
     PF_ParamDef checkout(std::int32_t index, HostTime t = {}) {
         PF_InData in = make_in_data(host, t);
         PF_ParamDef def{};

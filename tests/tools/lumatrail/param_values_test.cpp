@@ -1,11 +1,10 @@
-// Parameters from the text users type, and the built-in test card.
+// Parameters from the text users type.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-
 #include "host/parameters.h"
-#include "tools/param_values.h"
-#include "tools/test_card.h"
+#include "tests/support/effect_host.h"
+#include "tools/lumatrail/param_values.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -13,9 +12,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
 
-struct ParamValues : ::testing::Test {
-    offline::OfflineHost host;
-    void SetUp() override { ASSERT_EQ(offline::load_parameters(host, EffectMain), 0); }
+struct ParamValues : testing::EffectHostTest {
     double value(std::int32_t index) { return host.params[std::size_t(index)].keys.front().value; }
 };
 
@@ -56,21 +53,6 @@ TEST_F(ParamValues, MistakesSayWhatIsAllowed) {
     EXPECT_THAT([&] { apply_setting(host, "amount"); },
                 ThrowsMessage<std::invalid_argument>(HasSubstr("NAME=VALUE")));
     EXPECT_EQ(value(PARAM_AMOUNT), 100.0);  // nothing changed
-}
-
-TEST(TestCard, DeterministicAndPremultipliedAtEveryDepth) {
-    const auto a = test_card(64, 36, PF_PixelFormat_ARGB32);
-    EXPECT_TRUE(offline::same_pixels(a, test_card(64, 36, PF_PixelFormat_ARGB32)));
-    const auto deep = test_card(64, 36, PF_PixelFormat_ARGB64);
-    const auto flt = test_card(64, 36, PF_PixelFormat_ARGB128);
-    for (std::int32_t y = 0; y < 36; ++y)
-        for (std::int32_t x = 0; x < 64; ++x) {
-            const PF_Pixel& p = *offline::pixel_at<PF_Pixel>(a, x, y);
-            ASSERT_LE(p.red, p.alpha);
-            EXPECT_NEAR(offline::pixel_at<PF_Pixel16>(deep, x, y)->alpha / 32768.0f, p.alpha / 255.0f, 0.003f);
-            EXPECT_NEAR(offline::pixel_at<PF_PixelFloat>(flt, x, y)->green, p.green / 255.0f, 0.003f);
-        }
-    EXPECT_LT(offline::pixel_at<PF_Pixel>(a, 63, 0)->alpha, 255);  // the transparent corner
 }
 
 }  // namespace

@@ -13,11 +13,12 @@
 #include <vector>
 
 #include "offline/offline_host.h"
-#include "tools/image_io.h"
-#include "tools/param_values.h"
-#include "tools/plugin_module.h"
-#include "tools/presets.h"
-#include "tools/render_job.h"
+#include "offline/plugin_module.h"
+#include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/param_values.h"
+#include "tools/lumatrail/presets.h"
+#include "tools/lumatrail/render_job.h"
+#include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -69,16 +70,15 @@ struct Command {
 
 [[noreturn]] void usage_error(const std::string& message) { throw ToolError(EXIT_USAGE, message); }
 
-void print_about(const PluginModule& m) {
+void print_about(const offline::PluginModule& m) {
     offline::OfflineHost host;
-    PF_InData in_data = offline::make_in_data(host);
     PF_OutData out{};
-    if (const PF_Err err = m.effect_main(PF_Cmd_ABOUT, &in_data, &out, nullptr, nullptr, nullptr))
+    if (const PF_Err err = offline::send_command(host, m.effect_main, PF_Cmd_ABOUT, out))
         throw ToolError(EXIT_EFFECT, "the About command failed with error " + std::to_string(err));
     PF_OutData setup{};
-    if (const PF_Err err = m.effect_main(PF_Cmd_GLOBAL_SETUP, &in_data, &setup, nullptr, nullptr, nullptr))
+    if (const PF_Err err = offline::send_command(host, m.effect_main, PF_Cmd_GLOBAL_SETUP, setup))
         throw ToolError(EXIT_EFFECT, "global setup failed with error " + std::to_string(err));
-    const Registration& r = m.registration;
+    const offline::Registration& r = m.registration;
     std::printf("%s\n\n", out.return_msg);
     std::printf("Effect      %s (match name \"%s\", category \"%s\")\n", r.name.c_str(), r.match_name.c_str(),
                 r.category.c_str());
@@ -107,15 +107,15 @@ std::string describe(const offline::OfflineParam& p) {
     }
 }
 
-offline::OfflineHost& load(offline::OfflineHost& host, const PluginModule& m) {
-    if (const PF_Err err = offline::load_parameters(host, m.effect_main))
+offline::OfflineHost& load(offline::OfflineHost& host, PF_EffectMainFunc effect_main) {
+    if (const PF_Err err = offline::load_parameters(host, effect_main))
         throw ToolError(EXIT_EFFECT, "parameter setup failed with error " + std::to_string(err));
     return host;
 }
 
-void print_params(const PluginModule& m) {
+void print_params(PF_EffectMainFunc effect_main) {
     offline::OfflineHost host;
-    load(host, m);
+    load(host, effect_main);
     std::printf("%-5s %-28s %-10s %-24s %s\n", "Index", "Name", "Kind", "Slug", "Values");
     int depth = 0;
     std::vector<std::string> open_groups;
@@ -249,10 +249,10 @@ RenderRequest parse_render(const std::vector<std::string>& args) {
     return r;
 }
 
-void render_command(const PluginModule& m, const std::vector<std::string>& args) {
+void render_command(PF_EffectMainFunc effect_main, const std::vector<std::string>& args) {
     RenderRequest r = parse_render(args);
     offline::OfflineHost host;
-    load(host, m);
+    load(host, effect_main);
     for (const std::string& preset : r.presets) load_preset(host, preset);
     for (const std::string& s : r.settings) {
         try {
@@ -270,13 +270,13 @@ void render_command(const PluginModule& m, const std::vector<std::string>& args)
         if (!r.job.quiet) std::printf("no frame of the range falls in this shard\n");
         return;
     }
-    const std::size_t written = run_render(m, host, r.job);
+    const std::size_t written = run_render(effect_main, host, r.job);
     if (!r.job.quiet)
         std::printf("wrote %zu file%s: %s\n", written, written == 1 ? "" : "s",
                     written == 1 ? frame_path(r.job.output, r.job.frames.front()).c_str() : r.job.output.c_str());
 }
 
-void demo(const PluginModule& m, const std::string& dir) {
+void demo(PF_EffectMainFunc effect_main, const std::string& dir) {
     std::filesystem::create_directories(dir);
     struct Look { std::string name; std::vector<std::string> args; };
     const std::vector<Look> looks = {
@@ -293,7 +293,7 @@ void demo(const PluginModule& m, const std::string& dir) {
         std::vector<std::string> args = look.args;
         for (const char* a : {"--quiet", "-o"}) args.push_back(a);
         args.push_back(dir + "/" + look.name);
-        render_command(m, args);
+        render_command(effect_main, args);
         std::printf("  %s/%s\n", dir.c_str(), look.name.c_str());
     }
     // A short animated sweep: Build Up across the frame in half a second.
@@ -305,13 +305,13 @@ void demo(const PluginModule& m, const std::string& dir) {
                    " \"Edge Feather (%)\": 80, \"Streak Length (px)\": 400}\n", f);
         std::fclose(f);
     }
-    render_command(m, {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o", dir + "/sweep.####.png"});
+    render_command(effect_main, {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o", dir + "/sweep.####.png"});
     std::printf("  %s/sweep.0000.png ... %s/sweep.0012.png (preset %s)\n", dir.c_str(), dir.c_str(), preset.c_str());
 }
 
 int run(int argc, char** argv) {
     Command c;
-    c.plugin = default_module_path();
+    c.plugin = offline::default_module_path();
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -336,19 +336,19 @@ int run(int argc, char** argv) {
     if ((c.name == "about" || c.name == "params") && !c.args.empty())
         usage_error("unknown argument \"" + c.args.front() + "\"");
 
-    PluginModule module;
+    offline::PluginModule module;
     try {
-        module = open_module(c.plugin);
+        module = offline::open_module(c.plugin, "lumatrail");
     } catch (const std::runtime_error& e) {
-        throw ToolError(EXIT_INPUT, e.what());
+        throw ToolError(EXIT_INPUT, std::string(e.what()) + " (build the module, or point --plugin at it)");
     }
     struct Close {
-        PluginModule& m;
-        ~Close() { close_module(m); }
+        offline::PluginModule& m;
+        ~Close() { offline::close_module(m); }
     } close{module};
     if (c.name == "about") print_about(module);
-    else if (c.name == "params") print_params(module);
-    else if (c.name == "render") render_command(module, c.args);
+    else if (c.name == "params") print_params(module.effect_main);
+    else if (c.name == "render") render_command(module.effect_main, c.args);
     else {
         std::string dir = "demo";
         if (!c.args.empty()) {
@@ -356,7 +356,7 @@ int run(int argc, char** argv) {
             dir = c.args[1];
         }
         std::printf("Rendering the built-in test card through EffectMain into %s/:\n", dir.c_str());
-        demo(module, dir);
+        demo(module.effect_main, dir);
     }
     return 0;
 }

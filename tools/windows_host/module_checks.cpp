@@ -1,4 +1,4 @@
-#include "tools/module_checks.h"
+#include "tools/windows_host/module_checks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -45,8 +45,8 @@ void expect_word(Problems& out, std::string_view what, std::uint32_t got, std::u
 
 }  // namespace
 
-Problems property_list_problems(std::span<const std::uint8_t> resource,
-                                std::span<const std::uint8_t> expected) {
+Problems property_list_problems(std::span<const std::uint8_t> resource) {
+    const std::span<const std::uint8_t> expected = PROPERTY_LIST;
     Problems out;
     for (std::size_t i = 0; i < resource.size() && i < expected.size(); ++i) {
         if (resource[i] != expected[i]) {
@@ -61,7 +61,7 @@ Problems property_list_problems(std::span<const std::uint8_t> resource,
     return out;
 }
 
-Problems registration_problems(const Registration& r) {
+Problems registration_problems(const offline::Registration& r) {
     const EffectIdentity& id = EFFECT_IDENTITY;
     Problems out;
     expect_text(out, "registered name", r.name, id.display_name);

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "offline/offline_host.h"
-#include "tools/plugin_module.h"
 
 namespace lumatrail::tools {
 
@@ -30,13 +29,13 @@ struct RenderJob {
     bool quiet = false;
 };
 
-// "shot.####.exr" or "shot.%04d.exr" (any count of # or a %d with optional
-// zero-padded width).
-bool is_sequence_pattern(const std::string& path);
+// The file of a frame: a pattern "shot.####.exr" or "shot.%04d.exr" (any
+// count of # or a %d with optional zero-padded width) with the frame number
+// in place; any other path as it is.
 std::string frame_path(const std::string& pattern, std::int32_t frame);
 
 // Renders every frame of the job; returns the number of files written.
 // Throws ToolError with the exit code for the first failure or a cancel.
-std::size_t run_render(const PluginModule& module, const offline::OfflineHost& host, const RenderJob& job);
+std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host, const RenderJob& job);
 
 }  // namespace lumatrail::tools

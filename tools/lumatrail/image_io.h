@@ -9,28 +9,12 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 #include "offline/offline_world.h"
+#include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
-
-// Failures that carry the command's exit code.
-struct ToolError : std::runtime_error {
-    int exit_code;
-    ToolError(int code, const std::string& message) : std::runtime_error(message), exit_code(code) {}
-};
-
-enum ExitCode : int {
-    EXIT_SUCCESS_CODE = 0,
-    EXIT_INTERNAL = 1,
-    EXIT_USAGE = 2,
-    EXIT_INPUT = 3,      // an input is missing or unreadable
-    EXIT_OUTPUT = 4,     // an output cannot be written
-    EXIT_EFFECT = 5,     // the effect reported an error
-    EXIT_CANCELLED = 130,
-};
 
 // Reads an image; throws ToolError(EXIT_INPUT) saying what is wrong.
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {});
@@ -38,10 +22,6 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
 // Writes through a temporary file in the same folder, renamed when complete;
 // throws ToolError(EXIT_OUTPUT) and leaves nothing behind on failure.
 void write_image(const offline::OfflineWorld& world, const std::string& path);
-
-// Converts a world to another depth (the same picture at full value 255,
-// 32768 or 1.0).
-offline::OfflineWorld convert_depth(const offline::OfflineWorld& world, PF_PixelFormat format);
 
 // Whether the extension names a format the library can write.
 bool can_write(const std::string& path);

@@ -13,8 +13,8 @@
 #include "host/parameters.h"
 #include "host/settings_fill.h"
 #include "offline/offline_host.h"
-#include "tools/frame_set.h"
-#include "tools/test_card.h"
+#include "offline/test_card.h"
+#include "tools/windows_host/frame_set.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -30,7 +30,7 @@ FramePlan plan_named(const std::string& name) {
 RenderSettings settings_of(const FramePlan& plan) {
     offline::OfflineHost host;
     EXPECT_EQ(offline::load_parameters(host, EffectMain), PF_Err_NONE);
-    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.index, s.value);
+    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.name, s.value);
     return ReadRenderSettings(offline::make_in_data(host, offline::host_time(FRAME_SET_SECONDS)));
 }
 
@@ -96,9 +96,9 @@ TEST(FrameSet, EveryFrameRendersAtItsSizeAndChangesTheCard) {
         const std::vector<std::uint8_t> pixels = render_set_frame(EffectMain, s);
         ASSERT_EQ(pixels.size(), frame_bytes(s));
         const offline::OfflineWorld card = offline::resample_nearest(
-            test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, s.format), frame_width(s), frame_height(s),
+            offline::test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, s.format), frame_width(s), frame_height(s),
             s.half_resolution ? 0.5f : 1.0f, s.half_resolution ? 0.5f : 1.0f);
-        EXPECT_NE(pixels, raw_pixels(card)) << "the effect left the card as it was";
+        EXPECT_NE(pixels, offline::packed_pixels(card)) << "the effect left the card as it was";
     }
 }
 
@@ -109,21 +109,6 @@ TEST(FrameSet, RendersAreRepeatable) {
     }
 }
 
-TEST(FrameSet, RawPixelsDropRowPadding) {
-    offline::WorldLayout layout;
-    layout.row_padding = 12;
-    offline::OfflineWorld w = offline::make_world(PF_PixelFormat_ARGB64, 3, 2, layout);
-    for (std::int32_t y = 0; y < 2; ++y)
-        for (std::int32_t x = 0; x < 3; ++x)
-            *offline::pixel_at<PF_Pixel16>(w, x, y) = {std::uint16_t(y), std::uint16_t(x), 7, 9};
-    const std::vector<std::uint8_t> raw = raw_pixels(w);
-    ASSERT_EQ(raw.size(), 3u * 2u * sizeof(PF_Pixel16));
-    PF_Pixel16 last;
-    std::memcpy(&last, raw.data() + 5 * sizeof(PF_Pixel16), sizeof last);
-    EXPECT_EQ(last.alpha, 1);
-    EXPECT_EQ(last.red, 2);
-}
-
 // Comparison of two renders, on frames of the set with made-up pixels.
 struct Compare : ::testing::Test {
     FramePlan exact = plan_named("classic-horizontal-8bit");
@@ -131,6 +116,11 @@ struct Compare : ::testing::Test {
     FramePlan stream16 = plan_named("particles-16bit");
     FramePlan stream_float = plan_named("particles-float");
     static std::vector<std::uint8_t> blank(const FramePlan& s) { return std::vector<std::uint8_t>(frame_bytes(s), 100); }
+    // Sets channel `channel` (counted over the whole frame) of a render.
+    template <class Channel>
+    static void set_channel(std::vector<std::uint8_t>& render, std::size_t channel, Channel v) {
+        std::memcpy(render.data() + channel * sizeof v, &v, sizeof v);
+    }
 };
 
 TEST_F(Compare, IdenticalRendersMatch) {
@@ -168,36 +158,30 @@ TEST_F(Compare, StreamFramesAllowOneEightBitLevel) {
 }
 
 TEST_F(Compare, SixteenBitStreamFramesAllowOneLevel) {
-    auto set16 = [](std::vector<std::uint8_t>& b, std::size_t channel, std::uint16_t v) {
-        std::memcpy(b.data() + channel * 2, &v, 2);
-    };
     std::vector<std::uint8_t> a = blank(stream16), b = blank(stream16);
-    set16(a, 9, 32768);
-    set16(b, 9, 32767);
+    set_channel<std::uint16_t>(a, 9, 32768);
+    set_channel<std::uint16_t>(b, 9, 32767);
     FrameComparison c = compare_frames(stream16, a, b);
     EXPECT_TRUE(c.matches);
     EXPECT_EQ(c.largest_difference, 1.0 / 32768.0);
-    set16(b, 9, 32766);
+    set_channel<std::uint16_t>(b, 9, 32766);
     c = compare_frames(stream16, a, b);
     EXPECT_FALSE(c.matches);
     EXPECT_EQ(c.detail, "largest difference at pixel (2, 0) red");
 }
 
 TEST_F(Compare, FloatStreamFramesAllowStreamFloatTolerance) {
-    auto set_float = [](std::vector<std::uint8_t>& b, std::size_t channel, float v) {
-        std::memcpy(b.data() + channel * 4, &v, 4);
-    };
     std::vector<std::uint8_t> a = blank(stream_float), b = blank(stream_float);
-    set_float(a, 7, 0.5f);
-    set_float(b, 7, std::nextafter(0.5f, 1.0f));
+    set_channel(a, 7, 0.5f);
+    set_channel(b, 7, std::nextafter(0.5f, 1.0f));
     FrameComparison c = compare_frames(stream_float, a, b);
     EXPECT_TRUE(c.matches);
     EXPECT_EQ(c.largest_difference, double(std::nextafter(0.5f, 1.0f)) - 0.5);
-    set_float(b, 7, 0.5f + float(STREAM_FLOAT_TOLERANCE));
+    set_channel(b, 7, 0.5f + float(STREAM_FLOAT_TOLERANCE));
     EXPECT_TRUE(compare_frames(stream_float, a, b).matches);
-    set_float(b, 7, std::nextafter(0.5f + float(STREAM_FLOAT_TOLERANCE), 1.0f));
+    set_channel(b, 7, std::nextafter(0.5f + float(STREAM_FLOAT_TOLERANCE), 1.0f));
     EXPECT_FALSE(compare_frames(stream_float, a, b).matches);
-    set_float(b, 7, std::numeric_limits<float>::quiet_NaN());
+    set_channel(b, 7, std::numeric_limits<float>::quiet_NaN());
     c = compare_frames(stream_float, a, b);
     EXPECT_FALSE(c.matches);
     EXPECT_EQ(c.detail, "largest difference at pixel (1, 0) blue");

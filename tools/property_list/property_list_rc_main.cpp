@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "host/effect_identity.h"
-#include "tools/property_list_rc.h"
+#include "tools/property_list/property_list_rc.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

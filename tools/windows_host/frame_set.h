@@ -32,10 +32,10 @@ inline constexpr std::int32_t FRAME_SET_HEIGHT = 90;
 // and trails have their full length.
 inline constexpr double FRAME_SET_SECONDS = 1.5;
 
-// A parameter value as the host stores it: slider value, one-based popup
-// choice, checkbox 0 or 1.
+// A parameter, by its UI name, and its value as the host stores it: slider
+// value, one-based popup choice, checkbox 0 or 1.
 struct FrameSetting {
-    std::int32_t index;  // ParamIndex
+    std::string name;
     double value;
 };
 
@@ -68,9 +68,6 @@ std::string frame_file_name(const FramePlan& plan);
 // is not the frame's size; returns the raw pixels.
 std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const FramePlan& plan);
 
-// The world's pixels, rows top to bottom without padding.
-std::vector<std::uint8_t> raw_pixels(const offline::OfflineWorld& world);
-
 // Renders every frame of the set and writes it into the directory (created
 // if missing). Returns the number of frames written; throws on the first
 // failure, naming the frame.
@@ -81,7 +78,7 @@ std::size_t write_frame_set(PF_EffectMainFunc effect_main, const std::filesystem
 // frame, as a fraction of full value: STREAM_FLOAT_TOLERANCE for float
 // frames, one level of the depth for 8- and 16-bit frames. See frame_set.cpp
 // for why this much.
-extern const double STREAM_FLOAT_TOLERANCE;
+inline constexpr double STREAM_FLOAT_TOLERANCE = 1.0 / 32768.0;
 double stream_frame_tolerance(PF_PixelFormat format);
 
 struct FrameComparison {

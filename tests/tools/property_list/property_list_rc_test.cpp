@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/effect_identity.h"
-#include "tools/property_list_rc.h"
+#include "tools/property_list/property_list_rc.h"
 
 namespace lumatrail::tools {
 namespace {

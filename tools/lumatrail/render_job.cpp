@@ -1,4 +1,4 @@
-#include "tools/render_job.h"
+#include "tools/lumatrail/render_job.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -15,8 +15,9 @@
 #include <thread>
 
 #include "offline/offline_frame.h"
-#include "tools/image_io.h"
-#include "tools/test_card.h"
+#include "offline/test_card.h"
+#include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -48,6 +49,8 @@ PatternSlot find_slot(const std::string& path) {
     }
     return slot;
 }
+
+bool is_sequence_pattern(const std::string& path) { return find_slot(path).start != std::string::npos; }
 
 struct SharedLayers {
     std::unique_ptr<offline::OfflineLayer> input, mask;  // when the same for every frame
@@ -101,8 +104,6 @@ struct SignalWatch {
 
 }  // namespace
 
-bool is_sequence_pattern(const std::string& path) { return find_slot(path).start != std::string::npos; }
-
 std::string frame_path(const std::string& pattern, std::int32_t frame) {
     const PatternSlot slot = find_slot(pattern);
     if (slot.start == std::string::npos) return pattern;
@@ -111,7 +112,7 @@ std::string frame_path(const std::string& pattern, std::int32_t frame) {
     return pattern.substr(0, slot.start) + number + pattern.substr(slot.end);
 }
 
-std::size_t run_render(const PluginModule& module, const offline::OfflineHost& host, const RenderJob& job) {
+std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host, const RenderJob& job) {
     if (job.frames.empty()) throw ToolError(EXIT_USAGE, "there is no frame to render");
     if (job.frames.size() > 1 && !is_sequence_pattern(job.output))
         throw ToolError(EXIT_USAGE, "several frames need an output pattern such as out.####.png, not \"" +
@@ -134,7 +135,7 @@ std::size_t run_render(const PluginModule& module, const offline::OfflineHost& h
     SharedLayers shared;
     if (job.input.empty()) {
         shared.input = std::make_unique<offline::OfflineLayer>(
-            layer(test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
+            layer(offline::test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
     } else if (!is_sequence_pattern(job.input)) {
         shared.input = std::make_unique<offline::OfflineLayer>(layer(read_image(job.input, job.depth)));
     }
@@ -142,7 +143,7 @@ std::size_t run_render(const PluginModule& module, const offline::OfflineHost& h
     if (job.mask == "builtin") {
         const std::int32_t w = shared.input ? shared.input->pixels.world.width : job.card_width;
         const std::int32_t h = shared.input ? shared.input->pixels.world.height : job.card_height;
-        shared.mask = std::make_unique<offline::OfflineLayer>(layer(test_mask(w, h, depth)));
+        shared.mask = std::make_unique<offline::OfflineLayer>(layer(offline::test_mask(w, h, depth)));
     } else if (!job.mask.empty() && !is_sequence_pattern(job.mask)) {
         shared.mask = std::make_unique<offline::OfflineLayer>(layer(read_image(job.mask)));
     }
@@ -175,7 +176,7 @@ std::size_t run_render(const PluginModule& module, const offline::OfflineHost& h
         request.faults.cancel = &cancel;
         // The host's parameter list is only read while frames render.
         const offline::FrameResult result =
-            offline::render_frame(const_cast<offline::OfflineHost&>(host), module.effect_main, request);
+            offline::render_frame(const_cast<offline::OfflineHost&>(host), effect_main, request);
         const PF_Err err = result.pre_render ? result.pre_render : result.render;
         if (err == offline::OFFLINE_CANCELLED && cancel) throw ToolError(EXIT_CANCELLED, "cancelled");
         if (err)

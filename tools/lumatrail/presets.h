@@ -18,10 +18,8 @@ namespace lumatrail::tools {
 // naming the file and what is wrong, leaving the host unchanged.
 void load_preset(offline::OfflineHost& host, const std::string& path);
 
-// The preset text of every parameter that holds a value.
-std::string preset_text(const offline::OfflineHost& host);
-
-// Writes preset_text through a temporary file; throws ToolError(EXIT_OUTPUT).
+// Writes the value or keyframes of every parameter that holds a value,
+// through a temporary file; throws ToolError(EXIT_OUTPUT).
 void save_preset(const offline::OfflineHost& host, const std::string& path);
 
 }  // namespace lumatrail::tools

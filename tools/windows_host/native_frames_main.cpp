@@ -2,8 +2,9 @@
 // host renders under wine.
 //
 //   lumatrail_native_frames render DIR
-//       renders every frame of the set through the native EffectMain with the
-//       offline host and writes the raw pixels into DIR
+//       loads the native module (Lumatrail.so next to this program) as the
+//       host does, renders every frame of the set through its EffectMain with
+//       the offline host and writes the raw pixels into DIR
 //   lumatrail_native_frames compare WINDOWS_DIR NATIVE_DIR
 //       compares the two renders frame by frame: linear-pass frames bit for
 //       bit, stream frames within stream_frame_tolerance; prints one line per
@@ -21,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "host/effect_entry.h"
-#include "tools/frame_set.h"
+#include "offline/plugin_module.h"
+#include "tools/windows_host/frame_set.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -34,7 +35,9 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::filesystem::path& 
 }
 
 int render(const std::string& directory) {
-    const std::size_t written = write_frame_set(EffectMain, directory);
+    offline::PluginModule module = offline::open_module(offline::default_module_path(), "lumatrail_native_frames");
+    const std::size_t written = write_frame_set(module.effect_main, directory);
+    offline::close_module(module);
     std::printf("rendered %zu frames to %s\n", written, directory.c_str());
     return 0;
 }

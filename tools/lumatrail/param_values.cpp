@@ -1,4 +1,4 @@
-#include "tools/param_values.h"
+#include "tools/lumatrail/param_values.h"
 
 #include <algorithm>
 #include <cctype>

@@ -12,7 +12,9 @@
 #include "host/effect_identity.h"
 #include "host/parameters.h"
 #include "offline/offline_host.h"
-#include "tools/module_checks.h"
+#include "offline/plugin_module.h"
+#include "tests/support/effect_host.h"
+#include "tools/windows_host/module_checks.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -20,24 +22,12 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-PF_Err collect(PF_PluginDataPtr context, const char* name, const char* match_name,
-               const char* category, const char* entry_point, std::int32_t kind,
-               std::int32_t major, std::int32_t minor, std::int32_t reserved,
-               const char* support_url) {
-    *static_cast<Registration*>(context) = {name,  match_name, category, entry_point, support_url,
-                                            kind,  major,      minor,    reserved};
-    return PF_Err_NONE;
-}
-
-Registration registered() {
-    Registration r;
-    EXPECT_EQ(PluginDataEntryFunction2(&r, collect, nullptr, "test", "1"), PF_Err_NONE);
-    return r;
-}
+// The effect's own registration, collected as the hosts collect it.
+offline::Registration registered() { return offline::register_entry(PluginDataEntryFunction2, "test"); }
 
 TEST(PropertyListProblems, NoneForTheSameBytes) {
     const std::vector<std::uint8_t> copy(PROPERTY_LIST.begin(), PROPERTY_LIST.end());
-    EXPECT_TRUE(property_list_problems(copy, PROPERTY_LIST).empty());
+    EXPECT_TRUE(property_list_problems(copy).empty());
 }
 
 TEST(PropertyListProblems, NamesTheFirstDifferentByte) {
@@ -47,15 +37,15 @@ TEST(PropertyListProblems, NamesTheFirstDifferentByte) {
     char expected[80];
     std::snprintf(expected, sizeof expected, "property list byte 17 is 0x%02X, expected 0x%02X",
                   bytes[17], PROPERTY_LIST[17]);
-    EXPECT_THAT(property_list_problems(bytes, PROPERTY_LIST), ElementsAre(std::string(expected)));
+    EXPECT_THAT(property_list_problems(bytes), ElementsAre(std::string(expected)));
 }
 
 TEST(PropertyListProblems, NamesBothLengthsWhenCut) {
     const std::span<const std::uint8_t> cut(PROPERTY_LIST.data(), PROPERTY_LIST.size() - 2);
-    EXPECT_THAT(property_list_problems(cut, PROPERTY_LIST),
+    EXPECT_THAT(property_list_problems(cut),
                 ElementsAre("property list is " + std::to_string(PROPERTY_LIST.size() - 2) +
                             " bytes, expected " + std::to_string(PROPERTY_LIST.size())));
-    EXPECT_EQ(property_list_problems({}, PROPERTY_LIST).size(), 1u);
+    EXPECT_EQ(property_list_problems({}).size(), 1u);
 }
 
 TEST(RegistrationProblems, NoneForTheEffectsOwnRegistration) {
@@ -63,7 +53,7 @@ TEST(RegistrationProblems, NoneForTheEffectsOwnRegistration) {
 }
 
 TEST(RegistrationProblems, NamesEachWrongValue) {
-    Registration r = registered();
+    offline::Registration r = registered();
     r.entry_point = "effectMain";
     r.kind = 0x65464B55;
     r.api_minor = 28;
@@ -107,28 +97,20 @@ TEST(GlobalSetupProblems, NamesTheWrongWord) {
 }
 
 // The offline host after the effect's own parameter setup.
-void declare_parameters(offline::OfflineHost& host) {
-    ASSERT_EQ(offline::load_parameters(host, EffectMain), PF_Err_NONE);
-}
+using ParameterProblems = testing::EffectHostTest;
 
-TEST(ParameterProblems, NoneForTheEffectsOwnDeclaration) {
-    offline::OfflineHost host;
-    declare_parameters(host);
+TEST_F(ParameterProblems, NoneForTheEffectsOwnDeclaration) {
     EXPECT_TRUE(parameter_problems(host).empty());
 }
 
-TEST(ParameterProblems, ReportsAMissingParameter) {
-    offline::OfflineHost host;
-    declare_parameters(host);
+TEST_F(ParameterProblems, ReportsAMissingParameter) {
     host.params.pop_back();
     EXPECT_THAT(parameter_problems(host),
                 ElementsAre("parameter setup declared 58 parameters (input layer included), "
                             "expected 59"));
 }
 
-TEST(ParameterProblems, NamesEachWrongField) {
-    offline::OfflineHost host;
-    declare_parameters(host);
+TEST_F(ParameterProblems, NamesEachWrongField) {
     host.params[PARAM_STREAK_LENGTH].declared.u.fs_d.valid_max = 32767;
     host.params[PARAM_DIRECTION].choices_text = "Horizontal|Vertical|Radial In|Radial Out";
     host.params[PARAM_SHOW_MASK].name = "Show Masks";
@@ -142,9 +124,7 @@ TEST(ParameterProblems, NamesEachWrongField) {
                     "parameter 26 name is \"Show Masks\", expected \"Show Mask\""));
 }
 
-TEST(ParameterProblems, ReportsAWrongKind) {
-    offline::OfflineHost host;
-    declare_parameters(host);
+TEST_F(ParameterProblems, ReportsAWrongKind) {
     host.params[PARAM_MASK_LAYER].declared.param_type = PF_Param_POPUP;
     EXPECT_THAT(parameter_problems(host),
                 ElementsAre("parameter 21 is a popup, expected a layer"));

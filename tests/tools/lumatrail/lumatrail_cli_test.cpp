@@ -13,9 +13,10 @@
 
 #include "host/parameters.h"
 #include "offline/offline_frame.h"
-#include "tools/image_io.h"
-#include "tools/param_values.h"
-#include "tools/test_card.h"
+#include "offline/test_card.h"
+#include "tests/support/effect_host.h"
+#include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/param_values.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -28,8 +29,10 @@ struct ToolRun {
     std::string output;  // stdout and stderr
 };
 
-ToolRun run(const std::string& arguments) {
-    const std::string command = std::string(LUMATRAIL_TOOL) + " " + arguments + " 2>&1";
+// Runs a shell command line; its exit code (128 + the signal when killed) and
+// what it printed on stdout and stderr.
+ToolRun run_shell(const std::string& command_line) {
+    const std::string command = command_line + " 2>&1";
     ToolRun r{-1, {}};
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
@@ -40,6 +43,9 @@ ToolRun run(const std::string& arguments) {
     return r;
 }
 
+// The lumatrail program with these arguments.
+ToolRun run(const std::string& arguments) { return run_shell(std::string(LUMATRAIL_TOOL) + " " + arguments); }
+
 std::string bytes_of(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
@@ -47,14 +53,15 @@ std::string bytes_of(const fs::path& p) {
     return s.str();
 }
 
-struct LumatrailCli : ::testing::Test {
+// A scratch folder per test, and a host with the effect's parameters that
+// renders the frames the program's files are compared with.
+struct LumatrailCli : testing::EffectHostTest {
     fs::path dir;
-    offline::OfflineHost host;
     void SetUp() override {
+        EffectHostTest::SetUp();
         dir = fs::path(::testing::TempDir()) / ("lumatrail_cli_" + std::to_string(::getpid()) + "_" +
                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
-        ASSERT_EQ(offline::load_parameters(host, EffectMain), 0);
     }
     void TearDown() override { fs::remove_all(dir); }
     std::string at(const std::string& name) const { return (dir / name).string(); }
@@ -62,7 +69,7 @@ struct LumatrailCli : ::testing::Test {
     // An opaque picture (straight and premultiplied alpha agree) written as a
     // 16-bit PNG input.
     std::string opaque_input(std::int32_t w = 64, std::int32_t h = 40) {
-        offline::OfflineWorld card = test_card(w, h, PF_PixelFormat_ARGB64);
+        offline::OfflineWorld card = offline::test_card(w, h, PF_PixelFormat_ARGB64);
         for (std::int32_t y = 0; y < h; ++y)
             for (std::int32_t x = 0; x < w; ++x) {
                 PF_Pixel16& p = *offline::pixel_at<PF_Pixel16>(card, x, y);
@@ -130,7 +137,7 @@ TEST_F(LumatrailCli, InputSequencesAndHalfResolution) {
     // Three different input frames, rendered frame by frame from the pattern.
     std::vector<offline::OfflineWorld> inputs;
     for (int f = 1; f <= 3; ++f) {
-        inputs.push_back(test_card(40 + 8 * f, 30, PF_PixelFormat_ARGB64));
+        inputs.push_back(offline::test_card(40 + 8 * f, 30, PF_PixelFormat_ARGB64));
         char name[32];
         std::snprintf(name, sizeof name, "in.%02d.tif", f);
         write_image(inputs.back(), at(name));
@@ -208,18 +215,9 @@ TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
 TEST_F(LumatrailCli, CancelLeavesOnlyCompleteFiles) {
     // Interrupted after a moment: the frames in flight stop through the abort
     // callback and no partial file remains.
-    const ToolRun r = [&] {
-        const std::string command = "timeout --preserve-status --signal=INT 2 " + std::string(LUMATRAIL_TOOL) +
-                                    " render --size 1280x720 --set render-mode=particles --set particle-count=12000"
-                                    " --fps 24 --frames 0-200 -j 2 -o " + at("c.####.png") + " 2>&1";
-        ToolRun result{-1, {}};
-        std::FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
-        const int status = pclose(pipe);
-        result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return result;
-    }();
+    const ToolRun r = run_shell("timeout --preserve-status --signal=INT 2 " + std::string(LUMATRAIL_TOOL) +
+                                " render --size 1280x720 --set render-mode=particles --set particle-count=12000"
+                                " --fps 24 --frames 0-200 -j 2 -o " + at("c.####.png"));
     EXPECT_EQ(r.exit_code, 130) << r.output;
     EXPECT_THAT(r.output, HasSubstr("cancelled"));
     std::size_t complete = 0;

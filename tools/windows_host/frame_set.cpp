@@ -1,4 +1,4 @@
-#include "tools/frame_set.h"
+#include "tools/windows_host/frame_set.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <type_traits>
 
-#include "host/parameters.h"
-#include "tools/test_card.h"
+#include "offline/test_card.h"
 
 namespace lumatrail::tools {
 
@@ -23,7 +23,6 @@ namespace lumatrail::tools {
 // one level of its depth, where the value sits on a rounding boundary. A real
 // fault in either build (a wrong emitter, a dropped particle, a wrong pixel
 // format, a shifted stroke) changes whole stroke widths of pixels by far more.
-const double STREAM_FLOAT_TOLERANCE = 1.0 / 32768.0;
 
 double stream_frame_tolerance(PF_PixelFormat format) {
     switch (format) {
@@ -38,9 +37,9 @@ namespace {
 // Settings every stream frame shares: slow launches so streams stay on the
 // small card, and every force that goes through the C library's functions.
 const std::vector<FrameSetting> STREAM_FORCES = {
-    {PARAM_LAUNCH_SPEED, 60},     {PARAM_PARTICLE_COUNT, 600}, {PARAM_RANDOM_FORCE, 250},
-    {PARAM_WIND_STRENGTH, 80},    {PARAM_WIND_DIRECTION, 35},  {PARAM_GROWTH_CURVE, 1.6},
-    {PARAM_END_SIZE, 30},         {PARAM_DRAG, 0.4},           {PARAM_LAUNCH_SPREAD, 40},
+    {"Launch Speed (px/sec)", 60}, {"Particle Count", 600},       {"Random Force", 250},
+    {"Wind Strength", 80},         {"Wind Direction (deg)", 35}, {"Growth Curve", 1.6},
+    {"End Size (%)", 30},          {"Drag", 0.4},                {"Launch Spread (deg)", 40},
 };
 
 struct Look {
@@ -60,34 +59,29 @@ std::vector<FrameSetting> with_forces(std::vector<FrameSetting> settings) {
 // Render Mode 1 Classic Lines, 2 Force Lines, 3 Particles.
 std::vector<Look> looks() {
     return {
-        {"classic-horizontal", true, false, {{PARAM_DIRECTION, 1}, {PARAM_STREAK_LENGTH, 48}}},
+        {"classic-horizontal", true, false, {{"Direction", 1}, {"Streak Length (px)", 48}}},
         {"classic-vertical", true, false,
-         {{PARAM_DIRECTION, 2}, {PARAM_REVERSE_DIRECTION, 1}, {PARAM_STREAK_LENGTH, 30}}},
+         {{"Direction", 2}, {"Reverse Direction", 1}, {"Streak Length (px)", 30}}},
         {"classic-sweep", true, false,
-         {{PARAM_SWEEP_MODE, 3}, {PARAM_AMOUNT, 70}, {PARAM_PRESERVE_INPUT_ALPHA, 1}, {PARAM_STREAK_LENGTH, 40}}},
-        {"sort-inside-mask", true, true, {{PARAM_MASK_MODE, 2}, {PARAM_STREAK_LENGTH, 40}}},
+         {{"Sweep Mode", 3}, {"Amount (%)", 70}, {"Preserve Input Alpha", 1}, {"Streak Length (px)", 40}}},
+        {"sort-inside-mask", true, true, {{"Mask Mode", 2}, {"Streak Length (px)", 40}}},
         {"stretch-from-mask", true, true,
-         {{PARAM_MASK_MODE, 3}, {PARAM_DIRECTION, 2}, {PARAM_MASK_CHANNEL, 2}, {PARAM_STREAK_LENGTH, 36}}},
-        {"show-mask", true, true, {{PARAM_SHOW_MASK, 1}, {PARAM_MASK_MODE, 3}, {PARAM_INVERT_MASK, 1}}},
-        {"classic-radial-out", false, false, with_forces({{PARAM_DIRECTION, 3}})},
-        {"classic-radial-in", false, false, with_forces({{PARAM_DIRECTION, 4}, {PARAM_CENTER_X, 35}})},
+         {{"Mask Mode", 3}, {"Direction", 2}, {"Mask Channel", 2}, {"Streak Length (px)", 36}}},
+        {"show-mask", true, true, {{"Show Mask", 1}, {"Mask Mode", 3}, {"Invert Mask", 1}}},
+        {"classic-radial-out", false, false, with_forces({{"Direction", 3}})},
+        {"classic-radial-in", false, false, with_forces({{"Direction", 4}, {"Center X (%)", 35}})},
         {"force-lines", false, false,
-         with_forces({{PARAM_RENDER_MODE, 2}, {PARAM_ATTRACTOR_STRENGTH, 300}, {PARAM_FORCE_RADIUS, 120}})},
+         with_forces({{"Render Mode", 2}, {"Attractor Strength", 300}, {"Force Radius (px)", 120}})},
         {"particles", false, false,
-         with_forces({{PARAM_RENDER_MODE, 3}, {PARAM_REPELLER_STRENGTH, 200}, {PARAM_REPELLER_X, 30}})},
-        {"particles-from-mask", false, true, with_forces({{PARAM_RENDER_MODE, 3}, {PARAM_MASK_MODE, 3}})},
+         with_forces({{"Render Mode", 3}, {"Repeller Strength", 200}, {"Repeller X (%)", 30}})},
+        {"particles-from-mask", false, true, with_forces({{"Render Mode", 3}, {"Mask Mode", 3}})},
     };
 }
 
-struct Depth {
-    const char* suffix;
-    PF_PixelFormat format;
-};
-constexpr Depth DEPTHS[] = {
-    {"8bit", PF_PixelFormat_ARGB32}, {"16bit", PF_PixelFormat_ARGB64}, {"float", PF_PixelFormat_ARGB128}};
+using offline::WORLD_DEPTHS;
 
-FramePlan plan_of(const Look& look, const Depth& depth, bool half, RenderCommand command) {
-    std::string name = std::string(look.name) + "-" + depth.suffix;
+FramePlan plan_of(const Look& look, const offline::NamedDepth& depth, bool half, RenderCommand command) {
+    std::string name = std::string(look.name) + "-" + depth.name;
     if (half) name += "-half";
     if (command == RenderCommand::Plain) name += "-plain";
     return {name, depth.format, half, look.with_mask, command, look.linear_pass, look.settings};
@@ -99,33 +93,27 @@ const Look& look_named(const std::vector<Look>& all, std::string_view name) {
     throw std::logic_error("no look named " + std::string(name));
 }
 
-std::size_t pixel_bytes(PF_PixelFormat format) { return offline::pixel_size(format); }
-
 // The difference of one channel of two renders at byte offset `at`, as a
 // fraction of full value. Integer channels are subtracted as integers first,
 // so that n levels are exactly n / full. A NaN against anything else (or a
 // NaN of other bits) is as far apart as values get.
 double channel_difference(PF_PixelFormat format, std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
                           std::size_t at) {
-    switch (format) {
-    case PF_PixelFormat_ARGB64: {
-        std::uint16_t va, vb;
+    return offline::with_pixel_type(format, [&](auto pixel) {
+        using Channel = decltype(pixel.alpha);
+        Channel va, vb;
         std::memcpy(&va, a.data() + at, sizeof va);
         std::memcpy(&vb, b.data() + at, sizeof vb);
-        return double(std::abs(std::int32_t(va) - std::int32_t(vb))) / 32768.0;
-    }
-    case PF_PixelFormat_ARGB128: {
-        float va, vb;
-        std::memcpy(&va, a.data() + at, sizeof va);
-        std::memcpy(&vb, b.data() + at, sizeof vb);
-        if (std::isnan(va) || std::isnan(vb)) return INFINITY;
-        return std::fabs(double(va) - double(vb));
-    }
-    default: return double(std::abs(std::int32_t(a[at]) - std::int32_t(b[at]))) / 255.0;
-    }
+        if constexpr (std::is_floating_point_v<Channel>) {
+            if (std::isnan(va) || std::isnan(vb)) return double(INFINITY);
+            return std::fabs(double(va) - double(vb));
+        } else {
+            return double(std::abs(std::int32_t(va) - std::int32_t(vb))) / double(offline::FULL_VALUE<decltype(pixel)>);
+        }
+    });
 }
 
-std::size_t channel_bytes(PF_PixelFormat format) { return pixel_bytes(format) / 4; }
+std::size_t channel_bytes(PF_PixelFormat format) { return offline::pixel_size(format) / 4; }
 
 constexpr const char* CHANNEL_NAMES[4] = {"alpha", "red", "green", "blue"};
 
@@ -142,16 +130,17 @@ std::vector<FramePlan> frame_set() {
     const std::vector<Look> all = looks();
     std::vector<FramePlan> set;
     for (const Look& look : all)
-        for (const Depth& depth : DEPTHS) set.push_back(plan_of(look, depth, false, RenderCommand::Smart));
+        for (const offline::NamedDepth& depth : WORLD_DEPTHS)
+            set.push_back(plan_of(look, depth, false, RenderCommand::Smart));
     // Half resolution: the linear pass scales its lengths, the stream renderer its sizes and speeds.
-    set.push_back(plan_of(look_named(all, "classic-horizontal"), DEPTHS[0], true, RenderCommand::Smart));
-    set.push_back(plan_of(look_named(all, "stretch-from-mask"), DEPTHS[1], true, RenderCommand::Smart));
-    set.push_back(plan_of(look_named(all, "force-lines"), DEPTHS[0], true, RenderCommand::Smart));
-    set.push_back(plan_of(look_named(all, "particles"), DEPTHS[2], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "classic-horizontal"), WORLD_DEPTHS[0], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "stretch-from-mask"), WORLD_DEPTHS[1], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "force-lines"), WORLD_DEPTHS[0], true, RenderCommand::Smart));
+    set.push_back(plan_of(look_named(all, "particles"), WORLD_DEPTHS[2], true, RenderCommand::Smart));
     // The plain render command (8 and 16 bits only), at both resolutions.
-    set.push_back(plan_of(look_named(all, "classic-horizontal"), DEPTHS[0], false, RenderCommand::Plain));
-    set.push_back(plan_of(look_named(all, "sort-inside-mask"), DEPTHS[1], false, RenderCommand::Plain));
-    set.push_back(plan_of(look_named(all, "particles"), DEPTHS[0], true, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "classic-horizontal"), WORLD_DEPTHS[0], false, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "sort-inside-mask"), WORLD_DEPTHS[1], false, RenderCommand::Plain));
+    set.push_back(plan_of(look_named(all, "particles"), WORLD_DEPTHS[0], true, RenderCommand::Plain));
     return set;
 }
 
@@ -162,27 +151,19 @@ std::int32_t frame_height(const FramePlan& plan) {
     return plan.half_resolution ? (FRAME_SET_HEIGHT + 1) / 2 : FRAME_SET_HEIGHT;
 }
 std::size_t frame_bytes(const FramePlan& plan) {
-    return std::size_t(frame_width(plan)) * std::size_t(frame_height(plan)) * pixel_bytes(plan.format);
+    return std::size_t(frame_width(plan)) * std::size_t(frame_height(plan)) * offline::pixel_size(plan.format);
 }
 
 std::string frame_file_name(const FramePlan& plan) { return plan.name + ".raw"; }
-
-std::vector<std::uint8_t> raw_pixels(const offline::OfflineWorld& world) {
-    const std::size_t row = std::size_t(world.world.width) * pixel_bytes(world.format);
-    std::vector<std::uint8_t> bytes(row * std::size_t(world.world.height));
-    for (std::int32_t y = 0; y < world.world.height; ++y)
-        std::memcpy(bytes.data() + std::size_t(y) * row, offline::pixel_at<std::uint8_t>(world, 0, y), row);
-    return bytes;
-}
 
 std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const FramePlan& plan) {
     offline::OfflineHost host;
     if (const PF_Err err = offline::load_parameters(host, effect_main))
         throw std::runtime_error(plan.name + ": parameter setup returned " + std::to_string(err));
-    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.index, s.value);
+    for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.name, s.value);
 
-    const offline::OfflineLayer input{test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
-    const offline::OfflineLayer mask{test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
+    const offline::OfflineLayer input{offline::test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
+    const offline::OfflineLayer mask{offline::test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
     offline::FrameRequest request;
     request.time = offline::host_time(FRAME_SET_SECONDS);
     request.input = &input;
@@ -205,7 +186,7 @@ std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const 
                                  std::to_string(out.world.height) + ", expected " +
                                  std::to_string(frame_width(plan)) + "x" + std::to_string(frame_height(plan)) +
                                  " in the frame's format");
-    return raw_pixels(out);
+    return offline::packed_pixels(out);
 }
 
 std::size_t write_frame_set(PF_EffectMainFunc effect_main, const std::filesystem::path& dir) {

@@ -1,14 +1,11 @@
-#include "tools/test_card.h"
+#include "offline/test_card.h"
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
-namespace lumatrail::tools {
+namespace lumatrail::offline {
 namespace {
-
-struct Rgba {
-    float r, g, b, a;
-};
 
 float soft_edge(float distance, float radius, float softness) {
     const float t = std::clamp((distance - radius) / softness + 0.5f, 0.0f, 1.0f);
@@ -17,11 +14,11 @@ float soft_edge(float distance, float radius, float softness) {
 
 // Straight (not premultiplied) colour of the card at normalised (u, v), and
 // the pixel's integer position for the fine detail.
-Rgba card_colour(float u, float v, std::int32_t x, std::int32_t y) {
-    static constexpr Rgba BARS[7] = {{0.75f, 0.75f, 0.75f, 1}, {0.75f, 0.75f, 0, 1}, {0, 0.75f, 0.75f, 1},
-                                     {0, 0.75f, 0, 1},         {0.75f, 0, 0.75f, 1}, {0.75f, 0, 0, 1},
-                                     {0, 0, 0.75f, 1}};
-    Rgba c{0.05f, 0.05f, 0.08f, 1.0f};
+StraightColour card_colour(float u, float v, std::int32_t x, std::int32_t y) {
+    static constexpr StraightColour BARS[7] = {{0.75f, 0.75f, 0.75f, 1}, {0.75f, 0.75f, 0, 1}, {0, 0.75f, 0.75f, 1},
+                                               {0, 0.75f, 0, 1},         {0.75f, 0, 0.75f, 1}, {0.75f, 0, 0, 1},
+                                               {0, 0, 0.75f, 1}};
+    StraightColour c{0.05f, 0.05f, 0.08f, 1.0f};
     if (v < 0.35f) {
         c = BARS[std::min(std::int32_t(u * 7.0f), 6)];
     } else if (v < 0.45f) {
@@ -31,11 +28,12 @@ Rgba card_colour(float u, float v, std::int32_t x, std::int32_t y) {
         const float h = u * 6.0f;
         const float f = h - std::floor(h);
         const int sector = std::min(int(h), 5);
-        const Rgba hues[6] = {{1, f, 0, 1}, {1 - f, 1, 0, 1}, {0, 1, f, 1}, {0, 1 - f, 1, 1}, {f, 0, 1, 1}, {1, 0, 1 - f, 1}};
+        const StraightColour hues[6] = {{1, f, 0, 1},     {1 - f, 1, 0, 1}, {0, 1, f, 1},
+                                        {0, 1 - f, 1, 1}, {f, 0, 1, 1},     {1, 0, 1 - f, 1}};
         c = hues[sector];
     } else {
         // Soft discs over a dark ground, with fine stripes in the lower right.
-        const struct { float cx, cy, radius; Rgba colour; } discs[4] = {
+        const struct { float cx, cy, radius; StraightColour colour; } discs[4] = {
             {0.18f, 0.75f, 0.12f, {1.0f, 0.55f, 0.1f, 1}},
             {0.42f, 0.80f, 0.09f, {0.2f, 0.8f, 1.0f, 1}},
             {0.62f, 0.72f, 0.07f, {1.0f, 1.0f, 0.9f, 1}},
@@ -58,43 +56,39 @@ Rgba card_colour(float u, float v, std::int32_t x, std::int32_t y) {
     return c;
 }
 
+// The colour premultiplied and stored at the pixel's depth.
 template <class Pixel>
-void store(offline::OfflineWorld& world, std::int32_t x, std::int32_t y, Rgba c, float full) {
-    Pixel* p = offline::pixel_at<Pixel>(world, x, y);
-    auto channel = [full](float v) {
+Pixel premultiplied(StraightColour c) {
+    auto channel = [](float v) {
         if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
             return v;
         } else {
-            return decltype(p->alpha)(std::lround(std::clamp(v, 0.0f, 1.0f) * full));
+            return decltype(Pixel::alpha)(std::lround(std::clamp(v, 0.0f, 1.0f) * FULL_VALUE<Pixel>));
         }
     };
-    // Premultiplied.
-    *p = Pixel{channel(c.a), channel(c.r * c.a), channel(c.g * c.a), channel(c.b * c.a)};
-}
-
-template <class Make>
-offline::OfflineWorld fill(std::int32_t width, std::int32_t height, PF_PixelFormat format, Make colour) {
-    offline::OfflineWorld world = offline::make_world(format, width, height);
-    for (std::int32_t y = 0; y < height; ++y)
-        for (std::int32_t x = 0; x < width; ++x) {
-            const Rgba c = colour((float(x) + 0.5f) / float(width), (float(y) + 0.5f) / float(height), x, y);
-            switch (format) {
-            case PF_PixelFormat_ARGB64: store<PF_Pixel16>(world, x, y, c, 32768.0f); break;
-            case PF_PixelFormat_ARGB128: store<PF_PixelFloat>(world, x, y, c, 1.0f); break;
-            default: store<PF_Pixel>(world, x, y, c, 255.0f); break;
-            }
-        }
-    return world;
+    return Pixel{channel(c.a), channel(c.r * c.a), channel(c.g * c.a), channel(c.b * c.a)};
 }
 
 }  // namespace
 
-offline::OfflineWorld test_card(std::int32_t width, std::int32_t height, PF_PixelFormat format) {
-    return fill(width, height, format, card_colour);
+OfflineWorld paint_world(std::int32_t width, std::int32_t height, PF_PixelFormat format, const PictureColour& colour) {
+    OfflineWorld world = make_world(format, width, height);
+    with_pixel_type(format, [&](auto pixel) {
+        using Pixel = decltype(pixel);
+        for (std::int32_t y = 0; y < height; ++y)
+            for (std::int32_t x = 0; x < width; ++x)
+                *pixel_at<Pixel>(world, x, y) = premultiplied<Pixel>(
+                    colour((float(x) + 0.5f) / float(width), (float(y) + 0.5f) / float(height), x, y));
+    });
+    return world;
 }
 
-offline::OfflineWorld test_mask(std::int32_t width, std::int32_t height, PF_PixelFormat format) {
-    return fill(width, height, format, [](float u, float v, std::int32_t, std::int32_t) {
+OfflineWorld test_card(std::int32_t width, std::int32_t height, PF_PixelFormat format) {
+    return paint_world(width, height, format, card_colour);
+}
+
+OfflineWorld test_mask(std::int32_t width, std::int32_t height, PF_PixelFormat format) {
+    return paint_world(width, height, format, [](float u, float v, std::int32_t, std::int32_t) {
         float a = 0.0f;
         const float discs[2][3] = {{0.3f, 0.4f, 0.18f}, {0.7f, 0.6f, 0.14f}};
         for (const auto& d : discs) {
@@ -102,8 +96,8 @@ offline::OfflineWorld test_mask(std::int32_t width, std::int32_t height, PF_Pixe
             a = std::max(a, soft_edge(std::sqrt(du * du + dv * dv), d[2], 0.04f));
         }
         // Premultiplied, the luminance is the discs shaded by a left-to-right ramp.
-        return Rgba{u, u, u, a};
+        return StraightColour{u, u, u, a};
     });
 }
 
-}  // namespace lumatrail::tools
+}  // namespace lumatrail::offline

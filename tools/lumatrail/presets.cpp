@@ -1,4 +1,4 @@
-#include "tools/presets.h"
+#include "tools/lumatrail/presets.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/image_io.h"
-#include "tools/param_values.h"
+#include "tools/lumatrail/param_values.h"
+#include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -31,6 +31,22 @@ json value_json(const offline::OfflineParam& p, double v) {
     case PF_Param_CHECKBOX: return json(v != 0.0);
     default: return json(v);
     }
+}
+
+// The preset text of every parameter that holds a value.
+std::string preset_text(const offline::OfflineHost& host) {
+    nlohmann::ordered_json doc = nlohmann::ordered_json::object();
+    for (const offline::OfflineParam& p : host.params) {
+        if (p.keys.empty()) continue;
+        if (p.keys.size() == 1) {
+            doc[p.name] = value_json(p, p.keys.front().value);
+            continue;
+        }
+        nlohmann::ordered_json keys = nlohmann::ordered_json::array();
+        for (const offline::ParamKey& k : p.keys) keys.push_back({k.time_seconds, value_json(p, k.value)});
+        doc[p.name] = keys;
+    }
+    return doc.dump(2) + "\n";
 }
 
 }  // namespace
@@ -72,21 +88,6 @@ void load_preset(offline::OfflineHost& host, const std::string& path) {
         throw ToolError(EXIT_USAGE, "the preset \"" + path + "\": " + e.what());
     }
     for (auto& [index, keys] : changes) offline::set_param_keys(host, index, std::move(keys));
-}
-
-std::string preset_text(const offline::OfflineHost& host) {
-    nlohmann::ordered_json doc = nlohmann::ordered_json::object();
-    for (const offline::OfflineParam& p : host.params) {
-        if (p.keys.empty()) continue;
-        if (p.keys.size() == 1) {
-            doc[p.name] = value_json(p, p.keys.front().value);
-            continue;
-        }
-        nlohmann::ordered_json keys = nlohmann::ordered_json::array();
-        for (const offline::ParamKey& k : p.keys) keys.push_back({k.time_seconds, value_json(p, k.value)});
-        doc[p.name] = keys;
-    }
-    return doc.dump(2) + "\n";
 }
 
 void save_preset(const offline::OfflineHost& host, const std::string& path) {

@@ -12,19 +12,18 @@
 
 #include "host/host_contract.h"
 #include "offline/offline_host.h"
-#include "tools/plugin_module.h"
+#include "offline/plugin_module.h"
 
 namespace lumatrail::tools {
 
 using Problems = std::vector<std::string>;
 
-// The property list resource read from the module against the bytes it must
-// hold: the first difference, or a length mismatch.
-Problems property_list_problems(std::span<const std::uint8_t> resource,
-                                std::span<const std::uint8_t> expected);
+// The property list resource read from the module against PROPERTY_LIST:
+// the first different byte, and a length mismatch.
+Problems property_list_problems(std::span<const std::uint8_t> resource);
 
 // The values passed to the registration callback against the identity.
-Problems registration_problems(const Registration& registration);
+Problems registration_problems(const offline::Registration& registration);
 
 // About (command 0): the About text, zero-terminated, in return_msg.
 Problems about_problems(const PF_OutData& out_data);

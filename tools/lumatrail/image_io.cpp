@@ -1,0 +1,179 @@
+#include "tools/lumatrail/image_io.h"
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace lumatrail::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using OIIO::ImageInput;
+using OIIO::ImageOutput;
+using OIIO::ImageSpec;
+using OIIO::TypeDesc;
+
+std::uint16_t to_world16(std::uint16_t v) { return std::uint16_t((std::uint32_t(v) * 32768u + 32767u) / 65535u); }
+std::uint16_t from_world16(std::uint16_t v) {
+    return std::uint16_t((std::min<std::uint32_t>(v, 32768u) * 65535u + 16384u) / 32768u);
+}
+
+// A world depth as image files hold it: the channel type, its full value in
+// files, and the mapping between file and world values. 8-bit and float files
+// hold the world's values as they are.
+template <class Pixel>
+struct FileDepth {
+    using Value = decltype(Pixel::alpha);
+    static constexpr TypeDesc::BASETYPE TYPE = std::is_same_v<Value, float> ? TypeDesc::FLOAT : TypeDesc::UINT8;
+    static constexpr Value FULL = Value(offline::FULL_VALUE<Pixel>);
+    static Value to_world(Value v) { return v; }
+    static Value to_file(Value v) { return v; }
+};
+// 16-bit files hold 0..65535, the host's 16-bit worlds 0..32768.
+template <>
+struct FileDepth<PF_Pixel16> {
+    using Value = std::uint16_t;
+    static constexpr TypeDesc::BASETYPE TYPE = TypeDesc::UINT16;
+    static constexpr Value FULL = 65535;
+    static Value to_world(Value v) { return to_world16(v); }
+    static Value to_file(Value v) { return from_world16(v); }
+};
+
+PF_PixelFormat natural_depth(TypeDesc t) {
+    if (t == TypeDesc::UINT8 || t == TypeDesc::INT8) return PF_PixelFormat_ARGB32;
+    if (t == TypeDesc::UINT16 || t == TypeDesc::INT16) return PF_PixelFormat_ARGB64;
+    return PF_PixelFormat_ARGB128;
+}
+
+// Reads the open file into a world of its pixel type: grey files fill the
+// three colours, a missing alpha is full (a second channel of two is alpha).
+template <class Pixel>
+void read_pixels(ImageInput& in, const std::string& path, offline::OfflineWorld& world) {
+    using Depth = FileDepth<Pixel>;
+    const ImageSpec& spec = in.spec();
+    const int channels = spec.nchannels, alpha = spec.alpha_channel;
+    std::vector<typename Depth::Value> data(std::size_t(spec.width) * std::size_t(spec.height) *
+                                            std::size_t(channels));
+    if (!in.read_image(0, 0, 0, channels, Depth::TYPE, data.data()))
+        throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + in.geterror());
+    auto* pixels = static_cast<Pixel*>(world.world.data);
+    const std::size_t n = std::size_t(spec.width) * std::size_t(spec.height);
+    for (std::size_t i = 0; i < n; ++i) {
+        const typename Depth::Value* p = data.data() + i * std::size_t(channels);
+        const auto red = p[0], green = channels >= 3 ? p[1] : p[0], blue = channels >= 3 ? p[2] : p[0];
+        const auto a = alpha >= 0 && alpha < channels ? p[alpha] : channels == 2 ? p[1] : Depth::FULL;
+        pixels[i] = {Depth::to_world(a), Depth::to_world(red), Depth::to_world(green), Depth::to_world(blue)};
+    }
+}
+
+// Each pixel as four channels 0..1 (the world's values over its full value).
+template <class Pixel>
+void unit_channels(const Pixel& p, float c[4]) {
+    const float full = offline::FULL_VALUE<Pixel>;
+    c[0] = float(p.alpha) / full, c[1] = float(p.red) / full, c[2] = float(p.green) / full, c[3] = float(p.blue) / full;
+}
+
+template <class Pixel>
+Pixel from_unit_channels(const float c[4]) {
+    if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+        return {c[0], c[1], c[2], c[3]};
+    } else {
+        auto q = [](float v) {
+            return decltype(Pixel::alpha)(std::lround(std::clamp(v, 0.0f, 1.0f) * offline::FULL_VALUE<Pixel>));
+        };
+        return {q(c[0]), q(c[1]), q(c[2]), q(c[3])};
+    }
+}
+
+// The same picture at another depth (full value 255, 32768 or 1.0).
+offline::OfflineWorld convert_depth(const offline::OfflineWorld& src, PF_PixelFormat format) {
+    if (src.format == format) return src;
+    const std::int32_t w = src.world.width, h = src.world.height;
+    offline::OfflineWorld out = offline::make_world(format, w, h);
+    offline::with_pixel_type(src.format, [&](auto from) {
+        offline::with_pixel_type(format, [&](auto to) {
+            for (std::int32_t y = 0; y < h; ++y)
+                for (std::int32_t x = 0; x < w; ++x) {
+                    float c[4];
+                    unit_channels(*offline::pixel_at<decltype(from)>(src, x, y), c);
+                    *offline::pixel_at<decltype(to)>(out, x, y) = from_unit_channels<decltype(to)>(c);
+                }
+        });
+    });
+    return out;
+}
+
+}  // namespace
+
+offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: \"" + path + "\"");
+    auto in = ImageInput::open(path);
+    if (!in) throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + OIIO::geterror());
+    const ImageSpec spec = in->spec();
+    if (spec.width < 1 || spec.height < 1 || spec.width > 65536 || spec.height > 65536)
+        throw ToolError(EXIT_INPUT, "\"" + path + "\" is " + std::to_string(spec.width) + "x" +
+                                        std::to_string(spec.height) + "; sizes from 1 to 65536 are supported");
+    offline::OfflineWorld world = offline::make_world(natural_depth(spec.format), spec.width, spec.height);
+    offline::with_pixel_type(world.format, [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, world); });
+    in->close();
+    return depth ? convert_depth(world, *depth) : world;
+}
+
+bool can_write(const std::string& path) {
+    return ImageOutput::create(path) != nullptr;
+}
+
+void write_image(const offline::OfflineWorld& w, const std::string& path) {
+    if (!w.world.data) throw ToolError(EXIT_OUTPUT, "nothing was rendered to write to \"" + path + "\"");
+    const fs::path target(path);
+    std::error_code ec;
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    if (!fs::is_directory(folder, ec))
+        throw ToolError(EXIT_OUTPUT, "the folder \"" + folder.string() + "\" for \"" + path + "\" does not exist");
+    auto out = ImageOutput::create(path);
+    if (!out)
+        throw ToolError(EXIT_OUTPUT, "cannot write \"" + path + "\": no image format is known for its extension "
+                                     "(try .png, .tif, .exr, .jpg or .dpx)");
+    const bool alpha = out->supports("alpha");
+    const int channels = alpha ? 4 : 3;
+    // Straight from the world's pixels, RGB(A) interleaved, at the world's depth.
+    const auto [type, buffer] = offline::with_pixel_type(w.format, [&](auto pixel) {
+        using Pixel = decltype(pixel);
+        using Depth = FileDepth<Pixel>;
+        std::vector<std::uint8_t> bytes(std::size_t(w.world.width) * std::size_t(w.world.height) *
+                                        std::size_t(channels) * sizeof(typename Depth::Value));
+        auto* values = reinterpret_cast<typename Depth::Value*>(bytes.data());
+        for (std::int32_t y = 0; y < w.world.height; ++y)
+            for (std::int32_t x = 0; x < w.world.width; ++x) {
+                const Pixel& p = *offline::pixel_at<Pixel>(w, x, y);
+                const typename Depth::Value c[4] = {Depth::to_file(p.red), Depth::to_file(p.green),
+                                                    Depth::to_file(p.blue), Depth::to_file(p.alpha)};
+                std::copy_n(c, channels, values + (std::size_t(y) * std::size_t(w.world.width) + std::size_t(x)) *
+                                                     std::size_t(channels));
+            }
+        return std::pair{TypeDesc(Depth::TYPE), std::move(bytes)};
+    });
+    ImageSpec spec(w.world.width, w.world.height, channels, type);
+    spec.alpha_channel = alpha ? 3 : -1;
+
+    // Same folder, so the rename cannot cross file systems; the real name's
+    // format was chosen above.
+    std::string hidden_name(1, '.');
+    hidden_name.append(target.filename().string()).append(".partial");
+    const std::string temporary = (folder / hidden_name).string();
+    const bool ok = out->open(temporary, spec) && out->write_image(type, buffer.data()) && out->close();
+    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string reason = ok ? "cannot rename the finished file into place" : out->geterror();
+        std::remove(temporary.c_str());
+        throw ToolError(EXIT_OUTPUT, "cannot write \"" + path + "\": " + reason);
+    }
+}
+
+}  // namespace lumatrail::tools

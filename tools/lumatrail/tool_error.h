@@ -1,0 +1,23 @@
+// Failures of the lumatrail program, each with the exit code it ends with.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace lumatrail::tools {
+
+enum ExitCode : int {
+    EXIT_INTERNAL = 1,
+    EXIT_USAGE = 2,
+    EXIT_INPUT = 3,   // an input is missing or unreadable
+    EXIT_OUTPUT = 4,  // an output cannot be written
+    EXIT_EFFECT = 5,  // the effect reported an error
+    EXIT_CANCELLED = 130,
+};
+
+struct ToolError : std::runtime_error {
+    int exit_code;
+    ToolError(int code, const std::string& message) : std::runtime_error(message), exit_code(code) {}
+};
+
+}  // namespace lumatrail::tools
