@@ -52,8 +52,9 @@ TEST_F(OfflineHostTest, RejectsValuesOutsideTheValidRangeSayingWhatIsAllowed) {
                 ThrowsMessage<std::invalid_argument>(HasSubstr("holds no value")));
     EXPECT_THAT([&] { set_param_value(host, "Streak Lenght", 10); },
                 ThrowsMessage<std::invalid_argument>(HasSubstr("no parameter is named")));
-    EXPECT_THAT([&] { set_param_value(host, 59, 1); },
-                ThrowsMessage<std::invalid_argument>(HasSubstr("indices run from 0 to 58")));
+    EXPECT_THAT([&] { set_param_value(host, PARAM_COUNT, 1); },
+                ThrowsMessage<std::invalid_argument>(
+                    HasSubstr("indices run from 0 to " + std::to_string(PARAM_COUNT - 1))));
     // The valid range, not the slider's range, bounds what is accepted.
     EXPECT_NO_THROW(set_param_value(host, "Center X (%)", 300));
     EXPECT_NO_THROW(set_param_value(host, "Upper Brightness (%)", 1600));

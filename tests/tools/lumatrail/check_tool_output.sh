@@ -9,7 +9,9 @@ about=$("$tool" about)
 echo "$about" | grep -q '^Lumatrail 1.1' || { echo "About text missing: $about"; exit 1; }
 echo "$about" | grep -q 'Corvanta Lumatrail' || { echo "match name missing: $about"; exit 1; }
 params=$("$tool" params)
-echo "$params" | grep -q '^59 parameters declared' || { echo "parameter count wrong: $params"; exit 1; }
+# The 59 stored parameters, and any added after them.
+count=$(echo "$params" | sed -n 's/^\([0-9]*\) parameters declared.*/\1/p')
+[ -n "$count" ] && [ "$count" -ge 59 ] || { echo "parameter count wrong: $params"; exit 1; }
 echo "$params" | grep -q 'Streak Length (px)' || { echo "slider row missing: $params"; exit 1; }
 echo "$params" | grep -q 'Off - Full Frame Sort' || { echo "popup choices missing: $params"; exit 1; }
 if "$tool" nonsense 2>/dev/null; then echo "unknown command accepted"; exit 1; fi

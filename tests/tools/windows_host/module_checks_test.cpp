@@ -106,8 +106,8 @@ TEST_F(ParameterProblems, NoneForTheEffectsOwnDeclaration) {
 TEST_F(ParameterProblems, ReportsAMissingParameter) {
     host.params.pop_back();
     EXPECT_THAT(parameter_problems(host),
-                ElementsAre("parameter setup declared 58 parameters (input layer included), "
-                            "expected 59"));
+                ElementsAre("parameter setup declared " + std::to_string(PARAM_COUNT - 1) +
+                            " parameters (input layer included), expected " + std::to_string(PARAM_COUNT)));
 }
 
 TEST_F(ParameterProblems, NamesEachWrongField) {
