@@ -19,8 +19,7 @@ std::uint32_t streak_hash(std::int32_t seed, std::int32_t line_key, std::int32_t
 }
 
 std::int32_t chunk_length(std::uint32_t r, float length_variation, float base_length) {
-    const float length =
-        std::round(((float(r) / -16777215.0f) * length_variation + 1.0f) * base_length);
+    const float length = std::round(((float(r) / -16777215.0f) * length_variation + 1.0f) * base_length);
     return length >= 2.0f ? std::int32_t(length) : 1;  // NaN gives 1 as well
 }
 
@@ -35,12 +34,12 @@ std::int32_t round_key(float v) { return to_int32_saturated(std::round(v)); }
 struct LineFrame {
     bool vertical;
     std::int32_t left, top;
-    std::int32_t n;          // positions per line
+    std::int32_t n;  // positions per line
     std::int32_t lines;
-    float along, cross;      // scales along and across the lines
+    float along, cross;  // scales along and across the lines
     std::int32_t max_chunk;
-    float base_length;       // Q
-    float width, height;     // the area, for the sweep band
+    float base_length;    // Q
+    float width, height;  // the area, for the sweep band
 };
 
 // The per-line buffers, allocated once per frame.
@@ -59,8 +58,8 @@ struct LineBuffers {
 
 std::int32_t line_chunk_length(const RenderSettings& s, const LineFrame& f, std::int32_t line,
                                std::int32_t position) {
-    const std::uint32_t r = streak_hash(s.random_seed, round_key(float(line) / f.cross),
-                                        round_key(float(position) / f.along));
+    const std::uint32_t r =
+        streak_hash(s.random_seed, round_key(float(line) / f.cross), round_key(float(position) / f.along));
     return chunk_length(r, s.length_variation, f.base_length);
 }
 
@@ -85,8 +84,8 @@ void sort_spans(const RenderSettings& s, const LineFrame& f, std::int32_t line, 
         while (end < f.n && qualifies(end)) ++end;
         // Chunks are cut from the span's start whatever the direction.
         for (std::int32_t q = w; q < end;) {
-            const std::int32_t e = std::int32_t(std::min<std::int64_t>(
-                std::int64_t(q) + line_chunk_length(s, f, line, q), end));
+            const std::int32_t e =
+                std::int32_t(std::min<std::int64_t>(std::int64_t(q) + line_chunk_length(s, f, line, q), end));
             sort_chunk(b.elements.data() + q, e - q, s.reverse_direction);
             q = e;
         }
@@ -156,8 +155,8 @@ LineRun line_run(const ImageView& view, const LineFrame& f, std::int32_t i) {
     const std::int64_t across_size = f.vertical ? view.width : view.height;
     if (!view.data || across < 0 || across >= across_size) return run;
     // Along the line: position j lies at view index j + offset.
-    const std::int64_t offset = f.vertical ? f.top - std::int64_t(view.origin_y)
-                                           : f.left - std::int64_t(view.origin_x);
+    const std::int64_t offset =
+        f.vertical ? f.top - std::int64_t(view.origin_y) : f.left - std::int64_t(view.origin_x);
     const std::int64_t along_size = f.vertical ? view.height : view.width;
     const std::int64_t begin = std::max<std::int64_t>(0, -offset);
     const std::int64_t end = std::min<std::int64_t>(f.n, along_size - offset);
@@ -262,9 +261,9 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
     poll_if_present(poll, poll_data);
 }
 
-#define LUMATRAIL_INSTANTIATE(Pixel)                                                                      \
-    template void linear_stretch_pass<Pixel>(const ImageView&, const ImageView&, const RenderArea&,        \
-                                             const RenderSettings&, float, float, AbortPoll, void*,        \
+#define LUMATRAIL_INSTANTIATE(Pixel) \
+    template void linear_stretch_pass<Pixel>(const ImageView&, const ImageView&, const RenderArea&, \
+                                             const RenderSettings&, float, float, AbortPoll, void*, \
                                              const MaskSampler&);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
 #undef LUMATRAIL_INSTANTIATE

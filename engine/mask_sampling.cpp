@@ -54,7 +54,8 @@ MaskSampler make_mask_sampler(const MaskSource& source, const RenderSettings& se
     if (settings.mask_mode == MaskOff && !settings.show_mask) return m;  // never sampled
     m.texels.reserve(std::size_t(m.texel_columns) * std::size_t(m.texel_rows));
     const bool luminance = settings.mask_channel != Alpha;
-    with_pixel_type(source.depth, [&](auto pixel) { read_texels<decltype(pixel)>(view, luminance, m.texels); });
+    with_pixel_type(source.depth,
+                    [&](auto pixel) { read_texels<decltype(pixel)>(view, luminance, m.texels); });
     return m;
 }
 

@@ -24,7 +24,7 @@ struct MaskSource {
     ImageView view;  // the mask world; may have no data
     PixelDepth depth = PixelDepth::Bits8;
     std::int32_t mask_width = 0, mask_height = 0;  // the size the mask is stretched to
-    float norm_width = 0.0f, norm_height = 0.0f;    // the rendered layer's size at render resolution
+    float norm_width = 0.0f, norm_height = 0.0f;   // the rendered layer's size at render resolution
 };
 
 // A usable mask (data and a positive size), ready to sample. Without one,

@@ -32,8 +32,7 @@ std::uint32_t order_word(float key, bool reverse) {
 
 // (word, position) as one 64-bit number, position made order-preserving unsigned.
 std::uint64_t order_pair(float key, std::int32_t position, bool reverse) {
-    return (std::uint64_t(order_word(key, reverse)) << 32) |
-           (std::uint32_t(position) ^ 0x80000000u);
+    return (std::uint64_t(order_word(key, reverse)) << 32) | (std::uint32_t(position) ^ 0x80000000u);
 }
 
 // Stable radix sort of (word << 32 | index) pairs by the word, 8 bits a pass;

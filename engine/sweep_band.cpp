@@ -20,8 +20,7 @@ float pass_through(const RenderSettings& s, float f, float p) {
     const float d = std::fabs(f - m);
     const float fw = s.edge_feather * hw;
     if (fw > MIN_SOFT_WIDTH) {
-        const float t =
-            std::clamp((d - (hw - fw)) / std::max(hw - (hw - fw), MIN_SOFT_WIDTH), 0.0f, 1.0f);
+        const float t = std::clamp((d - (hw - fw)) / std::max(hw - (hw - fw), MIN_SOFT_WIDTH), 0.0f, 1.0f);
         return fall(t);
     }
     return d < hw ? 1.0f : 0.0f;
@@ -48,8 +47,8 @@ bool sweep_hides_everything(const RenderSettings& s) {
     const float p = s.sweep_position;
     switch (s.sweep_mode) {
     case PassThrough: return !(p > 0.0f && p < 1.0f);  // the band is wholly off the area
-    case BuildUp: return p <= 0.0f;                      // nothing built yet
-    case ClearAway: return p >= 1.0f;                    // everything cleared
+    case BuildUp: return p <= 0.0f;                    // nothing built yet
+    case ClearAway: return p >= 1.0f;                  // everything cleared
     default: return false;
     }
 }

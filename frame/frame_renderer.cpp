@@ -39,9 +39,10 @@ void render_frame(PixelDepth depth, const ImageView& input, const ImageView& out
     });
 }
 
-#define LUMATRAIL_INSTANTIATE(Pixel)                                                                       \
-    template void render_frame<Pixel>(const ImageView&, const ImageView&, const RenderArea&,               \
-                                      const RenderSettings&, float, float, AbortPoll, void*, const MaskSource&);
+#define LUMATRAIL_INSTANTIATE(Pixel) \
+    template void render_frame<Pixel>(const ImageView&, const ImageView&, const RenderArea&, \
+                                      const RenderSettings&, float, float, AbortPoll, void*, \
+                                      const MaskSource&);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
 #undef LUMATRAIL_INSTANTIATE
 

@@ -31,8 +31,7 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
     case PF_Cmd_GLOBAL_SETUP: return global_setup(*out_data);
     case PF_Cmd_PARAMS_SETUP: return declare_parameters(*in_data, *out_data);
     case PF_Cmd_RENDER: return render_plain(*in_data, params, output);
-    case PF_Cmd_SMART_PRE_RENDER:
-        return smart_pre_render(*in_data, static_cast<PF_PreRenderExtra*>(extra));
+    case PF_Cmd_SMART_PRE_RENDER: return smart_pre_render(*in_data, static_cast<PF_PreRenderExtra*>(extra));
     case PF_Cmd_SMART_RENDER: return smart_render(*in_data, static_cast<PF_SmartRenderExtra*>(extra));
     default: return PF_Err_NONE;  // commands the effect has no work for
     }
@@ -42,11 +41,9 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
 
 }  // namespace lumatrail
 
-extern "C" LUMATRAIL_EXPORT PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data,
-                                              PF_OutData* out_data, PF_ParamDef* params[],
-                                              PF_LayerDef* output, void* extra) {
+extern "C" LUMATRAIL_EXPORT PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                                              PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
     if (static_cast<std::uint32_t>(cmd) > PF_Cmd_SMART_RENDER) return PF_Err_NONE;
-    return lumatrail::run_guarded(out_data, [&] {
-        return lumatrail::dispatch(cmd, in_data, out_data, params, output, extra);
-    });
+    return lumatrail::run_guarded(
+        out_data, [&] { return lumatrail::dispatch(cmd, in_data, out_data, params, output, extra); });
 }

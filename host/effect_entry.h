@@ -28,8 +28,7 @@ PF_Err run_guarded(PF_OutData* out_data, Command&& command) noexcept {
         return PF_Err_OUT_OF_MEMORY;
     } catch (const std::exception& e) {
         if (out_data) {
-            std::snprintf(out_data->return_msg, sizeof out_data->return_msg, "Lumatrail: %s",
-                          e.what());
+            std::snprintf(out_data->return_msg, sizeof out_data->return_msg, "Lumatrail: %s", e.what());
             out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
         }
         return PF_Err_BAD_CALLBACK_PARAM;

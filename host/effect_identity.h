@@ -34,8 +34,7 @@ constexpr std::uint32_t four_cc(const char (&s)[5]) {
 // The host's packed version word: version in bits 19 and up, subversion in
 // 15..18, bug-fix in 11..14, stage in 9..10, build in 0..8.
 constexpr std::uint32_t pack_version(const EffectIdentity& id) {
-    return (id.version << 19) | (id.subversion << 15) | (id.bugfix << 11) | (id.stage << 9) |
-           id.build;
+    return (id.version << 19) | (id.subversion << 15) | (id.bugfix << 11) | (id.stage << 9) | id.build;
 }
 
 inline constexpr EffectIdentity EFFECT_IDENTITY{
@@ -54,8 +53,7 @@ inline constexpr EffectIdentity EFFECT_IDENTITY{
     .reserved_info = 8,
     .out_flags = PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_NON_PARAM_VARY,
     .out_flags2 = PF_OutFlag2_SUPPORTS_THREADED_RENDERING | PF_OutFlag2_FLOAT_COLOR_AWARE |
-                  PF_OutFlag2_SUPPORTS_SMART_RENDER |
-                  PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG,
+                  PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG,
     .support_url = "https://www.corvanta.com/lumatrail/support",
 };
 
@@ -85,11 +83,9 @@ constexpr std::size_t padded(std::size_t n) { return (n + 3) / 4 * 4; }
 // Data sizes of the thirteen properties, in order (padding included).
 constexpr std::size_t total_size(const EffectIdentity& id) {
     using sv = std::string_view;
-    const std::size_t data = 4 + padded(1 + sv(id.display_name).size()) +
-                             padded(1 + sv(id.category).size()) +
+    const std::size_t data = 4 + padded(1 + sv(id.display_name).size()) + padded(1 + sv(id.category).size()) +
                              padded(sv(id.entry_point).size() + 1) + 4 + 4 + 4 + 4 + 4 + 4 +
-                             padded(1 + sv(id.match_name).size()) + 4 +
-                             padded(1 + sv(id.support_url).size());
+                             padded(1 + sv(id.match_name).size()) + 4 + padded(1 + sv(id.support_url).size());
     return 10 + 13 * 16 + data;
 }
 

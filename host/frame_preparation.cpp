@@ -26,9 +26,7 @@ static_assert(same_layout<PixelFloat, PF_PixelFloat>());
 
 }  // namespace
 
-float resolution_factor(PF_RationalScale d) {
-    return d.den == 0 ? 1.0f : float(d.num) / float(d.den);
-}
+float resolution_factor(PF_RationalScale d) { return d.den == 0 ? 1.0f : float(d.num) / float(d.den); }
 
 std::int32_t size_at_resolution(std::int32_t size, float scale) {
     return to_int32_saturated(std::ceil(float(size) * scale));
@@ -36,8 +34,8 @@ std::int32_t size_at_resolution(std::int32_t size, float scale) {
 
 ImageView render_view(const PF_EffectWorld* world) {
     if (!world) return {};
-    return {static_cast<std::uint8_t*>(world->data), world->width, world->height,
-            std::int64_t(world->rowbytes), world->origin_x, world->origin_y};
+    return {static_cast<std::uint8_t*>(world->data), world->width,    world->height,
+            std::int64_t(world->rowbytes),           world->origin_x, world->origin_y};
 }
 
 std::optional<PixelDepth> depth_of(PF_PixelFormat format) {

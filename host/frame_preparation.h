@@ -22,7 +22,7 @@ struct FrameRecord {
     RenderArea layer_rect;  // the area to render, layer pixels at render resolution
     float scale_x = 1.0f, scale_y = 1.0f;
     std::int32_t mask_width = 0, mask_height = 0;  // the mask's size at render resolution
-    bool mask_checked_out = false;  // the mask layer was requested with checkout id 201
+    bool mask_checked_out = false;                 // the mask layer was requested with checkout id 201
 };
 
 // numerator / denominator, or 1 for a denominator of 0.

@@ -192,9 +192,8 @@ struct PF_PreRenderOutput {
 
 struct PF_PreRenderCallbacks {
     PF_Err (*checkout_layer)(PF_ProgPtr effect_ref, PF_ParamIndex index, std::int32_t checkout_id,
-                             const PF_RenderRequest* req, std::int32_t what_time,
-                             std::int32_t time_step, std::uint32_t time_scale,
-                             PF_CheckoutResult* checkout_result);
+                             const PF_RenderRequest* req, std::int32_t what_time, std::int32_t time_step,
+                             std::uint32_t time_scale, PF_CheckoutResult* checkout_result);
 };
 
 struct PF_PreRenderExtra {
@@ -210,8 +209,7 @@ struct PF_SmartRenderInput {
 };
 
 struct PF_SmartRenderCallbacks {
-    PF_Err (*checkout_layer_pixels)(PF_ProgPtr effect_ref, std::int32_t checkout_id,
-                                    PF_EffectWorld** pixels);
+    PF_Err (*checkout_layer_pixels)(PF_ProgPtr effect_ref, std::int32_t checkout_id, PF_EffectWorld** pixels);
     PF_Err (*checkin_layer_pixels)(PF_ProgPtr effect_ref, std::int32_t checkout_id);
     PF_Err (*checkout_output)(PF_ProgPtr effect_ref, PF_EffectWorld** output);
 };
@@ -268,12 +266,10 @@ struct PF_OutData {
 // --- Registration -----------------------------------------------------------
 
 using PF_PluginDataPtr = void*;
-using PF_PluginDataCB2 = PF_Err (*)(PF_PluginDataPtr context, const char* name,
-                                    const char* match_name, const char* category,
-                                    const char* entry_point_name, std::int32_t kind,
-                                    std::int32_t api_version_major,
-                                    std::int32_t api_version_minor, std::int32_t reserved_info,
-                                    const char* support_url);
+using PF_PluginDataCB2 = PF_Err (*)(PF_PluginDataPtr context, const char* name, const char* match_name,
+                                    const char* category, const char* entry_point_name, std::int32_t kind,
+                                    std::int32_t api_version_major, std::int32_t api_version_minor,
+                                    std::int32_t reserved_info, const char* support_url);
 
 // The two functions the module exports.
 using PF_EffectMainFunc = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
@@ -284,10 +280,8 @@ using PF_PluginDataEntryFunc2 = PF_Err (*)(PF_PluginDataPtr context, PF_PluginDa
 
 LUMATRAIL_EXPORT PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                                    PF_ParamDef* params[], PF_LayerDef* output, void* extra);
-LUMATRAIL_EXPORT PF_Err PluginDataEntryFunction2(PF_PluginDataPtr context,
-                                                 PF_PluginDataCB2 callback,
-                                                 SPBasicSuite* basic_suite,
-                                                 const char* host_name,
+LUMATRAIL_EXPORT PF_Err PluginDataEntryFunction2(PF_PluginDataPtr context, PF_PluginDataCB2 callback,
+                                                 SPBasicSuite* basic_suite, const char* host_name,
                                                  const char* host_version);
 
 }  // extern "C"

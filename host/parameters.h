@@ -85,12 +85,12 @@ enum ParamIndex : std::int32_t {
 
 // How a value the host hands back becomes a RenderSettings member.
 enum class Conversion : std::uint8_t {
-    None,     // layers and groups: not a setting
-    Percent,  // slider: rounded to single, times the single 0.01 (100 % is exactly 1)
-    AsIs,     // slider: rounded to single (pixels, seconds, degrees, factors)
-    Count,    // slider: rounded to single, then truncated toward zero (41.99 gives 41)
-    Choice,   // popup: the one-based choice minus 1, as the member's enumeration
-    Checkbox, // checkbox: any nonzero value is true
+    None,      // layers and groups: not a setting
+    Percent,   // slider: rounded to single, times the single 0.01 (100 % is exactly 1)
+    AsIs,      // slider: rounded to single (pixels, seconds, degrees, factors)
+    Count,     // slider: rounded to single, then truncated toward zero (41.99 gives 41)
+    Choice,    // popup: the one-based choice minus 1, as the member's enumeration
+    Checkbox,  // checkbox: any nonzero value is true
 };
 
 // The member a row fills. One alternative per member type; a new enumeration
@@ -126,20 +126,35 @@ constexpr ParamRow unconverted(std::int32_t kind, std::string_view name) {
 constexpr ParamRow group(std::string_view name) { return unconverted(PF_Param_GROUP_START, name); }
 constexpr ParamRow group_end() { return unconverted(PF_Param_GROUP_END, {}); }
 constexpr ParamRow layer(std::string_view name) { return unconverted(PF_Param_LAYER, name); }
+constexpr ParamRow converted(std::int32_t kind, std::string_view name, SettingMember member,
+                             Conversion conversion, float dephault) {
+    ParamRow row = unconverted(kind, name);
+    row.member = member;
+    row.conversion = conversion;
+    row.dephault = dephault;
+    return row;
+}
 constexpr ParamRow checkbox(std::string_view name, bool RenderSettings::*member, bool on) {
-    return {0, PF_Param_CHECKBOX, name, on ? 1.0f : 0.0f, 0, 0, 0, 0, {}, 0, member, Conversion::Checkbox};
+    return converted(PF_Param_CHECKBOX, name, member, Conversion::Checkbox, on ? 1.0f : 0.0f);
 }
 template <class Enum>
 constexpr ParamRow popup(std::string_view name, Enum RenderSettings::*member, std::string_view choices) {
-    std::int16_t count = 1;
-    for (char c : choices) count = std::int16_t(count + (c == '|'));
-    return {0, PF_Param_POPUP, name, 1, 0, 0, 0, 0, choices, count, member, Conversion::Choice};
+    ParamRow row = converted(PF_Param_POPUP, name, member, Conversion::Choice, 1);
+    row.choices = choices;
+    row.num_choices = 1;
+    for (char c : choices) row.num_choices = std::int16_t(row.num_choices + (c == '|'));
+    return row;
 }
 template <class Number>
 constexpr ParamRow slider(std::string_view name, Number RenderSettings::*member, Conversion conversion,
-                          float dephault, float valid_min, float valid_max, float slider_min, float slider_max) {
-    return {0, PF_Param_FLOAT_SLIDER, name, dephault, valid_min, valid_max, slider_min, slider_max,
-            {}, 0, member, conversion};
+                          float dephault, float valid_min, float valid_max, float slider_min,
+                          float slider_max) {
+    ParamRow row = converted(PF_Param_FLOAT_SLIDER, name, member, conversion, dephault);
+    row.valid_min = valid_min;
+    row.valid_max = valid_max;
+    row.slider_min = slider_min;
+    row.slider_max = slider_max;
+    return row;
 }
 
 template <std::size_t N>
@@ -170,7 +185,8 @@ inline constexpr auto PARAM_TABLE = [] {
 
         group("Animated Sweep"),
         popup("Sweep Mode", &S::sweep_mode, "Off|Pass Through|Build Up|Clear Away"),
-        popup("Sweep Direction", &S::sweep_direction, "Left to Right|Right to Left|Top to Bottom|Bottom to Top"),
+        popup("Sweep Direction", &S::sweep_direction,
+              "Left to Right|Right to Left|Top to Bottom|Bottom to Top"),
         slider("Sweep Position (%)", &S::sweep_position, PERCENT, 50, 0, 100, 0, 100),
         slider("Band Width (%)", &S::band_width, PERCENT, 30, 0, 100, 0, 100),
         slider("Edge Feather (%)", &S::edge_feather, PERCENT, 50, 0, 100, 0, 100),
@@ -223,8 +239,9 @@ inline constexpr auto PARAM_TABLE = [] {
 
 // Counts, derived from the table.
 inline constexpr std::int32_t PARAM_COUNT = std::int32_t(PARAM_TABLE.size()) + 1;  // the input layer included
-inline constexpr std::size_t SETTINGS_PARAM_COUNT = std::size_t(
-    std::count_if(PARAM_TABLE.begin(), PARAM_TABLE.end(), [](const ParamRow& r) { return r.conversion != Conversion::None; }));
+inline constexpr std::size_t SETTINGS_PARAM_COUNT =
+    std::size_t(std::count_if(PARAM_TABLE.begin(), PARAM_TABLE.end(),
+                              [](const ParamRow& r) { return r.conversion != Conversion::None; }));
 
 // The parameters RenderSettings is read from, in ascending index.
 inline constexpr auto SETTINGS_PARAMS = [] {
@@ -238,8 +255,10 @@ inline constexpr auto SETTINGS_PARAMS = [] {
 constexpr const ParamRow& param_row(std::int32_t index) { return PARAM_TABLE[std::size_t(index - 1)]; }
 
 // The layers the render commands check out are where the code expects them.
-static_assert(param_row(PARAM_MASK_LAYER).kind == PF_Param_LAYER && param_row(PARAM_MASK_LAYER).ui_name == "Mask Layer");
-static_assert(param_row(PARAM_FORCES_GROUP_END).kind == PF_Param_GROUP_END && PARAM_COUNT > PARAM_FORCES_GROUP_END);
+static_assert(param_row(PARAM_MASK_LAYER).kind == PF_Param_LAYER &&
+              param_row(PARAM_MASK_LAYER).ui_name == "Mask Layer");
+static_assert(param_row(PARAM_FORCES_GROUP_END).kind == PF_Param_GROUP_END &&
+              PARAM_COUNT > PARAM_FORCES_GROUP_END);
 
 // Sliders show two decimal places.
 inline constexpr std::int16_t SLIDER_PRECISION = 2;

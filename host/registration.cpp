@@ -10,6 +10,6 @@ extern "C" LUMATRAIL_EXPORT PF_Err PluginDataEntryFunction2(PF_PluginDataPtr con
                                                             const char* /*host_version*/) {
     const auto& id = lumatrail::EFFECT_IDENTITY;
     return callback(context, id.display_name, id.match_name, id.category, id.entry_point,
-                    static_cast<std::int32_t>(id.kind), id.api_major, id.api_minor,
-                    id.reserved_info, id.support_url);
+                    static_cast<std::int32_t>(id.kind), id.api_major, id.api_minor, id.reserved_info,
+                    id.support_url);
 }

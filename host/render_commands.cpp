@@ -25,13 +25,12 @@ bool layer_world(PF_ParamDef* params[], std::int32_t index, PF_EffectWorld& worl
     return true;
 }
 
-PF_CheckoutResult checkout_layer(const PF_InData& in_data, PF_PreRenderExtra& extra,
-                                 std::int32_t index, std::int32_t checkout_id,
-                                 const PF_RenderRequest& request) {
+PF_CheckoutResult checkout_layer(const PF_InData& in_data, PF_PreRenderExtra& extra, std::int32_t index,
+                                 std::int32_t checkout_id, const PF_RenderRequest& request) {
     PF_CheckoutResult result{};
     throw_if_error(extra.cb->checkout_layer(in_data.effect_ref, index, checkout_id, &request,
-                                            in_data.current_time, in_data.time_step,
-                                            in_data.time_scale, &result));
+                                            in_data.current_time, in_data.time_step, in_data.time_scale,
+                                            &result));
     return result;
 }
 
@@ -82,10 +81,11 @@ PF_Err render_plain(const PF_InData& in_data, PF_ParamDef* params[], PF_EffectWo
     PF_EffectWorld mask_world{};
     MaskSource mask;
     if (layer_world(params, PARAM_MASK_LAYER, mask_world))
-        mask = mask_source(in_data, record, &mask_world, deep(mask_world) ? PixelDepth::Bits16 : PixelDepth::Bits8,
-                           mask_world.width, mask_world.height);
-    run_renderer(deep(out) ? PixelDepth::Bits16 : PixelDepth::Bits8, in_data, has_input ? &input : nullptr, &out,
-                 record, mask);
+        mask = mask_source(in_data, record, &mask_world,
+                           deep(mask_world) ? PixelDepth::Bits16 : PixelDepth::Bits8, mask_world.width,
+                           mask_world.height);
+    run_renderer(deep(out) ? PixelDepth::Bits16 : PixelDepth::Bits8, in_data, has_input ? &input : nullptr,
+                 &out, record, mask);
     return PF_Err_NONE;
 }
 
@@ -134,7 +134,8 @@ PF_Err smart_pre_render(const PF_InData& in_data, PF_PreRenderExtra* extra) {
 }
 
 PF_Err smart_render(const PF_InData& in_data, PF_SmartRenderExtra* extra) {
-    if (!extra || !extra->input || !extra->input->pre_render_data) throw HostError{PF_Err_INTERNAL_STRUCT_DAMAGED};
+    if (!extra || !extra->input || !extra->input->pre_render_data)
+        throw HostError{PF_Err_INTERNAL_STRUCT_DAMAGED};
     const FrameRecord& record = *static_cast<const FrameRecord*>(extra->input->pre_render_data);
     if (!extra->cb) throw HostError{PF_Err_BAD_CALLBACK_PARAM};
 
@@ -177,7 +178,8 @@ PF_Err smart_render(const PF_InData& in_data, PF_SmartRenderExtra* extra) {
         throw;
     }
     // Both check-ins happen before either result is looked at; the mask's wins.
-    const PF_Err mask_err = mask_held ? cb.checkin_layer_pixels(in_data.effect_ref, MASK_CHECKOUT_ID) : PF_Err_NONE;
+    const PF_Err mask_err =
+        mask_held ? cb.checkin_layer_pixels(in_data.effect_ref, MASK_CHECKOUT_ID) : PF_Err_NONE;
     const PF_Err input_err = cb.checkin_layer_pixels(in_data.effect_ref, INPUT_CHECKOUT_ID);
     throw_if_error(mask_err);
     throw_if_error(input_err);

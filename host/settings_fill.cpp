@@ -88,9 +88,8 @@ RenderSettings ReadRenderSettings(const PF_InData& in_data) {
         in_data.inter.checkin_param(in_data.effect_ref, &def);  // its result is not examined
         store_setting(settings, row, value);
     }
-    settings.time_seconds = in_data.time_scale == 0
-                                ? 0.0
-                                : double(in_data.current_time) / double(in_data.time_scale);
+    settings.time_seconds =
+        in_data.time_scale == 0 ? 0.0 : double(in_data.current_time) / double(in_data.time_scale);
     return settings;
 }
 

@@ -16,7 +16,7 @@ struct FrameState {
     SPBasicSuite basic_suite;
     std::vector<HostCall> calls;
     float scale_x = 1, scale_y = 1;
-    std::int32_t width = 0, height = 0;  // the input layer at render resolution
+    std::int32_t width = 0, height = 0;   // the input layer at render resolution
     std::vector<std::int32_t> requested;  // checkout ids of command 23
     std::unique_ptr<OfflineWorld> input, mask, output;
     PF_LRect result_rect{};
@@ -102,8 +102,9 @@ const OfflineLayer* layer_at(const FrameState& f, PF_ParamIndex index) {
     return f.request->mask;  // the only other layer parameter
 }
 
-PF_Err checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index, std::int32_t id, const PF_RenderRequest* req,
-                      std::int32_t, std::int32_t, std::uint32_t, PF_CheckoutResult* result) {
+PF_Err checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index, std::int32_t id,
+                      const PF_RenderRequest* req, std::int32_t, std::int32_t, std::uint32_t,
+                      PF_CheckoutResult* result) {
     FrameState& f = frame_of(effect_ref);
     record(f, CallKind::CheckoutLayer, id);
     if (id == f.request->faults.fail_checkout_layer_id) return f.request->faults.checkout_layer_error;
@@ -136,7 +137,8 @@ PF_Err checkout_layer_pixels(PF_ProgPtr effect_ref, std::int32_t id, PF_EffectWo
     }
     if (!world) {
         const std::int32_t w = at_resolution(layer->ref_width.value_or(layer->pixels.world.width), f.scale_x);
-        const std::int32_t h = at_resolution(layer->ref_height.value_or(layer->pixels.world.height), f.scale_y);
+        const std::int32_t h =
+            at_resolution(layer->ref_height.value_or(layer->pixels.world.height), f.scale_y);
         world = std::make_unique<OfflineWorld>(resample_nearest(layer->pixels, w, h, f.scale_x, f.scale_y));
     }
     *pixels = &world->world;
@@ -165,9 +167,9 @@ PF_Err checkout_output(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
         WorldLayout layout = f.request->output_layout;
         layout.origin_x = f.result_rect.left;
         layout.origin_y = f.result_rect.top;
-        f.output = std::make_unique<OfflineWorld>(make_world(output_format(*f.request),
-                                                             f.result_rect.right - f.result_rect.left,
-                                                             f.result_rect.bottom - f.result_rect.top, layout));
+        f.output = std::make_unique<OfflineWorld>(
+            make_world(output_format(*f.request), f.result_rect.right - f.result_rect.left,
+                       f.result_rect.bottom - f.result_rect.top, layout));
     }
     *output = &f.output->world;
     return PF_Err_NONE;
@@ -243,7 +245,8 @@ FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const
 
         PF_SmartRenderInput smart_input{};
         smart_input.output_request = pre_input.output_request;
-        smart_input.pre_render_data = request.faults.drop_pre_render_data ? nullptr : pre_output.pre_render_data;
+        smart_input.pre_render_data =
+            request.faults.drop_pre_render_data ? nullptr : pre_output.pre_render_data;
         PF_SmartRenderCallbacks smart_callbacks{checkout_layer_pixels, checkin_layer_pixels, checkout_output};
         PF_SmartRenderExtra smart{&smart_input, &smart_callbacks};
         result.render = effect_main(PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &smart);
@@ -255,7 +258,8 @@ FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const
     });
 }
 
-FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request) {
+FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main,
+                               const FrameRequest& request) {
     if (output_format(request) == PF_PixelFormat_ARGB128)
         throw std::invalid_argument("the plain render command has no float worlds; use render_frame");
     return run_frame(host, request, [&](FrameState& f, PF_InData& in, PF_OutData& out, FrameResult& result) {
@@ -270,7 +274,8 @@ FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main,
             if (!layer) return std::make_unique<OfflineWorld>(make_world(PF_PixelFormat_ARGB32, 0, 0));
             const std::int32_t w = at_resolution(layer->pixels.world.width, f.scale_x);
             const std::int32_t h = at_resolution(layer->pixels.world.height, f.scale_y);
-            return std::make_unique<OfflineWorld>(resample_nearest(layer->pixels, w, h, f.scale_x, f.scale_y));
+            return std::make_unique<OfflineWorld>(
+                resample_nearest(layer->pixels, w, h, f.scale_x, f.scale_y));
         };
         f.input = layer_world(request.input);
         f.mask = layer_world(request.mask);
@@ -281,7 +286,8 @@ FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main,
         f.result_rect = {0, 0, f.width, f.height};
         WorldLayout layout = request.output_layout;
         layout.origin_x = layout.origin_y = 0;
-        f.output = std::make_unique<OfflineWorld>(make_world(output_format(request), f.width, f.height, layout));
+        f.output =
+            std::make_unique<OfflineWorld>(make_world(output_format(request), f.width, f.height, layout));
 
         result.pre_render = effect_main(PF_Cmd_RENDER, &in, &out, params.data(), &f.output->world, nullptr);
     });

@@ -24,7 +24,7 @@ namespace lumatrail::offline {
 // about it when the effect asks.
 struct OfflineLayer {
     OfflineWorld pixels;
-    std::optional<PF_LRect> max_result_rect;  // default: the layer's frame at render resolution
+    std::optional<PF_LRect> max_result_rect;            // default: the layer's frame at render resolution
     std::optional<std::int32_t> ref_width, ref_height;  // default: the full-resolution size
 };
 
@@ -53,9 +53,9 @@ struct FrameRequest {
     HostTime time;
     PF_RationalScale downsample_x{1, 1}, downsample_y{1, 1};
     const OfflineLayer* input = nullptr;
-    const OfflineLayer* mask = nullptr;  // none: no layer chosen for "Mask Layer"
-    std::optional<PF_PixelFormat> output_format;  // default: the input's
-    WorldLayout output_layout;  // origin is set from the result rectangle
+    const OfflineLayer* mask = nullptr;                     // none: no layer chosen for "Mask Layer"
+    std::optional<PF_PixelFormat> output_format;            // default: the input's
+    WorldLayout output_layout;                              // origin is set from the result rectangle
     std::int32_t output_origin_x = 0, output_origin_y = 0;  // command 11 only
     FrameFaults faults;
 };
@@ -66,18 +66,17 @@ struct FrameResult {
     std::string message;              // return_msg
     std::int32_t out_flags = 0;
     PF_LRect result_rect{};
-    OfflineWorld output;              // empty when no output was checked out
+    OfflineWorld output;  // empty when no output was checked out
     std::vector<HostCall> calls;
     std::int32_t polls = 0;
-    bool suite_held = false;          // acquired more often than released
+    bool suite_held = false;  // acquired more often than released
 };
 
 // Command 23, command 24, then the delete function.
 FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request);
 
 // Command 11 with the parameter list's worlds (8-bit and 16-bit only).
-FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main,
-                               const FrameRequest& request);
+FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request);
 
 // A frame time for seconds at a frame rate, as the host counts it.
 HostTime host_time(double seconds, std::uint32_t time_scale = 24000);

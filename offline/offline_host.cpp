@@ -96,8 +96,7 @@ PF_Err checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, std::int32_t w
     const OfflineHost& host = *context.host;
     record_call(context, CallKind::CheckoutParam, index);
     if (index == host.faults.fail_checkout_param) return host.faults.checkout_param_error;
-    if (!param || index < 0 || std::size_t(index) >= host.params.size())
-        return PF_Err_BAD_CALLBACK_PARAM;
+    if (!param || index < 0 || std::size_t(index) >= host.params.size()) return PF_Err_BAD_CALLBACK_PARAM;
 
     const OfflineParam& p = host.params[std::size_t(index)];
     *param = p.declared;
@@ -137,9 +136,8 @@ void check_value(const OfflineParam& p, double value) {
     switch (d.param_type) {
     case PF_Param_FLOAT_SLIDER:
         if (!(value >= double(d.u.fs_d.valid_min) && value <= double(d.u.fs_d.valid_max)))
-            throw std::invalid_argument(quoted + " accepts values from " +
-                                        format_number(d.u.fs_d.valid_min) + " to " +
-                                        format_number(d.u.fs_d.valid_max) + "; got " +
+            throw std::invalid_argument(quoted + " accepts values from " + format_number(d.u.fs_d.valid_min) +
+                                        " to " + format_number(d.u.fs_d.valid_max) + "; got " +
                                         format_number(value));
         return;
     case PF_Param_POPUP:
@@ -148,8 +146,8 @@ void check_value(const OfflineParam& p, double value) {
             for (std::size_t i = 0; i < p.choices.size(); ++i)
                 list += (i ? ", " : "") + std::to_string(i + 1) + " " + p.choices[i];
             throw std::invalid_argument(quoted + " takes a choice from 1 to " +
-                                        std::to_string(d.u.pd.num_choices) + " (" + list +
-                                        "); got " + format_number(value));
+                                        std::to_string(d.u.pd.num_choices) + " (" + list + "); got " +
+                                        format_number(value));
         }
         return;
     case PF_Param_CHECKBOX:
@@ -166,8 +164,7 @@ void check_value(const OfflineParam& p, double value) {
 const OfflineParam& param_at(const OfflineHost& host, std::int32_t index) {
     if (index < 0 || std::size_t(index) >= host.params.size())
         throw std::invalid_argument("no parameter has index " + std::to_string(index) +
-                                    "; indices run from 0 to " +
-                                    std::to_string(host.params.size() - 1));
+                                    "; indices run from 0 to " + std::to_string(host.params.size() - 1));
     return host.params[std::size_t(index)];
 }
 
@@ -213,21 +210,18 @@ void set_param_value(OfflineHost& host, std::int32_t index, double value) {
 
 void set_param_value(OfflineHost& host, std::string_view ui_name, double value) {
     const std::int32_t index = find_param(host, ui_name);
-    if (index < 0)
-        throw std::invalid_argument("no parameter is named \"" + std::string(ui_name) + "\"");
+    if (index < 0) throw std::invalid_argument("no parameter is named \"" + std::string(ui_name) + "\"");
     set_param_value(host, index, value);
 }
 
 void set_param_keys(OfflineHost& host, std::int32_t index, std::vector<ParamKey> keys) {
     const OfflineParam& p = param_at(host, index);
-    if (keys.empty())
-        throw std::invalid_argument("\"" + p.name + "\" needs at least one value");
+    if (keys.empty()) throw std::invalid_argument("\"" + p.name + "\" needs at least one value");
     for (const ParamKey& k : keys) check_value(p, k.value);
     std::stable_sort(keys.begin(), keys.end(),
                      [](const ParamKey& a, const ParamKey& b) { return a.time_seconds < b.time_seconds; });
     host.params[std::size_t(index)].keys = std::move(keys);
 }
-
 
 std::vector<HostCall> recorded_calls(const OfflineHost& host) {
     std::lock_guard lock(host.calls_mutex);

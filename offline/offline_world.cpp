@@ -12,8 +12,7 @@ std::size_t pixel_size(PF_PixelFormat format) {
 
 OfflineWorld make_world(PF_PixelFormat format, std::int32_t width, std::int32_t height,
                         const WorldLayout& layout) {
-    if (width < 0 || height < 0)
-        throw std::invalid_argument("a world cannot have a negative size");
+    if (width < 0 || height < 0) throw std::invalid_argument("a world cannot have a negative size");
     OfflineWorld w;
     w.format = format;
     const std::int64_t row = std::int64_t(width) * std::int64_t(pixel_size(format)) + layout.row_padding;
@@ -36,9 +35,11 @@ OfflineWorld resample_nearest(const OfflineWorld& source, std::int32_t width, st
     if (!source.world.data || source.world.width <= 0 || source.world.height <= 0) return out;
     const std::size_t size = pixel_size(source.format);
     for (std::int32_t y = 0; y < height; ++y) {
-        const auto sy = std::min(std::int32_t(std::floor((float(y) + 0.5f) / scale_y)), source.world.height - 1);
+        const auto sy =
+            std::min(std::int32_t(std::floor((float(y) + 0.5f) / scale_y)), source.world.height - 1);
         for (std::int32_t x = 0; x < width; ++x) {
-            const auto sx = std::min(std::int32_t(std::floor((float(x) + 0.5f) / scale_x)), source.world.width - 1);
+            const auto sx =
+                std::min(std::int32_t(std::floor((float(x) + 0.5f) / scale_x)), source.world.width - 1);
             std::memcpy(pixel_at<std::uint8_t>(out, 0, y) + std::size_t(x) * size,
                         pixel_at<std::uint8_t>(source, 0, sy) + std::size_t(sx) * size, size);
         }
@@ -60,7 +61,8 @@ bool same_pixels(const OfflineWorld& a, const OfflineWorld& b) {
     if (!a.world.data || !b.world.data) return a.world.data == b.world.data;
     const std::size_t row = std::size_t(a.world.width) * pixel_size(a.format);
     for (std::int32_t y = 0; y < a.world.height; ++y)
-        if (std::memcmp(pixel_at<std::uint8_t>(a, 0, y), pixel_at<std::uint8_t>(b, 0, y), row) != 0) return false;
+        if (std::memcmp(pixel_at<std::uint8_t>(a, 0, y), pixel_at<std::uint8_t>(b, 0, y), row) != 0)
+            return false;
     return true;
 }
 

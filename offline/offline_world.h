@@ -49,7 +49,8 @@ struct OfflineWorld {
 private:
     void point_into_own_storage(const OfflineWorld& other) {
         if (other.world.data && !other.storage.empty())
-            world.data = storage.data() + (static_cast<const std::uint8_t*>(other.world.data) - other.storage.data());
+            world.data =
+                storage.data() + (static_cast<const std::uint8_t*>(other.world.data) - other.storage.data());
     }
 };
 

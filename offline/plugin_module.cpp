@@ -34,10 +34,11 @@ PF_Err collect_registration(PF_PluginDataPtr context, const char* name, const ch
 std::string last_error_text() {
     const DWORD code = GetLastError();
     char buf[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
-                                   sizeof buf, nullptr);
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                   0, buf, sizeof buf, nullptr);
     std::string text(buf, n);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
     return "Windows error " + std::to_string(code) + (text.empty() ? "" : " (" + text + ")");
 }
 #endif
@@ -58,12 +59,15 @@ PluginModule load_module(const std::filesystem::path& path) {
     PluginModule m;
 #ifdef _WIN32
     m.handle = LoadLibraryW(path.c_str());
-    if (!m.handle) throw std::runtime_error("cannot load the module \"" + path_text(path) + "\": " + last_error_text());
+    if (!m.handle)
+        throw std::runtime_error("cannot load the module \"" + path_text(path) + "\": " + last_error_text());
 #else
     m.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!m.handle) throw std::runtime_error("cannot load the module \"" + path_text(path) + "\": " + dlerror());
+    if (!m.handle)
+        throw std::runtime_error("cannot load the module \"" + path_text(path) + "\": " + dlerror());
 #endif
-    m.plugin_data_entry = reinterpret_cast<PF_PluginDataEntryFunc2>(find_export(m, "PluginDataEntryFunction2"));
+    m.plugin_data_entry =
+        reinterpret_cast<PF_PluginDataEntryFunc2>(find_export(m, "PluginDataEntryFunction2"));
     return m;
 }
 

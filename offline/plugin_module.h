@@ -21,7 +21,7 @@ struct Registration {
 };
 
 struct PluginModule {
-    void* handle = nullptr;  // from dlopen, or the HMODULE
+    void* handle = nullptr;                               // from dlopen, or the HMODULE
     PF_PluginDataEntryFunc2 plugin_data_entry = nullptr;  // null when the module does not export it
     PF_EffectMainFunc effect_main = nullptr;              // the registered entry point, once registered
     Registration registration;

@@ -15,9 +15,9 @@ float soft_edge(float distance, float radius, float softness) {
 // Straight (not premultiplied) colour of the card at normalised (u, v), and
 // the pixel's integer position for the fine detail.
 StraightColour card_colour(float u, float v, std::int32_t x, std::int32_t y) {
-    static constexpr StraightColour BARS[7] = {{0.75f, 0.75f, 0.75f, 1}, {0.75f, 0.75f, 0, 1}, {0, 0.75f, 0.75f, 1},
-                                               {0, 0.75f, 0, 1},         {0.75f, 0, 0.75f, 1}, {0.75f, 0, 0, 1},
-                                               {0, 0, 0.75f, 1}};
+    static constexpr StraightColour BARS[7] = {
+        {0.75f, 0.75f, 0.75f, 1}, {0.75f, 0.75f, 0, 1}, {0, 0.75f, 0.75f, 1}, {0, 0.75f, 0, 1},
+        {0.75f, 0, 0.75f, 1},     {0.75f, 0, 0, 1},     {0, 0, 0.75f, 1}};
     StraightColour c{0.05f, 0.05f, 0.08f, 1.0f};
     if (v < 0.35f) {
         c = BARS[std::min(std::int32_t(u * 7.0f), 6)];
@@ -33,7 +33,10 @@ StraightColour card_colour(float u, float v, std::int32_t x, std::int32_t y) {
         c = hues[sector];
     } else {
         // Soft discs over a dark ground, with fine stripes in the lower right.
-        const struct { float cx, cy, radius; StraightColour colour; } discs[4] = {
+        const struct {
+            float cx, cy, radius;
+            StraightColour colour;
+        } discs[4] = {
             {0.18f, 0.75f, 0.12f, {1.0f, 0.55f, 0.1f, 1}},
             {0.42f, 0.80f, 0.09f, {0.2f, 0.8f, 1.0f, 1}},
             {0.62f, 0.72f, 0.07f, {1.0f, 1.0f, 0.9f, 1}},
@@ -71,7 +74,8 @@ Pixel premultiplied(StraightColour c) {
 
 }  // namespace
 
-OfflineWorld paint_world(std::int32_t width, std::int32_t height, PF_PixelFormat format, const PictureColour& colour) {
+OfflineWorld paint_world(std::int32_t width, std::int32_t height, PF_PixelFormat format,
+                         const PictureColour& colour) {
     OfflineWorld world = make_world(format, width, height);
     with_pixel_type(format, [&](auto pixel) {
         using Pixel = decltype(pixel);

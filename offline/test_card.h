@@ -22,7 +22,8 @@ using PictureColour = std::function<StraightColour(float u, float v, std::int32_
 // A world painted pixel by pixel: premultiplied, and at 8 or 16 bits (full
 // value 32768) clamped to 0..1 and rounded to the nearest level; float
 // worlds keep the values as they are.
-OfflineWorld paint_world(std::int32_t width, std::int32_t height, PF_PixelFormat format, const PictureColour& colour);
+OfflineWorld paint_world(std::int32_t width, std::int32_t height, PF_PixelFormat format,
+                         const PictureColour& colour);
 
 // The built-in test card: a deterministic picture at any size and depth with
 // colour bars, gradients, soft shapes, fine detail and a soft transparent

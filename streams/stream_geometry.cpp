@@ -14,9 +14,8 @@ RenderArea clip_to_view(const RenderArea& area, const ImageView& output) {
             std::int32_t(std::min<std::int64_t>(area.bottom, view_bottom))};
 }
 
-StreamGeometry stream_geometry(const RenderArea& area, const ImageView& output,
-                               const MaskSampler& mask, const RenderSettings& s,
-                               float scale_x, float scale_y) {
+StreamGeometry stream_geometry(const RenderArea& area, const ImageView& output, const MaskSampler& mask,
+                               const RenderSettings& s, float scale_x, float scale_y) {
     StreamGeometry g;
     g.clip = clip_to_view(area, output);
     g.sx = std::max(scale_x, MIN_SCALE);
@@ -44,8 +43,7 @@ Vec2 launch_direction(const RenderSettings& s, const StreamGeometry& g, Vec2 at)
 }
 
 Vec2 rotate_by_launch_angle(Vec2 d, float launch_spread, std::uint32_t h) {
-    const float phi =
-        launch_spread * (hash_unit(h) - 0.5f) * DEGREES_TO_RADIANS;
+    const float phi = launch_spread * (hash_unit(h) - 0.5f) * DEGREES_TO_RADIANS;
     const float c = std::cos(phi);
     const float s = std::sin(phi);
     return {c * d.x - s * d.y, s * d.x + c * d.y};

@@ -32,18 +32,17 @@ inline constexpr float DEGREES_TO_RADIANS = float(3.14159265358979323846 / 180.0
 
 // Per-call values of the stream renderer.
 struct StreamGeometry {
-    RenderArea clip;     // the area cut to the output view
+    RenderArea clip;       // the area cut to the output view
     float sx = 1, sy = 1;  // frame pixels per full-resolution pixel, at least MIN_SCALE
-    Vec2 reference;      // the rendered layer's size in full-resolution pixels
-    Vec2 centre;         // where radial streams start and the attractor sits
+    Vec2 reference;        // the rendered layer's size in full-resolution pixels
+    Vec2 centre;           // where radial streams start and the attractor sits
     Vec2 repeller;
 };
 
 RenderArea clip_to_view(const RenderArea& area, const ImageView& output);
 
-StreamGeometry stream_geometry(const RenderArea& area, const ImageView& output,
-                               const MaskSampler& mask, const RenderSettings& settings,
-                               float scale_x, float scale_y);
+StreamGeometry stream_geometry(const RenderArea& area, const ImageView& output, const MaskSampler& mask,
+                               const RenderSettings& settings, float scale_x, float scale_y);
 
 // The direction a stream launched at full-resolution (X, Y) starts in: along
 // rows or columns, or along the ray from the centre (out, or in for "Radial

@@ -23,8 +23,8 @@ std::int32_t floor_to_int(float v) { return to_int32_saturated(std::floor(v)); }
 }  // namespace
 
 template <class Pixel>
-float emitter_weight(const ImageView& input, const MaskSampler& mask, const RenderSettings& s,
-                     float x, float y) {
+float emitter_weight(const ImageView& input, const MaskSampler& mask, const RenderSettings& s, float x,
+                     float y) {
     using T = PixelTraits<Pixel>;
     const std::uint8_t* at = pixel_address<Pixel>(input, floor_to_int(x), floor_to_int(y));
     if (!at) return 0.0f;
@@ -54,8 +54,7 @@ EmitterGrid emitter_grid(const RenderArea& area, const RenderSettings& s, float 
 template <class Pixel>
 std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const RenderArea& area,
                                                 const RenderSettings& s, const StreamGeometry& geo,
-                                                const MaskSampler& mask, AbortPoll poll,
-                                                void* poll_data) {
+                                                const MaskSampler& mask, AbortPoll poll, void* poll_data) {
     const EmitterGrid grid = emitter_grid(area, s, geo.sx, geo.sy);
     std::vector<EmitterCell<Pixel>> cells(std::size_t(grid.columns) * std::size_t(grid.rows));
     const bool edge_test = s.mask_mode == StretchFromMask && s.render_mode != Particles;
@@ -82,7 +81,8 @@ std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const Re
                 const float ahead = emitter_weight<Pixel>(input, mask, s, cx + 1.5f * r.x, cy + 1.5f * r.y);
                 if (ahead >= 0.95f * weight) continue;
             }
-            const std::int32_t i = std::min(std::int32_t(float(x - area.left) / grid.cell_x), grid.columns - 1);
+            const std::int32_t i =
+                std::min(std::int32_t(float(x - area.left) / grid.cell_x), grid.columns - 1);
             // Exponential key: the smallest per cell picks a pixel with
             // probability proportional to its weight.
             const float key = -std::log(std::max(hash_unit(hash32(hp + 71u)), 0.000001f)) / weight;
@@ -93,8 +93,8 @@ std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const Re
     }
 
     std::vector<EmitterCell<Pixel>> list;
-    list.reserve(std::size_t(std::count_if(cells.begin(), cells.end(),
-                                           [](const auto& c) { return c.weight > 0.0f; })));
+    list.reserve(std::size_t(
+        std::count_if(cells.begin(), cells.end(), [](const auto& c) { return c.weight > 0.0f; })));
     for (const auto& c : cells)
         if (c.weight > 0.0f) list.push_back(c);
     return list;
@@ -102,8 +102,8 @@ std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const Re
 
 template <class Pixel>
 void render_streams(const ImageView& input, const ImageView& output, const RenderArea& area,
-                    const RenderSettings& s, float scale_x, float scale_y, AbortPoll poll,
-                    void* poll_data, const MaskSampler& mask) {
+                    const RenderSettings& s, float scale_x, float scale_y, AbortPoll poll, void* poll_data,
+                    const MaskSampler& mask) {
     if (!output.data) return;
     const RenderArea clip = clip_to_view(area, output);
     if (gate_closed(s, mask)) {
@@ -115,20 +115,19 @@ void render_streams(const ImageView& input, const ImageView& output, const Rende
         sample_emitters<Pixel>(input, area, s, geo, mask, poll, poll_data);
     prepare_output<Pixel>(input, output, clip, s.composite, poll, poll_data);
     if (emitters.empty()) return;
-    run_stream_phase<Pixel>(output, geo, s, emitters.data(), std::uint32_t(emitters.size()), poll,
-                            poll_data);
+    run_stream_phase<Pixel>(output, geo, s, emitters.data(), std::uint32_t(emitters.size()), poll, poll_data);
     composite_streams<Pixel>(input, output, area, clip, s, poll, poll_data);
     poll_if_present(poll, poll_data);
 }
 
-#define LUMATRAIL_STREAMS_FOR(Pixel)                                                              \
-    template void render_streams<Pixel>(const ImageView&, const ImageView&, const RenderArea&,   \
-                                        const RenderSettings&, float, float, AbortPoll, void*,   \
-                                        const MaskSampler&);                                     \
-    template float emitter_weight<Pixel>(const ImageView&, const MaskSampler&,                   \
-                                         const RenderSettings&, float, float);                   \
-    template std::vector<EmitterCell<Pixel>> sample_emitters<Pixel>(                             \
-        const ImageView&, const RenderArea&, const RenderSettings&, const StreamGeometry&,       \
+#define LUMATRAIL_STREAMS_FOR(Pixel) \
+    template void render_streams<Pixel>(const ImageView&, const ImageView&, const RenderArea&, \
+                                        const RenderSettings&, float, float, AbortPoll, void*, \
+                                        const MaskSampler&); \
+    template float emitter_weight<Pixel>(const ImageView&, const MaskSampler&, const RenderSettings&, float, \
+                                         float); \
+    template std::vector<EmitterCell<Pixel>> sample_emitters<Pixel>( \
+        const ImageView&, const RenderArea&, const RenderSettings&, const StreamGeometry&, \
         const MaskSampler&, AbortPoll, void*);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_STREAMS_FOR)
 #undef LUMATRAIL_STREAMS_FOR

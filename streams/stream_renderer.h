@@ -22,15 +22,15 @@ namespace lumatrail {
 // area cut to the output view only.
 template <class Pixel>
 void render_streams(const ImageView& input, const ImageView& output, const RenderArea& area,
-                    const RenderSettings& settings, float scale_x, float scale_y,
-                    AbortPoll poll, void* poll_data, const MaskSampler& mask);
+                    const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
+                    void* poll_data, const MaskSampler& mask);
 
 // How strongly the input pixel under layer position (x, y) qualifies as an
 // emitter, in [0, 1]: inside the brightness window, weighted by the
 // thresholded mask when a mask mode is on.
 template <class Pixel>
-float emitter_weight(const ImageView& input, const MaskSampler& mask,
-                     const RenderSettings& settings, float x, float y);
+float emitter_weight(const ImageView& input, const MaskSampler& mask, const RenderSettings& settings, float x,
+                     float y);
 
 // The grid of emitter cells over the area.
 struct EmitterGrid {
@@ -45,8 +45,7 @@ EmitterGrid emitter_grid(const RenderArea& area, const RenderSettings& settings,
 template <class Pixel>
 std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const RenderArea& area,
                                                 const RenderSettings& settings,
-                                                const StreamGeometry& geometry,
-                                                const MaskSampler& mask, AbortPoll poll,
-                                                void* poll_data);
+                                                const StreamGeometry& geometry, const MaskSampler& mask,
+                                                AbortPoll poll, void* poll_data);
 
 }  // namespace lumatrail

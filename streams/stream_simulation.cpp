@@ -44,8 +44,7 @@ Vec2 stream_force(const RenderSettings& s, Vec2 p, Vec2 centre, Vec2 repeller, d
 }
 
 std::uint32_t stream_count(const RenderSettings& s, std::uint32_t emitters) {
-    if (s.render_mode == Particles)
-        return std::uint32_t(s.particle_count);
+    if (s.render_mode == Particles) return std::uint32_t(s.particle_count);
     return std::min(emitters, MAX_LINES);
 }
 
@@ -77,8 +76,8 @@ ParticleCycle particle_cycle(double time, float phase, float life) {
     return c;
 }
 
-StreamLaunch particle_launch(const RenderSettings& s, const SimulationConstants& k,
-                             std::uint32_t i, std::uint32_t emitters) {
+StreamLaunch particle_launch(const RenderSettings& s, const SimulationConstants& k, std::uint32_t i,
+                             std::uint32_t emitters) {
     const std::uint32_t h = stream_hash(s, i);
     const float phase = hash_unit(hash32(h + 381u)) * k.life;
     const ParticleCycle c = particle_cycle(k.time, phase, k.life);
@@ -103,9 +102,9 @@ StreamLaunch particle_launch(const RenderSettings& s, const SimulationConstants&
 }
 
 template <class Pixel>
-std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g,
-                               const RenderSettings& s, const EmitterCell<Pixel>* emitters,
-                               std::uint32_t emitter_count, AbortPoll poll, void* poll_data) {
+std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g, const RenderSettings& s,
+                               const EmitterCell<Pixel>* emitters, std::uint32_t emitter_count,
+                               AbortPoll poll, void* poll_data) {
     std::uint64_t segments = 0;
     const SimulationConstants k = simulation_constants(s);
     const StrokeStyle style = stroke_style(s);
@@ -119,8 +118,8 @@ std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g,
         if (!launch.visible) continue;
         const EmitterCell<Pixel>& emitter = emitters[launch.emitter];
         const Vec2 start{emitter.x, emitter.y};
-        const Vec2 dir = rotate_by_launch_angle(launch_direction(s, g, start), s.launch_spread,
-                                                launch.angle_hash);
+        const Vec2 dir =
+            rotate_by_launch_angle(launch_direction(s, g, start), s.launch_spread, launch.angle_hash);
         const Vec2 v{dir.x * k.speed, dir.y * k.speed};
         const float tail_start = particle ? std::max(launch.age - k.trail, 0.0f) : 0.0f;
         const float opacity = stream_opacity(s, emitter.weight, particle, launch.age, k.life);
@@ -129,30 +128,28 @@ std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g,
         auto draw = [&](const StreamSegment& seg) {
             const float u0 = seg.t0 / life_norm;
             const float u1 = seg.t1 / life_norm;
-            const float a0 = particle ? trail_fade_in(style, tail_start, seg.t0)
-                                      : line_tip_fade(style, u0);
-            const float a1 = particle ? trail_fade_in(style, tail_start, seg.t1)
-                                      : line_tip_fade(style, u1);
+            const float a0 = particle ? trail_fade_in(style, tail_start, seg.t0) : line_tip_fade(style, u0);
+            const float a1 = particle ? trail_fade_in(style, tail_start, seg.t1) : line_tip_fade(style, u1);
             draw_stream_segment(output, g.clip, seg.p0, seg.p1, segment_size(style, u0),
-                                segment_size(style, u1), emitter.colour, opacity * a0,
-                                opacity * a1, g.sx, g.sy);
+                                segment_size(style, u1), emitter.colour, opacity * a0, opacity * a1, g.sx,
+                                g.sy);
             ++segments;
         };
-        const Vec2 head = simulate_stream(s, k, g, start, v, launch.age, launch.time_base,
-                                          tail_start, particle, draw);
+        const Vec2 head =
+            simulate_stream(s, k, g, start, v, launch.age, launch.time_base, tail_start, particle, draw);
         if (particle) {
             const float size = segment_size(style, launch.age / k.life);
-            draw_stream_segment(output, g.clip, head, head, size, size, emitter.colour, opacity,
-                                opacity, g.sx, g.sy);
+            draw_stream_segment(output, g.clip, head, head, size, size, emitter.colour, opacity, opacity,
+                                g.sx, g.sy);
             ++segments;
         }
     }
     return segments;
 }
 
-#define LUMATRAIL_INSTANTIATE(Pixel)                                                                   \
-    template std::uint64_t run_stream_phase<Pixel>(const ImageView&, const StreamGeometry&,             \
-                                                   const RenderSettings&, const EmitterCell<Pixel>*,    \
+#define LUMATRAIL_INSTANTIATE(Pixel) \
+    template std::uint64_t run_stream_phase<Pixel>(const ImageView&, const StreamGeometry&, \
+                                                   const RenderSettings&, const EmitterCell<Pixel>*, \
                                                    std::uint32_t, AbortPoll, void*);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
 #undef LUMATRAIL_INSTANTIATE

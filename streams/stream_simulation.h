@@ -22,13 +22,13 @@ inline constexpr float MAX_STREAM_SPEED = 8000.0f;
 
 // Per-frame constants of the simulation.
 struct SimulationConstants {
-    float life;      // life cycle L of a particle, 0.05 .. 12 s
-    float speed;     // launch speed, 0 .. 4000
-    float speed1;    // launch speed, at least 1
-    float trail;     // trail length, 0 .. 12 s
-    float damping;   // drag rate, 0 .. 20 per second
+    float life;               // life cycle L of a particle, 0.05 .. 12 s
+    float speed;              // launch speed, 0 .. 4000
+    float speed1;             // launch speed, at least 1
+    float trail;              // trail length, 0 .. 12 s
+    float damping;            // drag rate, 0 .. 20 per second
     float full_step_damping;  // expf(-damping * STREAM_STEP)
-    double time;     // the frame's time
+    double time;              // the frame's time
 };
 
 SimulationConstants simulation_constants(const RenderSettings& settings);
@@ -39,10 +39,10 @@ Vec2 stream_force(const RenderSettings& settings, Vec2 p, Vec2 centre, Vec2 repe
 
 // How one stream starts on this frame.
 struct StreamLaunch {
-    bool visible = true;         // false: a particle not yet born (pre-roll off)
-    std::uint32_t emitter = 0;   // index into the emitter list
-    float age = 0.0f;            // simulated time S
-    double time_base = 0.0;      // absolute time of the stream's start, T0
+    bool visible = true;           // false: a particle not yet born (pre-roll off)
+    std::uint32_t emitter = 0;     // index into the emitter list
+    float age = 0.0f;              // simulated time S
+    double time_base = 0.0;        // absolute time of the stream's start, T0
     std::uint32_t angle_hash = 0;  // J, for the launch angle
 };
 
@@ -50,8 +50,8 @@ struct StreamLaunch {
 std::uint32_t stream_count(const RenderSettings& settings, std::uint32_t emitters);
 
 // Line i of n: its emitter spread evenly over the list, its seeded duration.
-StreamLaunch line_launch(const RenderSettings& settings, const SimulationConstants& k,
-                         std::uint32_t i, std::uint32_t n, std::uint32_t emitters);
+StreamLaunch line_launch(const RenderSettings& settings, const SimulationConstants& k, std::uint32_t i,
+                         std::uint32_t n, std::uint32_t emitters);
 
 // The life of a particle slot with this phase that is current at the time:
 // its cycle number k, its birth (time - life < birth <= time) and its age.
@@ -63,8 +63,8 @@ struct ParticleCycle {
 ParticleCycle particle_cycle(double time, float phase, float life);
 
 // Particle slot i: its current life cycle at the frame's time.
-StreamLaunch particle_launch(const RenderSettings& settings, const SimulationConstants& k,
-                             std::uint32_t i, std::uint32_t emitters);
+StreamLaunch particle_launch(const RenderSettings& settings, const SimulationConstants& k, std::uint32_t i,
+                             std::uint32_t emitters);
 
 // One drawn piece of a step: from p0 at time t0 to p1 at t1 (seconds since
 // the stream's start).
@@ -77,9 +77,9 @@ struct StreamSegment {
 // to end at the age), calling draw(StreamSegment) for every step that is
 // drawn. Returns the final position.
 template <class DrawSegment>
-Vec2 simulate_stream(const RenderSettings& s, const SimulationConstants& k,
-                     const StreamGeometry& g, Vec2 p, Vec2 v, float age, double time_base,
-                     float tail_start, bool particle, DrawSegment&& draw) {
+Vec2 simulate_stream(const RenderSettings& s, const SimulationConstants& k, const StreamGeometry& g, Vec2 p,
+                     Vec2 v, float age, double time_base, float tail_start, bool particle,
+                     DrawSegment&& draw) {
     const std::int32_t steps = std::int32_t(std::ceil(age / STREAM_STEP));
     float t_prev = 0.0f;
     for (std::int32_t step = 1; step <= steps; ++step) {
@@ -117,7 +117,7 @@ Vec2 simulate_stream(const RenderSettings& s, const SimulationConstants& k,
 // (head dots included).
 template <class Pixel>
 std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& geometry,
-                      const RenderSettings& settings, const EmitterCell<Pixel>* emitters,
-                      std::uint32_t emitter_count, AbortPoll poll, void* poll_data);
+                               const RenderSettings& settings, const EmitterCell<Pixel>* emitters,
+                               std::uint32_t emitter_count, AbortPoll poll, void* poll_data);
 
 }  // namespace lumatrail

@@ -27,8 +27,7 @@ StrokeStyle stroke_style(const RenderSettings& s) {
 }
 
 float segment_size(const StrokeStyle& st, float u) {
-    return (std::pow(std::clamp(u, 0.0f, 1.0f), st.growth) * (st.end - st.birth) + st.birth) *
-           st.size;
+    return (std::pow(std::clamp(u, 0.0f, 1.0f), st.growth) * (st.end - st.birth) + st.birth) * st.size;
 }
 
 float line_tip_fade(const StrokeStyle& st, float u) {
@@ -40,8 +39,7 @@ float trail_fade_in(const StrokeStyle& st, float tail_start, float t) {
     return smoothstep((t - tail_start) / width);
 }
 
-float stream_opacity(const RenderSettings& s, float emitter_weight, bool particle, float age,
-                     float life) {
+float stream_opacity(const RenderSettings& s, float emitter_weight, bool particle, float age, float life) {
     float f = 1.0f;
     if (particle) {
         const float u = age / life;
@@ -63,9 +61,8 @@ void prepare_output(const ImageView& input, const ImageView& output, const Rende
 }
 
 template <class Pixel>
-void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p0, Vec2 p1,
-                         float size0, float size1, const Pixel& colour, float alpha0,
-                         float alpha1, float sx, float sy) {
+void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p0, Vec2 p1, float size0,
+                         float size1, const Pixel& colour, float alpha0, float alpha1, float sx, float sy) {
     using T = PixelTraits<Pixel>;
     const float r = std::max(size0, size1) * 0.5f;
     const float e = 0.65f / std::max(std::min(sx, sy), 0.01f);
@@ -90,8 +87,7 @@ void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p
         for (std::int32_t px = x_lo; px < x_hi; ++px) {
             const float x = (float(px) + 0.5f) / sx;
             const float t =
-                point ? 1.0f
-                      : std::clamp(((x - p0.x) * d.x + (y - p0.y) * d.y) / len2, 0.0f, 1.0f);
+                point ? 1.0f : std::clamp(((x - p0.x) * d.x + (y - p0.y) * d.y) / len2, 0.0f, 1.0f);
             const float size = (size1 - size0) * t + size0;
             if (size <= 0.0f) continue;
             const float dist = length(Vec2{x - (p0.x + t * d.x), y - (p0.y + t * d.y)});
@@ -111,8 +107,7 @@ void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p
 
 template <class Pixel>
 void composite_streams(const ImageView& input, const ImageView& output, const RenderArea& area,
-                       const RenderArea& clip, const RenderSettings& s, AbortPoll poll,
-                       void* poll_data) {
+                       const RenderArea& clip, const RenderSettings& s, AbortPoll poll, void* poll_data) {
     const float width = float(area.right - area.left);
     const float height = float(area.bottom - area.top);
     for (std::int32_t y = clip.top; y < clip.bottom; ++y) {
@@ -128,15 +123,13 @@ void composite_streams(const ImageView& input, const ImageView& output, const Re
     }
 }
 
-#define LUMATRAIL_STROKES_FOR(Pixel)                                                             \
-    template void prepare_output<Pixel>(const ImageView&, const ImageView&, const RenderArea&,  \
-                                        Composite, AbortPoll, void*);                           \
-    template void draw_stream_segment<Pixel>(const ImageView&, const RenderArea&, Vec2, Vec2,   \
-                                             float, float, const Pixel&, float, float, float,   \
-                                             float);                                            \
-    template void composite_streams<Pixel>(const ImageView&, const ImageView&,                  \
-                                           const RenderArea&, const RenderArea&,                \
-                                           const RenderSettings&, AbortPoll, void*);
+#define LUMATRAIL_STROKES_FOR(Pixel) \
+    template void prepare_output<Pixel>(const ImageView&, const ImageView&, const RenderArea&, Composite, \
+                                        AbortPoll, void*); \
+    template void draw_stream_segment<Pixel>(const ImageView&, const RenderArea&, Vec2, Vec2, float, float, \
+                                             const Pixel&, float, float, float, float); \
+    template void composite_streams<Pixel>(const ImageView&, const ImageView&, const RenderArea&, \
+                                           const RenderArea&, const RenderSettings&, AbortPoll, void*);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_STROKES_FOR)
 #undef LUMATRAIL_STROKES_FOR
 

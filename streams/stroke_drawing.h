@@ -15,12 +15,12 @@ namespace lumatrail {
 
 // Per-frame style constants of the strokes.
 struct StrokeStyle {
-    float size;         // stream diameter, full-resolution pixels, at least 0
-    float birth, end;   // size factors at the start and end of a life, at least 0
-    float growth;       // exponent of the size curve, 0.1 .. 8
-    float tip_start;    // life fraction where a line's tip begins to fade
+    float size;        // stream diameter, full-resolution pixels, at least 0
+    float birth, end;  // size factors at the start and end of a life, at least 0
+    float growth;      // exponent of the size curve, 0.1 .. 8
+    float tip_start;   // life fraction where a line's tip begins to fade
     float tip_width;
-    float trail_fade;   // seconds over which a particle's trail fades in
+    float trail_fade;  // seconds over which a particle's trail fades in
 };
 
 StrokeStyle stroke_style(const RenderSettings& settings);
@@ -39,8 +39,8 @@ float trail_fade_in(const StrokeStyle& style, float tail_start, float t);
 // Opacity of one stream: the stream opacity times its emitter's weight; a
 // particle also fades in over the first 6 % of its life (age S of life L) and
 // out over the last 18 %.
-float stream_opacity(const RenderSettings& settings, float emitter_weight, bool particle,
-                     float age, float life);
+float stream_opacity(const RenderSettings& settings, float emitter_weight, bool particle, float age,
+                     float life);
 
 // Fills the clip with the input ("Over Original"; all-zero where the input
 // has no pixel) or transparent black ("Streams Only"), polling before every
@@ -53,9 +53,8 @@ void prepare_output(const ImageView& input, const ImageView& output, const Rende
 // and opacity run linearly from the first end to the second, over an edge ramp
 // 1.3 frame pixels wide. Visits only its bounding box cut to the clip.
 template <class Pixel>
-void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p0, Vec2 p1,
-                         float size0, float size1, const Pixel& colour, float alpha0,
-                         float alpha1, float sx, float sy);
+void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p0, Vec2 p1, float size0,
+                         float size1, const Pixel& colour, float alpha0, float alpha1, float sx, float sy);
 
 // Mixes the drawn output with the input by amount and sweep band over the
 // clip, optionally keeping the input's alpha.

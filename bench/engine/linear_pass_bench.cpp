@@ -27,7 +27,8 @@ void BM_Copy(benchmark::State& state) {
     const ImageView in = input.view(), out = output.view();
     for (auto _ : state) {
         for (std::int32_t y = 0; y < H; ++y)
-            for (std::int32_t x = 0; x < W; ++x) write_pixel_if_inside(out, x, y, read_pixel_or_zero<Pixel>(in, x, y));
+            for (std::int32_t x = 0; x < W; ++x)
+                write_pixel_if_inside(out, x, y, read_pixel_or_zero<Pixel>(in, x, y));
         benchmark::DoNotOptimize(output.pixels.data());
     }
     report<Pixel>(state);
@@ -60,9 +61,11 @@ void BM_StretchFromMask(benchmark::State& state) {
         }
     RenderSettings s;
     s.mask_mode = StretchFromMask;
-    const MaskSampler sampler = make_mask_sampler(testing::mask_source_of(mask_pixels, float(W), float(H)), s);
+    const MaskSampler sampler =
+        make_mask_sampler(testing::mask_source_of(mask_pixels, float(W), float(H)), s);
     for (auto _ : state) {
-        linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr, sampler);
+        linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr,
+                                   sampler);
         benchmark::DoNotOptimize(output.pixels.data());
     }
     report<Pixel>(state);

@@ -24,8 +24,8 @@ void BM_RenderStreams(benchmark::State& state) {
     // Segments per frame, counted once outside the timing.
     const StreamGeometry g = stream_geometry(area, output.view(), {}, s, 1, 1);
     const auto emitters = sample_emitters<Pixel>(input.view(), area, s, g, {}, nullptr, nullptr);
-    const std::uint64_t segments = run_stream_phase<Pixel>(
-        output.view(), g, s, emitters.data(), std::uint32_t(emitters.size()), nullptr, nullptr);
+    const std::uint64_t segments = run_stream_phase<Pixel>(output.view(), g, s, emitters.data(),
+                                                           std::uint32_t(emitters.size()), nullptr, nullptr);
 
     for (auto _ : state) {
         render_streams<Pixel>(input.view(), output.view(), area, s, 1, 1, nullptr, nullptr, {});

@@ -40,8 +40,8 @@ RenderSettings plain(float streak_length = 640.0f) {
 template <class Pixel>
 ImageBuffer<Pixel> run(ImageBuffer<Pixel>& in, const RenderSettings& s, const MaskSampler& mask = {}) {
     ImageBuffer<Pixel> out(in.width, in.height, Pixel{});
-    linear_stretch_pass<Pixel>(in.view(), out.view(), {0, 0, in.width, in.height}, normalised_settings(s), 1, 1,
-                               nullptr, nullptr, mask);
+    linear_stretch_pass<Pixel>(in.view(), out.view(), {0, 0, in.width, in.height}, normalised_settings(s), 1,
+                               1, nullptr, nullptr, mask);
     return out;
 }
 
@@ -117,7 +117,7 @@ TEST(SpanSort, NothingMovesWithoutAmountOrChunkLength) {
 TEST(SpanSort, PreserveAlphaRescalesMovedAndUnmovedPixels) {
     ImageBuffer<PixelFloat> in(3, 1);
     in.at(0, 0) = PixelFloat{1.0f, 0.9f, 0.9f, 0.9f};
-    in.at(1, 0) = PixelFloat{0.5f, 0.1f, 0.1f, 0.1f};  // key 0.2
+    in.at(1, 0) = PixelFloat{0.5f, 0.1f, 0.1f, 0.1f};    // key 0.2
     in.at(2, 0) = PixelFloat{1e-13f, 0.0f, 0.0f, 0.0f};  // key 0: outside the window, stays
     RenderSettings s = plain();
     s.preserve_input_alpha = true;

@@ -35,7 +35,8 @@ TEST(MaskSampling, SameSizeMaskSamplesEachTexelAtItsCentre) {
     const MaskWorld<Pixel8> m(4, 3, px);
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 4; ++x)
-            EXPECT_NEAR(m.at_centre(x, y, Alpha, 4, 3), float((y * 4 + x) * 20) / 255.0f, 1e-6f) << x << "," << y;
+            EXPECT_NEAR(m.at_centre(x, y, Alpha, 4, 3), float((y * 4 + x) * 20) / 255.0f, 1e-6f)
+                << x << "," << y;
 }
 
 TEST(MaskSampling, FadesToZeroOverHalfAPixelAtTheBorder) {
@@ -74,11 +75,15 @@ TEST(MaskSampling, WhiteIsOneAtIntegerDepths) {
 TEST(MaskSampling, FloatValuesAreBroughtIntoTheUnitRange) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const struct { PixelFloat p; MaskChannel channel; float expected; } cases[] = {
+    const struct {
+        PixelFloat p;
+        MaskChannel channel;
+        float expected;
+    } cases[] = {
         {{2.0f, 0, 0, 0}, Alpha, 1.0f},
         {{0.5f, -1, -1, -1}, Luminance, 0.0f},  // negative luminance
         {{-0.5f, 0, 0, 0}, Alpha, 0.0f},
-        {{inf, 0, 0, 0}, Alpha, 0.0f},          // infinite counts as nothing
+        {{inf, 0, 0, 0}, Alpha, 0.0f},  // infinite counts as nothing
         {{nan, 0, 0, 0}, Alpha, 0.0f},
         {{0.25f, 0, 0, 0}, Alpha, 0.25f},
         {{0.0f, 0.5f, 0.5f, 0.5f}, Luminance, 0.5f},  // transparent colour still counts as luminance

@@ -13,7 +13,9 @@ namespace lumatrail {
 namespace {
 
 template <class P>
-bool same_bits(const P& a, const P& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(const P& a, const P& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 #define EXPECT_PIXEL(a, b) EXPECT_TRUE(same_bits(a, b))
 
@@ -48,8 +50,7 @@ TYPED_TEST(Depth, NegativeRowBytesAddressesRowsDownwardInMemory) {
     std::vector<P> buf(2 * 3);
     for (std::size_t i = 0; i < buf.size(); ++i) buf[i].alpha = typename PixelTraits<P>::Channel(i + 1);
     // Row 0 is the last row in memory.
-    const ImageView view{reinterpret_cast<std::uint8_t*>(&buf[4]), 2, 3,
-                         -std::int64_t(2 * sizeof(P)), 0, 0};
+    const ImageView view{reinterpret_cast<std::uint8_t*>(&buf[4]), 2, 3, -std::int64_t(2 * sizeof(P)), 0, 0};
     EXPECT_PIXEL(read_pixel_or_zero<P>(view, 1, 0), buf[5]);
     EXPECT_PIXEL(read_pixel_or_zero<P>(view, 0, 2), buf[0]);
     EXPECT_PIXEL(read_pixel_or_zero<P>(view, 0, 3), P{});
@@ -151,8 +152,7 @@ TEST(Stamp, AlphaFromTheColourPerDepth) {
     EXPECT_PIXEL(stamp(Pixel16{32768, 32768, 0, 0}, Pixel16{16384, 0, 16384, 0}, 1.0f),
                  (Pixel16{32768, 16384, 16384, 0}));
     // Float: the colour's alpha clamped to 0..1; values are stored unlimited.
-    EXPECT_PIXEL(stamp(PixelFloat{0, 0, 0, 0}, PixelFloat{2, 3, 0, 0}, 1.0f),
-                 (PixelFloat{1, 3, 0, 0}));
+    EXPECT_PIXEL(stamp(PixelFloat{0, 0, 0, 0}, PixelFloat{2, 3, 0, 0}, 1.0f), (PixelFloat{1, 3, 0, 0}));
     EXPECT_PIXEL(stamp(PixelFloat{0.5f, 1, 1, 1}, PixelFloat{-1, 2, 0, 0}, 0.5f),
                  (PixelFloat{0.5f, 2, 1, 1}));
     // Integer results of 0 or less store 0.

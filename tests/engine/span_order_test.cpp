@@ -71,8 +71,8 @@ void check_against_comparison_sort(std::uint32_t seed) {
     std::mt19937 rng(seed);
     const float pool[] = {0.0f, -0.0f, 0.25f, 0.5f, 1.0f, 1.5f, -0.75f, 1e-30f, -1e-30f, 3e38f};
     for (int trial = 0; trial < 3000; ++trial) {
-        const std::int32_t size = trial % 10 == 0 ? std::int32_t(rng() % 3000) + 1
-                                                  : std::int32_t(rng() % 700) + 1;
+        const std::int32_t size =
+            trial % 10 == 0 ? std::int32_t(rng() % 3000) + 1 : std::int32_t(rng() % 700) + 1;
         const bool pooled = trial % 2 == 0;
         const bool reverse = (trial / 2) % 2 == 0;
         std::vector<LineElement<Pixel>> chunk(static_cast<std::size_t>(size));

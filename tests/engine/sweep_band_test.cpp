@@ -62,8 +62,7 @@ TEST(SweepBand, BuildUpFrontAndClearAwayComplement) {
     for (float f : {0.01f, 0.3f, 0.42f}) EXPECT_EQ(at(build, f), 1.0f) << f;
     for (float f : {0.58f, 0.7f, 0.99f}) EXPECT_EQ(at(build, f), 0.0f) << f;
     EXPECT_NEAR(at(build, 0.5f), 0.5f, 1e-5f);
-    for (float f = 0.005f; f < 1.0f; f += 0.01f)
-        EXPECT_EQ(at(clear, f), 1.0f - at(build, f)) << f;
+    for (float f = 0.005f; f < 1.0f; f += 0.01f) EXPECT_EQ(at(clear, f), 1.0f - at(build, f)) << f;
 }
 
 TEST(SweepBand, BuildUpAndClearAwayAtTheEnds) {

@@ -51,7 +51,8 @@ TEST(RendererChoice, LinesAlongRowsOrColumnsAndShowMaskGoToTheLinearPass) {
                 s.render_mode = mode;
                 s.direction = direction;
                 s.show_mask = show_mask;
-                const bool linear = show_mask || (mode == ClassicLines && (direction == Horizontal || direction == Vertical));
+                const bool linear =
+                    show_mask || (mode == ClassicLines && (direction == Horizontal || direction == Vertical));
                 EXPECT_EQ(renderer_for(s), linear ? Renderer::LinearPass : Renderer::Streams)
                     << mode << " " << direction << " " << show_mask;
             }
@@ -61,19 +62,21 @@ TEST(RendererChoice, LinesAlongRowsOrColumnsAndShowMaskGoToTheLinearPass) {
 TEST(FrameEntry, RunsTheChosenRendererOnNormalisedSettings) {
     auto in = testing::convert<PixelFloat>(testing::test_picture(32, 24));
     RenderSettings wild;
-    wild.amount = 3.0f;               // limited to 1
-    wild.lower_brightness = 0.9f;     // above the upper bound: the two are swapped
+    wild.amount = 3.0f;            // limited to 1
+    wild.lower_brightness = 0.9f;  // above the upper bound: the two are swapped
     wild.upper_brightness = 0.2f;
-    wild.streak_length = 1e9f;        // limited to 32768
-    wild.particle_count = 1 << 30;    // limited to 12000
+    wild.streak_length = 1e9f;      // limited to 32768
+    wild.particle_count = 1 << 30;  // limited to 12000
     for (const RenderMode mode : {ClassicLines, Particles}) {
         wild.render_mode = mode;
         const RenderSettings s = normalised_settings(wild);
         ImageBuffer<PixelFloat> expected(32, 24);
         if (mode == ClassicLines)
-            linear_stretch_pass<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr, nullptr, {});
+            linear_stretch_pass<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr,
+                                            nullptr, {});
         else
-            render_streams<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr, nullptr, {});
+            render_streams<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr, nullptr,
+                                       {});
         EXPECT_EQ(rendered(in, wild), expected) << mode;
         EXPECT_FALSE(expected == in) << mode;
     }

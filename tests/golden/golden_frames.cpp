@@ -29,10 +29,12 @@ struct Look {
 // Slow launches, few particles and every force, so that streams stay on the
 // small pictures, render quickly and go through each force's arithmetic.
 Values streams(Values v) {
-    const Values base = {{"Launch Speed (px/sec)", 45}, {"Particle Count", 250}, {"Random Force", 200},
-                         {"Wind Strength", 60},         {"Wind Direction (deg)", 30}, {"Growth Curve", 1.5},
-                         {"End Size (%)", 30},          {"Drag", 0.4},          {"Launch Spread (deg)", 30},
-                         {"Emitter Spacing (px)", 8},   {"Random Scale (px)", 40}};
+    const Values base = {{"Launch Speed (px/sec)", 45}, {"Particle Count", 250},
+                         {"Random Force", 200},         {"Wind Strength", 60},
+                         {"Wind Direction (deg)", 30},  {"Growth Curve", 1.5},
+                         {"End Size (%)", 30},          {"Drag", 0.4},
+                         {"Launch Spread (deg)", 30},   {"Emitter Spacing (px)", 8},
+                         {"Random Scale (px)", 40}};
     v.insert(v.begin(), base.begin(), base.end());
     return v;
 }
@@ -48,24 +50,35 @@ std::vector<Look> looks() {
         // The linear stretch pass.
         {"classic-horizontal", {{"Direction", 1}, {"Streak Length (px)", 24}}},
         {"classic-horizontal-reversed",
-         {{"Direction", 1}, {"Reverse Direction", 1}, {"Streak Length (px)", 24}, {"Length Variation (%)", 80}}},
+         {{"Direction", 1},
+          {"Reverse Direction", 1},
+          {"Streak Length (px)", 24},
+          {"Length Variation (%)", 80}}},
         {"classic-vertical", {{"Direction", 2}, {"Streak Length (px)", 16}}},
         {"classic-vertical-reversed",
-         {{"Direction", 2}, {"Reverse Direction", 1}, {"Streak Length (px)", 20}, {"Lower Brightness (%)", 30},
+         {{"Direction", 2},
+          {"Reverse Direction", 1},
+          {"Streak Length (px)", 20},
+          {"Lower Brightness (%)", 30},
           {"Upper Brightness (%)", 90}}},
-        {"classic-window-swapped", {{"Lower Brightness (%)", 70}, {"Upper Brightness (%)", 20}, {"Streak Length (px)", 30}}},
-        {"classic-no-variation", {{"Length Variation (%)", 0}, {"Streak Length (px)", 8}, {"Random Seed", 7}}},
+        {"classic-window-swapped",
+         {{"Lower Brightness (%)", 70}, {"Upper Brightness (%)", 20}, {"Streak Length (px)", 30}}},
+        {"classic-no-variation",
+         {{"Length Variation (%)", 0}, {"Streak Length (px)", 8}, {"Random Seed", 7}}},
         {"classic-bright-window", {{"Lower Brightness (%)", 75}, {"Upper Brightness (%)", 1600}}},
-        {"classic-amount-preserve-alpha", {{"Amount (%)", 55}, {"Preserve Input Alpha", 1}, {"Streak Length (px)", 40}}},
+        {"classic-amount-preserve-alpha",
+         {{"Amount (%)", 55}, {"Preserve Input Alpha", 1}, {"Streak Length (px)", 40}}},
 
         // Classic Lines along rays: the stream renderer.
         {"classic-radial-out", streams({{"Direction", 3}})},
         {"classic-radial-in", streams({{"Direction", 4}, {"Center X (%)", 30}})},
-        {"classic-radial-out-reversed", streams({{"Direction", 3}, {"Reverse Direction", 1}, {"Launch Spread (deg)", 90}})},
+        {"classic-radial-out-reversed",
+         streams({{"Direction", 3}, {"Reverse Direction", 1}, {"Launch Spread (deg)", 90}})},
         {"classic-radial-streams-only", streams({{"Direction", 3}, {"Composite", 2}, {"Center Y (%)", -50}})},
 
         {"force-lines-horizontal",
-         streams({{"Render Mode", 2}, {"Direction", 1}, {"Attractor Strength", 300}, {"Force Radius (px)", 40}})},
+         streams(
+             {{"Render Mode", 2}, {"Direction", 1}, {"Attractor Strength", 300}, {"Force Radius (px)", 40}})},
         {"force-lines-vertical", streams({{"Render Mode", 2}, {"Direction", 2}, {"Wind Strength", 150}})},
         {"force-lines-radial-out",
          streams({{"Render Mode", 2}, {"Direction", 3}, {"Repeller Strength", 400}, {"Repeller X (%)", 70}})},
@@ -77,32 +90,52 @@ std::vector<Look> looks() {
         {"particles-radial-out", streams({{"Render Mode", 3}, {"Direction", 3}, {"Repeller Strength", 300}})},
         {"particles-radial-in", streams({{"Render Mode", 3}, {"Direction", 4}, {"Attractor Strength", 500}})},
         {"particles-reversed", streams({{"Render Mode", 3}, {"Direction", 1}, {"Reverse Direction", 1}})},
-        {"particles-streams-only",
-         streams({{"Render Mode", 3}, {"Composite", 2}, {"Birth Size (%)", 200}, {"End Size (%)", 50},
-                  {"Growth Curve", 3}, {"Stream Opacity (%)", 60}})},
+        {"particles-streams-only", streams({{"Render Mode", 3},
+                                            {"Composite", 2},
+                                            {"Birth Size (%)", 200},
+                                            {"End Size (%)", 50},
+                                            {"Growth Curve", 3},
+                                            {"Stream Opacity (%)", 60}})},
 
         // Mask modes with each channel, plain and inverted.
         {"sort-inside-mask-alpha", {{"Mask Mode", 2}, {"Streak Length (px)", 30}}, true},
-        {"sort-inside-mask-alpha-inverted", {{"Mask Mode", 2}, {"Invert Mask", 1}, {"Streak Length (px)", 30}}, true},
+        {"sort-inside-mask-alpha-inverted",
+         {{"Mask Mode", 2}, {"Invert Mask", 1}, {"Streak Length (px)", 30}},
+         true},
         {"sort-inside-mask-luminance", {{"Mask Mode", 2}, {"Mask Channel", 2}, {"Direction", 2}}, true},
         {"sort-inside-mask-luminance-inverted",
-         {{"Mask Mode", 2}, {"Mask Channel", 2}, {"Invert Mask", 1}, {"Mask Threshold (%)", 40}}, true},
+         {{"Mask Mode", 2}, {"Mask Channel", 2}, {"Invert Mask", 1}, {"Mask Threshold (%)", 40}},
+         true},
         {"sort-inside-mask-full-threshold", {{"Mask Mode", 2}, {"Mask Threshold (%)", 100}}, true},
         {"stretch-from-mask-alpha", {{"Mask Mode", 3}, {"Streak Length (px)", 20}}, true},
-        {"stretch-from-mask-alpha-inverted", {{"Mask Mode", 3}, {"Invert Mask", 1}, {"Streak Length (px)", 20}}, true},
-        {"stretch-from-mask-luminance", {{"Mask Mode", 3}, {"Mask Channel", 2}, {"Streak Length (px)", 26}}, true},
+        {"stretch-from-mask-alpha-inverted",
+         {{"Mask Mode", 3}, {"Invert Mask", 1}, {"Streak Length (px)", 20}},
+         true},
+        {"stretch-from-mask-luminance",
+         {{"Mask Mode", 3}, {"Mask Channel", 2}, {"Streak Length (px)", 26}},
+         true},
         {"stretch-from-mask-luminance-inverted",
-         {{"Mask Mode", 3}, {"Mask Channel", 2}, {"Invert Mask", 1}, {"Mask Threshold (%)", 50}, {"Amount (%)", 80}}, true},
+         {{"Mask Mode", 3},
+          {"Mask Channel", 2},
+          {"Invert Mask", 1},
+          {"Mask Threshold (%)", 50},
+          {"Amount (%)", 80}},
+         true},
         {"stretch-from-mask-vertical-reversed",
-         {{"Mask Mode", 3}, {"Direction", 2}, {"Reverse Direction", 1}, {"Stretch Tip Feather (%)", 60}}, true},
+         {{"Mask Mode", 3}, {"Direction", 2}, {"Reverse Direction", 1}, {"Stretch Tip Feather (%)", 60}},
+         true},
         {"stretch-from-mask-hard-tip",
-         {{"Mask Mode", 3}, {"Mask Threshold (%)", 60}, {"Stretch Tip Feather (%)", 0}}, true},
+         {{"Mask Mode", 3}, {"Mask Threshold (%)", 60}, {"Stretch Tip Feather (%)", 0}},
+         true},
         {"show-mask-alpha", {{"Show Mask", 1}, {"Mask Mode", 2}}, true},
         {"show-mask-luminance-inverted", {{"Show Mask", 1}, {"Mask Channel", 2}, {"Invert Mask", 1}}, true},
-        {"show-mask-over-particles", streams({{"Show Mask", 1}, {"Render Mode", 3}, {"Mask Threshold (%)", 30}}), true},
+        {"show-mask-over-particles",
+         streams({{"Show Mask", 1}, {"Render Mode", 3}, {"Mask Threshold (%)", 30}}), true},
         {"force-lines-stretch-from-mask", streams({{"Render Mode", 2}, {"Mask Mode", 3}}), true},
-        {"particles-sort-inside-mask", streams({{"Render Mode", 3}, {"Mask Mode", 2}, {"Mask Channel", 2}}), true},
-        {"classic-radial-stretch-from-mask", streams({{"Direction", 3}, {"Mask Mode", 3}, {"Invert Mask", 1}}), true},
+        {"particles-sort-inside-mask", streams({{"Render Mode", 3}, {"Mask Mode", 2}, {"Mask Channel", 2}}),
+         true},
+        {"classic-radial-stretch-from-mask",
+         streams({{"Direction", 3}, {"Mask Mode", 3}, {"Invert Mask", 1}}), true},
         {"sort-inside-mask-without-layer", {{"Mask Mode", 2}}, false},
 
         // The sweep band.
@@ -111,26 +144,31 @@ std::vector<Look> looks() {
          {{"Sweep Mode", 2}, {"Sweep Direction", 3}, {"Band Width (%)", 50}, {"Direction", 2}}},
         {"sweep-pass-through-90-right-to-left",
          {{"Sweep Mode", 2}, {"Sweep Direction", 2}, {"Sweep Position (%)", 90}, {"Edge Feather (%)", 100}}},
-        {"sweep-build-up-30-bottom-to-top", {{"Sweep Mode", 3}, {"Sweep Direction", 4}, {"Sweep Position (%)", 30}}},
+        {"sweep-build-up-30-bottom-to-top",
+         {{"Sweep Mode", 3}, {"Sweep Direction", 4}, {"Sweep Position (%)", 30}}},
         {"sweep-build-up-75", {{"Sweep Mode", 3}, {"Sweep Position (%)", 75}, {"Band Width (%)", 10}}},
         {"sweep-clear-away-40", {{"Sweep Mode", 4}, {"Sweep Position (%)", 40}}},
         {"sweep-hard-edge", {{"Sweep Mode", 2}, {"Edge Feather (%)", 0}, {"Band Width (%)", 40}}},
         {"sweep-force-lines", streams({{"Render Mode", 2}, {"Sweep Mode", 2}, {"Sweep Position (%)", 45}})},
-        {"sweep-particles-build-up", streams({{"Render Mode", 3}, {"Sweep Mode", 3}, {"Sweep Direction", 3}})},
+        {"sweep-particles-build-up",
+         streams({{"Render Mode", 3}, {"Sweep Mode", 3}, {"Sweep Direction", 3}})},
     };
 
     // Times and keyframes: pre-roll at the start, particle slots reborn over
     // several cycles, and parameters animated by keys.
     Look preroll{"particles-preroll-at-0", streams({{"Render Mode", 3}}), false, 0.0};
-    Look no_preroll{"particles-without-preroll-at-0.4", streams({{"Render Mode", 3}, {"Pre-roll Particles", 0}}),
-                    false, 0.4};
-    Look cycles{"particles-cycles-at-7.3", streams({{"Render Mode", 3}, {"Lifespan (sec)", 1.5}}), false, 7.3};
+    Look no_preroll{"particles-without-preroll-at-0.4",
+                    streams({{"Render Mode", 3}, {"Pre-roll Particles", 0}}), false, 0.4};
+    Look cycles{"particles-cycles-at-7.3", streams({{"Render Mode", 3}, {"Lifespan (sec)", 1.5}}), false,
+                7.3};
     Look lines_start{"force-lines-at-0", streams({{"Render Mode", 2}}), false, 0.0};
     Look keyed_sweep{"keyframed-sweep-position", {{"Sweep Mode", 2}}, false, 0.75};
     keyed_sweep.keys = {{"Sweep Position (%)", {{0.0, 0.0}, {2.0, 100.0}}}};
     Look keyed_lines{"keyframed-direction-and-length", {}, false, 1.25};
-    keyed_lines.keys = {{"Direction", {{0.0, 1.0}, {1.0, 2.0}}}, {"Streak Length (px)", {{0.0, 4.0}, {2.0, 60.0}}}};
-    for (Look look : {preroll, no_preroll, cycles, lines_start, keyed_sweep, keyed_lines}) all.push_back(look);
+    keyed_lines.keys = {{"Direction", {{0.0, 1.0}, {1.0, 2.0}}},
+                        {"Streak Length (px)", {{0.0, 4.0}, {2.0, 60.0}}}};
+    for (Look look : {preroll, no_preroll, cycles, lines_start, keyed_sweep, keyed_lines})
+        all.push_back(look);
 
     // Reduced resolution: half, and uneven factors in x and y.
     auto at = [&](std::string name, const Look& base, PF_RationalScale x, PF_RationalScale y) {
@@ -202,7 +240,8 @@ Colour photo_colour(float u, float v, std::int32_t x, std::int32_t y, bool exten
         if (d < 0.12f) {  // the sun, far brighter than white in float
             const float glow = 1.0f - d / 0.12f;
             const float peak = extended ? 4.0f : 1.0f;
-            c = {c.r + (peak - c.r) * glow, c.g + (peak * 0.9f - c.g) * glow, c.b + (peak * 0.6f - c.b) * glow, 1};
+            c = {c.r + (peak - c.r) * glow, c.g + (peak * 0.9f - c.g) * glow,
+                 c.b + (peak * 0.6f - c.b) * glow, 1};
         }
     } else {  // ground: noisy green-brown texture
         const float n = value_noise(float(x) * 0.35f, float(y) * 0.35f) * 0.6f +
@@ -238,9 +277,10 @@ void write_frame_values(offline::OfflineHost& host, const GoldenFrame& frame) {
 
 offline::OfflineWorld photo_picture(std::int32_t width, std::int32_t height, PF_PixelFormat format) {
     const bool extended = format == PF_PixelFormat_ARGB128;
-    return offline::paint_world(width, height, format, [extended](float u, float v, std::int32_t x, std::int32_t y) {
-        return photo_colour(u, v, x, y, extended);
-    });
+    return offline::paint_world(width, height, format,
+                                [extended](float u, float v, std::int32_t x, std::int32_t y) {
+                                    return photo_colour(u, v, x, y, extended);
+                                });
 }
 
 std::vector<GoldenFrame> golden_frames() {
@@ -250,7 +290,8 @@ std::vector<GoldenFrame> golden_frames() {
             for (const offline::NamedDepth& depth : offline::WORLD_DEPTHS) {
                 if (look.plain_command && depth.format == PF_PixelFormat_ARGB128) continue;
                 GoldenFrame f;
-                f.name = std::string(picture == Picture::TestCard ? "card-" : "photo-") + look.name + "-" + depth.name;
+                f.name = std::string(picture == Picture::TestCard ? "card-" : "photo-") + look.name + "-" +
+                         depth.name;
                 f.picture = picture;
                 f.format = depth.format;
                 f.values = look.values;
@@ -284,11 +325,13 @@ RenderedFrame render_golden_frame(PF_EffectMainFunc effect_main, const GoldenFra
     if (frame.with_mask) request.mask = &mask;
     request.downsample_x = frame.downsample_x;
     request.downsample_y = frame.downsample_y;
-    const offline::FrameResult result = frame.plain_command ? offline::render_frame_plain(host, effect_main, request)
-                                                            : offline::render_frame(host, effect_main, request);
+    const offline::FrameResult result = frame.plain_command
+                                            ? offline::render_frame_plain(host, effect_main, request)
+                                            : offline::render_frame(host, effect_main, request);
     if (result.pre_render != PF_Err_NONE || result.render != PF_Err_NONE)
-        throw std::runtime_error(frame.name + ": the render returned " + std::to_string(result.pre_render) + " and " +
-                                 std::to_string(result.render) + (result.message.empty() ? "" : ": " + result.message));
+        throw std::runtime_error(frame.name + ": the render returned " + std::to_string(result.pre_render) +
+                                 " and " + std::to_string(result.render) +
+                                 (result.message.empty() ? "" : ": " + result.message));
 
     const offline::OfflineWorld& out = result.output;
     RenderedFrame rendered;
@@ -309,7 +352,8 @@ std::map<std::string, std::string> read_digest_table(const std::filesystem::path
         std::string name, digest, extra;
         fields >> name >> digest;
         if (digest.size() != 64 || (fields >> extra) ||
-            digest.find_first_not_of("0123456789abcdef") != std::string::npos || !table.emplace(name, digest).second)
+            digest.find_first_not_of("0123456789abcdef") != std::string::npos ||
+            !table.emplace(name, digest).second)
             throw std::runtime_error(path.string() + ":" + std::to_string(number) +
                                      ": expected a new frame name and 64 hexadecimal digits");
     }

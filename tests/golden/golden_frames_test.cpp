@@ -41,14 +41,13 @@ TEST(GoldenTable, NamesEveryFrameOfTheSetOnce) {
         EXPECT_TRUE(names.insert(f.name).second) << "two frames named " << f.name;
         EXPECT_TRUE(table.count(f.name)) << f.name << " has no digest; run make golden";
     }
-    for (const auto& [name, digest] : table) EXPECT_TRUE(names.count(name)) << "the table names a frame no longer in the set: " << name;
+    for (const auto& [name, digest] : table)
+        EXPECT_TRUE(names.count(name)) << "the table names a frame no longer in the set: " << name;
 }
 
 TEST(GoldenTable, RefusesMalformedLines) {
     const std::filesystem::path bad = std::filesystem::temp_directory_path() / "lumatrail_bad_digests.txt";
-    {
-        std::ofstream(bad) << "# comment\nframe-a 1234\n";
-    }
+    { std::ofstream(bad) << "# comment\nframe-a 1234\n"; }
     EXPECT_THAT([&] { read_digest_table(bad); },
                 ::testing::ThrowsMessage<std::runtime_error>(::testing::HasSubstr(":2: expected")));
     std::filesystem::remove(bad);
@@ -101,17 +100,21 @@ TEST_P(GoldenFrames, MatchTheirDigests) {
            "which look changed and why";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryPictureAndDepth, GoldenFrames,
-    ::testing::Values(GroupName{Picture::TestCard, PF_PixelFormat_ARGB32}, GroupName{Picture::TestCard, PF_PixelFormat_ARGB64},
-                      GroupName{Picture::TestCard, PF_PixelFormat_ARGB128}, GroupName{Picture::Photo, PF_PixelFormat_ARGB32},
-                      GroupName{Picture::Photo, PF_PixelFormat_ARGB64}, GroupName{Picture::Photo, PF_PixelFormat_ARGB128}),
-    [](const ::testing::TestParamInfo<GroupName>& info) {
-        const char* depth = info.param.format == PF_PixelFormat_ARGB32   ? "8bit"
-                            : info.param.format == PF_PixelFormat_ARGB64 ? "16bit"
-                                                                         : "float";
-        return std::string(info.param.picture == Picture::TestCard ? "Card_" : "Photo_") + depth;
-    });
+INSTANTIATE_TEST_SUITE_P(EveryPictureAndDepth, GoldenFrames,
+                         ::testing::Values(GroupName{Picture::TestCard, PF_PixelFormat_ARGB32},
+                                           GroupName{Picture::TestCard, PF_PixelFormat_ARGB64},
+                                           GroupName{Picture::TestCard, PF_PixelFormat_ARGB128},
+                                           GroupName{Picture::Photo, PF_PixelFormat_ARGB32},
+                                           GroupName{Picture::Photo, PF_PixelFormat_ARGB64},
+                                           GroupName{Picture::Photo, PF_PixelFormat_ARGB128}),
+                         [](const ::testing::TestParamInfo<GroupName>& info) {
+                             const char* depth = info.param.format == PF_PixelFormat_ARGB32   ? "8bit"
+                                                 : info.param.format == PF_PixelFormat_ARGB64 ? "16bit"
+                                                                                              : "float";
+                             return std::string(info.param.picture == Picture::TestCard ? "Card_"
+                                                                                        : "Photo_") +
+                                    depth;
+                         });
 
 }  // namespace
 }  // namespace lumatrail::golden

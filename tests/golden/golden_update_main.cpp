@@ -51,12 +51,15 @@ void draw_tile(std::vector<std::uint8_t>& sheet, int sheet_width, int left, int 
     for (int y = 0; y < r.height * TILE_SCALE; ++y)
         for (int x = 0; x < r.width * TILE_SCALE; ++x) {
             const std::uint8_t* p =
-                r.pixels.data() + (std::size_t(y / TILE_SCALE) * std::size_t(r.width) + std::size_t(x / TILE_SCALE)) * pixel;
+                r.pixels.data() +
+                (std::size_t(y / TILE_SCALE) * std::size_t(r.width) + std::size_t(x / TILE_SCALE)) * pixel;
             const float alpha = channel_value(frame.format, p);
             const float checker = ((x / 8 + y / 8) % 2) ? 0.6f : 0.4f;
-            std::uint8_t* out = sheet.data() + (std::size_t(top + y) * std::size_t(sheet_width) + std::size_t(left + x)) * 3;
+            std::uint8_t* out =
+                sheet.data() + (std::size_t(top + y) * std::size_t(sheet_width) + std::size_t(left + x)) * 3;
             for (int c = 0; c < 3; ++c) {
-                const float v = channel_value(frame.format, p + channel * std::size_t(c + 1)) + (1.0f - alpha) * checker;
+                const float v =
+                    channel_value(frame.format, p + channel * std::size_t(c + 1)) + (1.0f - alpha) * checker;
                 out[c] = std::uint8_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
             }
         }
@@ -108,10 +111,12 @@ int main(int argc, char** argv) {
         std::vector<RenderedFrame> renders(frames.size());
         std::atomic<std::size_t> next{0};
         auto work = [&] {
-            for (std::size_t i; (i = next++) < frames.size();) renders[i] = golden::render_golden_frame(EffectMain, frames[i]);
+            for (std::size_t i; (i = next++) < frames.size();)
+                renders[i] = golden::render_golden_frame(EffectMain, frames[i]);
         };
         std::vector<std::thread> workers;
-        for (unsigned t = 0; t < std::max(1u, std::thread::hardware_concurrency()); ++t) workers.emplace_back(work);
+        for (unsigned t = 0; t < std::max(1u, std::thread::hardware_concurrency()); ++t)
+            workers.emplace_back(work);
         for (std::thread& w : workers) w.join();
 
         std::vector<std::pair<std::string, std::string>> digests;
@@ -124,16 +129,18 @@ int main(int argc, char** argv) {
             if (old == old_table.end() || old->second != digest) {
                 changed.push_back(&frames[i]);
                 changed_renders.push_back(&renders[i]);
-                std::printf("%s %s\n", old == old_table.end() ? "new    " : "changed", frames[i].name.c_str());
+                std::printf("%s %s\n", old == old_table.end() ? "new    " : "changed",
+                            frames[i].name.c_str());
             }
         }
         for (const auto& [name, digest] : old_table)
-            if (std::none_of(frames.begin(), frames.end(), [&](const GoldenFrame& f) { return f.name == name; }))
+            if (std::none_of(frames.begin(), frames.end(),
+                             [&](const GoldenFrame& f) { return f.name == name; }))
                 std::printf("removed %s\n", name.c_str());
         golden::write_digest_table(table_path, digests);
         write_contact_sheet(argv[2], changed, changed_renders);
-        std::printf("%zu frames, %zu new or changed; table %s; contact sheet in %s\n", frames.size(), changed.size(),
-                    table_path.string().c_str(), argv[2]);
+        std::printf("%zu frames, %zu new or changed; table %s; contact sheet in %s\n", frames.size(),
+                    changed.size(), table_path.string().c_str(), argv[2]);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumatrail_golden: %s\n", e.what());

@@ -37,8 +37,8 @@ TEST(Dispatch, CommandsWithoutWorkReturnZeroAndTouchNothing) {
     in.inter.checkout_param = unexpected_checkout;
     in.inter.abort = unexpected_abort;
     const PF_InData in_before = in;
-    const PF_Cmd ignored[] = {2, 3, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
-                              25, 26, 1000, -1, INT32_MIN, INT32_MAX};
+    const PF_Cmd ignored[] = {2,  3,  5,  6,  7,  8,  9,  10, 12,   13, 14,        15,       16,
+                              17, 18, 19, 20, 21, 22, 25, 26, 1000, -1, INT32_MIN, INT32_MAX};
     for (PF_Cmd cmd : ignored) {
         SCOPED_TRACE(cmd);
         PF_OutData out = patterned_out_data();
@@ -91,9 +91,7 @@ TEST(Conversion, SuccessPassesTheCommandsResult) {
 PF_Err add_param_throwing_message(PF_ProgPtr, PF_ParamIndex, PF_ParamDef*) {
     throw std::runtime_error("Canvas exceeds 128 megapixels");
 }
-PF_Err add_param_throwing_bad_alloc(PF_ProgPtr, PF_ParamIndex, PF_ParamDef*) {
-    throw std::bad_alloc();
-}
+PF_Err add_param_throwing_bad_alloc(PF_ProgPtr, PF_ParamIndex, PF_ParamDef*) { throw std::bad_alloc(); }
 
 TEST(Conversion, EffectMainConvertsFailuresRaisedInsideACommand) {
     PF_InData in{};

@@ -20,7 +20,7 @@ constexpr const char* STORED_CONTROLS_DIGEST =
 struct AddParamLog {
     std::vector<PF_ParamDef> defs;
     std::vector<std::vector<std::uint8_t>> raw;  // every byte, padding included
-    std::vector<std::string> strings;  // popup choices or checkbox text
+    std::vector<std::string> strings;            // popup choices or checkbox text
     std::vector<PF_ParamIndex> indices;
     std::vector<PF_ProgPtr> refs;
 };
@@ -100,7 +100,8 @@ TEST(ParameterTable, EveryRowIsDeclarable) {
         default: break;
         }
         // Values the effect reads are settings; layers and groups are not.
-        const bool value = row.kind == PF_Param_FLOAT_SLIDER || row.kind == PF_Param_POPUP || row.kind == PF_Param_CHECKBOX;
+        const bool value =
+            row.kind == PF_Param_FLOAT_SLIDER || row.kind == PF_Param_POPUP || row.kind == PF_Param_CHECKBOX;
         EXPECT_EQ(row.conversion != Conversion::None, value);
     }
     EXPECT_EQ(open_groups, 0);
@@ -118,9 +119,9 @@ TEST(ParameterTable, EachMemberIsFilledByOneRow) {
 }
 
 TEST(ParameterSetup, SingleDefaultsAreWidenedNotRetyped) {
-    for (const auto& [index, narrow] : {std::pair{PARAM_TRAIL_LENGTH, 1.2f},
-                                        std::pair{PARAM_RANDOM_EVOLUTION, 0.35f},
-                                        std::pair{PARAM_DRAG, 0.2f}}) {
+    for (const auto& [index, narrow] :
+         {std::pair{PARAM_TRAIL_LENGTH, 1.2f}, std::pair{PARAM_RANDOM_EVOLUTION, 0.35f},
+          std::pair{PARAM_DRAG, 0.2f}}) {
         const PF_ParamDef d = make_param_def(index);
         EXPECT_EQ(d.u.fs_d.value, double(narrow));
         EXPECT_EQ(d.u.fs_d.dephault, narrow);

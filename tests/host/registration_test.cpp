@@ -24,7 +24,8 @@ PF_Err record_registration(PF_PluginDataPtr context, const char* name, const cha
                            std::int32_t major, std::int32_t minor, std::int32_t reserved,
                            const char* support_url) {
     auto& r = *static_cast<RegistrationCall*>(context);
-    r = {r.calls + 1, context, name, match_name, category, entry_point, support_url, kind, major, minor, reserved};
+    r = {r.calls + 1, context, name,  match_name, category, entry_point,
+         support_url, kind,    major, minor,      reserved};
     return 0x5EED;
 }
 
@@ -101,7 +102,9 @@ TEST(PropertyList, ParsesToThirteenPropertiesWithEveryByteAsListed) {
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"dnik", "TKFe"},
         {"eman", "\x09Lumatrail\0\0"s},
-        {"gtac", "\x08" "Corvanta\0\0\0"s},
+        {"gtac",
+         "\x08"
+         "Corvanta\0\0\0"s},
         {"4668", "EffectMain\0\0"s},
         {"RVPe", "\x02\0\0\0"s},
         {"RVSe", "\x0D\0\x1D\0"s},
@@ -109,7 +112,9 @@ TEST(PropertyList, ParsesToThirteenPropertiesWithEveryByteAsListed) {
         {"FNIe", "\0\0"s},
         {"OLGe", "\x04\0\0\x02"s},
         {"2LGe", "\x08\x14\0\x08"s},
-        {"ANMe", "\x12" "Corvanta Lumatrail\0"s},
+        {"ANMe",
+         "\x12"
+         "Corvanta Lumatrail\0"s},
         {"LFea", "\0\0\0\0"s},
         {"LRUe", counted_url},
     };
@@ -161,8 +166,8 @@ TEST(GlobalSetup, WritesVersionAndFlagsAndNothingElse) {
     expected.out_flags2 = 0x08001408;
     EXPECT_EQ(EffectMain(PF_Cmd_GLOBAL_SETUP, nullptr, &out, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(std::memcmp(&out, &expected, sizeof out), 0);
-    EXPECT_EQ((out.my_version >> 19), 1u);          // version 1 ...
-    EXPECT_EQ((out.my_version >> 15) & 0xF, 1u);    // ... .1, as the About text says
+    EXPECT_EQ((out.my_version >> 19), 1u);        // version 1 ...
+    EXPECT_EQ((out.my_version >> 15) & 0xF, 1u);  // ... .1, as the About text says
 }
 
 TEST(About, TextShowsVersionEndsWithCategoryAndWritesOnlyTheMessage) {

@@ -24,7 +24,7 @@ using offline::OfflineLayer;
 // The host's pixel format of an engine pixel type.
 template <class Pixel>
 PF_PixelFormat format_of() {
-    return std::is_same_v<Pixel, Pixel8> ? PF_PixelFormat_ARGB32
+    return std::is_same_v<Pixel, Pixel8>    ? PF_PixelFormat_ARGB32
            : std::is_same_v<Pixel, Pixel16> ? PF_PixelFormat_ARGB64
                                             : PF_PixelFormat_ARGB128;
 }
@@ -240,17 +240,19 @@ TEST_F(RenderCommands, CanvasLimitArrivesAsAMessage) {
 
 // The renderer called directly on the same layers, for comparison.
 template <class Pixel>
-offline::OfflineWorld direct(offline::OfflineHost& host, const OfflineLayer& in, const OfflineLayer* mask_layer,
-                             offline::HostTime time) {
+offline::OfflineWorld direct(offline::OfflineHost& host, const OfflineLayer& in,
+                             const OfflineLayer* mask_layer, offline::HostTime time) {
     const RenderSettings s = ReadRenderSettings(offline::make_in_data(host, time));
-    offline::OfflineWorld out = offline::make_world(in.pixels.format, in.pixels.world.width, in.pixels.world.height);
+    offline::OfflineWorld out =
+        offline::make_world(in.pixels.format, in.pixels.world.width, in.pixels.world.height);
     MaskSource source;
     if (mask_layer)
         source = {render_view(&mask_layer->pixels.world), *depth_of(mask_layer->pixels.format),
-                  mask_layer->pixels.world.width, mask_layer->pixels.world.height, float(in.pixels.world.width),
-                  float(in.pixels.world.height)};
+                  mask_layer->pixels.world.width,         mask_layer->pixels.world.height,
+                  float(in.pixels.world.width),           float(in.pixels.world.height)};
     render_frame<Pixel>(render_view(&in.pixels.world), render_view(&out.world),
-                        {0, 0, in.pixels.world.width, in.pixels.world.height}, s, 1, 1, nullptr, nullptr, source);
+                        {0, 0, in.pixels.world.width, in.pixels.world.height}, s, 1, 1, nullptr, nullptr,
+                        source);
     return out;
 }
 
@@ -261,7 +263,9 @@ void check_every_mode(RenderCommands& t) {
     t.set(PARAM_STREAK_LENGTH, 12);
     t.set(PARAM_PARTICLE_COUNT, 150);
     t.set(PARAM_MASK_CHANNEL, 2);
-    struct Case { int mode, direction, mask_mode, show_mask; };
+    struct Case {
+        int mode, direction, mask_mode, show_mask;
+    };
     std::vector<Case> cases;
     for (int mode = 1; mode <= 3; ++mode)
         for (int direction = 1; direction <= 4; ++direction) cases.push_back({mode, direction, 1, 0});
@@ -314,7 +318,8 @@ TEST_F(RenderCommands, HalfResolutionPlainCommandKeepsTheMasksOwnSize) {
     offline::OfflineWorld expected = offline::make_world(PF_PixelFormat_ARGB32, 24, 16);
     const MaskSource source{render_view(&half_mask.world), PixelDepth::Bits8, 12, 8, 24.0f, 16.0f};
     render_frame<Pixel8>(render_view(&half_in.world), render_view(&expected.world), {0, 0, 24, 16},
-                         ReadRenderSettings(offline::make_in_data(host)), 0.5f, 0.5f, nullptr, nullptr, source);
+                         ReadRenderSettings(offline::make_in_data(host)), 0.5f, 0.5f, nullptr, nullptr,
+                         source);
     EXPECT_TRUE(offline::same_pixels(plain.output, expected));
 }
 

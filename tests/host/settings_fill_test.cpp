@@ -181,7 +181,9 @@ TEST_F(SettingsFill, NormalisationKeepsEveryValueTheHostCanSend) {
             const RenderSettings s = read();
             EXPECT_TRUE(same_member(row, normalised_settings(s), s)) << v;
         }
-        set(index, index == PARAM_LOWER_BRIGHTNESS ? 0 : index == PARAM_UPPER_BRIGHTNESS ? 1600 : row.dephault);
+        set(index, index == PARAM_LOWER_BRIGHTNESS   ? 0
+                   : index == PARAM_UPPER_BRIGHTNESS ? 1600
+                                                     : row.dephault);
     }
 }
 
@@ -198,8 +200,7 @@ TEST_F(SettingsFill, ReadsEverySettingInOrderEachCheckedInAfterItsCheckOut) {
             EXPECT_LT(SETTINGS_PARAMS[i - 1], SETTINGS_PARAMS[i]);
         }
         const std::int32_t kind = param_row(SETTINGS_PARAMS[i]).kind;
-        EXPECT_TRUE(kind == PF_Param_FLOAT_SLIDER || kind == PF_Param_POPUP ||
-                    kind == PF_Param_CHECKBOX);
+        EXPECT_TRUE(kind == PF_Param_FLOAT_SLIDER || kind == PF_Param_POPUP || kind == PF_Param_CHECKBOX);
     }
 }
 
@@ -217,8 +218,7 @@ TEST_F(SettingsFill, FailingCheckOutReturnsItsCodeWithEverythingEarlierCheckedIn
         }
         const auto calls = offline::recorded_calls(host);
         ASSERT_EQ(calls.size(), 2 * failing + 1);  // the failed one is not checked in
-        for (std::size_t i = 0; i < failing; ++i)
-            EXPECT_EQ(calls[2 * i + 1].kind, CallKind::CheckinParam);
+        for (std::size_t i = 0; i < failing; ++i) EXPECT_EQ(calls[2 * i + 1].kind, CallKind::CheckinParam);
         EXPECT_EQ(calls.back().kind, CallKind::CheckoutParam);
         EXPECT_EQ(calls.back().index, SETTINGS_PARAMS[failing]);
     }

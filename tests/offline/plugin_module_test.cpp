@@ -63,8 +63,9 @@ TEST(OpenModule, RegistersTheBuiltModuleAndFindsItsEntryPoint) {
 }
 
 TEST(OpenModule, SaysWhyAModuleCannotBeUsed) {
-    EXPECT_THAT([] { load_module("/no-such-dir/Lumatrail.so"); },
-                ThrowsMessage<std::runtime_error>(HasSubstr("cannot load the module \"/no-such-dir/Lumatrail.so\"")));
+    EXPECT_THAT(
+        [] { load_module("/no-such-dir/Lumatrail.so"); },
+        ThrowsMessage<std::runtime_error>(HasSubstr("cannot load the module \"/no-such-dir/Lumatrail.so\"")));
     // A library that loads but is no plug-in.
     EXPECT_THAT([] { open_module("libm.so.6", "test"); },
                 ThrowsMessage<std::runtime_error>(HasSubstr("does not export PluginDataEntryFunction2")));

@@ -39,8 +39,9 @@ TEST(PaintWorld, AsksForEveryPixelCentreWithItsPosition) {
     ASSERT_EQ(w.world.height, 2);
     for (std::int32_t y = 0; y < 2; ++y)
         for (std::int32_t x = 0; x < 4; ++x) {
-            EXPECT_EQ(channels<PF_PixelFloat>(w, x, y),
-                      (std::array{1.0f, (float(x) + 0.5f) / 4.0f, (float(y) + 0.5f) / 2.0f, float(x + 10 * y)}))
+            EXPECT_EQ(
+                channels<PF_PixelFloat>(w, x, y),
+                (std::array{1.0f, (float(x) + 0.5f) / 4.0f, (float(y) + 0.5f) / 2.0f, float(x + 10 * y)}))
                 << x << "," << y;
         }
 }

@@ -61,7 +61,7 @@ TEST(StreamRenderer, OutputWithoutDataIsLeftAlone) {
     const ImageView no_data{nullptr, 8, 8, 32, 0, 0};
     int polls = 0;
     render_streams<Pixel8>(input.view(), no_data, {0, 0, 8, 8}, force_lines(), 1, 1,
-                             [](void* n) { ++*static_cast<int*>(n); }, &polls, {});
+                           [](void* n) { ++*static_cast<int*>(n); }, &polls, {});
     EXPECT_EQ(polls, 0);
 }
 
@@ -98,7 +98,7 @@ TEST(EmitterSampling, PositionsAreInFullResolutionPixels) {
 
 TEST(EmitterSampling, TransparentAndOutOfWindowPixelsNeverEmit) {
     ImageBuffer<Pixel8> input(16, 16, Pixel8{0, 255, 255, 255});  // colour without alpha
-    input.at(4, 4) = Pixel8{255, 10, 10, 10};                       // too dark
+    input.at(4, 4) = Pixel8{255, 10, 10, 10};                     // too dark
     input.at(9, 9) = Pixel8{255, 200, 200, 200};
     const RenderSettings s = force_lines();
     const StreamGeometry g = stream_geometry({0, 0, 16, 16}, input.view(), {}, s, 1, 1);
@@ -120,7 +120,8 @@ TEST(EmitterSampling, SeedChoosesTheEmittersRepeatably) {
     s.random_seed = 43;
     const auto c = pick(s);
     std::size_t moved = 0;
-    for (std::size_t i = 0; i < std::min(a.size(), c.size()); ++i) moved += a[i].x != c[i].x || a[i].y != c[i].y;
+    for (std::size_t i = 0; i < std::min(a.size(), c.size()); ++i)
+        moved += a[i].x != c[i].x || a[i].y != c[i].y;
     EXPECT_GT(moved, a.size() / 2);
 }
 
@@ -128,8 +129,7 @@ TEST(EmitterSampling, SeedChoosesTheEmittersRepeatably) {
 struct HalfMask {
     ImageBuffer<Pixel8> pixels;
     MaskSampler sampler;
-    HalfMask(std::int32_t w, std::int32_t h, std::int32_t edge, std::uint8_t inside = 255)
-        : pixels(w, h) {
+    HalfMask(std::int32_t w, std::int32_t h, std::int32_t edge, std::uint8_t inside = 255) : pixels(w, h) {
         for (std::int32_t y = 0; y < h; ++y)
             for (std::int32_t x = 0; x < edge; ++x) pixels.at(x, y).alpha = inside;
         sampler = testing::mask_sampler_of(pixels, float(w), float(h));
@@ -166,14 +166,15 @@ TEST(EmitterSampling, StretchFromMaskKeepsOnlyTheEdgeFacingTheLaunch) {
     const StreamGeometry g = stream_geometry(area, input.view(), mask.sampler, s, 1, 1);
     auto columns = [&](const RenderSettings& settings) {
         std::vector<float> xs;
-        for (const auto& e : sample_emitters<Pixel8>(input.view(), area, settings, g, mask.sampler, nullptr, nullptr))
+        for (const auto& e :
+             sample_emitters<Pixel8>(input.view(), area, settings, g, mask.sampler, nullptr, nullptr))
             xs.push_back(e.x);
         return xs;
     };
     const auto rightward = columns(s);
     ASSERT_FALSE(rightward.empty());
     for (float x : rightward) EXPECT_TRUE(x > 17.0f && x < 20.0f) << x;  // the mask's right edge
-    s.render_mode = Particles;  // particles emit from the whole mask
+    s.render_mode = Particles;                                           // particles emit from the whole mask
     const auto particles = columns(s);
     EXPECT_GT(particles.size(), rightward.size());
     EXPECT_LT(*std::min_element(particles.begin(), particles.end()), 10.0f);
@@ -246,17 +247,17 @@ TEST(StreamRenderer, AbortStopsAndPropagatesAtEveryPoll) {
     int total = 0;
     ImageBuffer<Pixel8> out(48, 36);
     render_streams<Pixel8>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
-                             [](void* n) { ++*static_cast<int*>(n); }, &total, {});
+                           [](void* n) { ++*static_cast<int*>(n); }, &total, {});
     ASSERT_GT(total, 10);
     for (int k = 1; k <= total; ++k) {
         AbortAt abort{k};
         try {
             render_streams<Pixel8>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
-                                     [](void* d) {
-                                         auto& a = *static_cast<AbortAt*>(d);
-                                         if (++a.polls == a.k) throw Cancelled{-99};
-                                     },
-                                     &abort, {});
+                                   [](void* d) {
+                                       auto& a = *static_cast<AbortAt*>(d);
+                                       if (++a.polls == a.k) throw Cancelled{-99};
+                                   },
+                                   &abort, {});
             ADD_FAILURE() << "no abort at poll " << k;
         } catch (const Cancelled& c) {
             EXPECT_EQ(c.code, -99);

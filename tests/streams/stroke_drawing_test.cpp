@@ -16,7 +16,8 @@ constexpr PixelFloat WHITE{1, 1, 1, 1};
 ImageBuffer<PixelFloat> horizontal_stroke(float size, float alpha = 1.0f) {
     ImageBuffer<PixelFloat> out(30, 12);
     const RenderArea clip{0, 0, 30, 12};
-    draw_stream_segment(out.view(), clip, {2.0f, 5.5f}, {25.0f, 5.5f}, size, size, WHITE, alpha, alpha, 1.0f, 1.0f);
+    draw_stream_segment(out.view(), clip, {2.0f, 5.5f}, {25.0f, 5.5f}, size, size, WHITE, alpha, alpha, 1.0f,
+                        1.0f);
     return out;
 }
 
@@ -44,8 +45,8 @@ TEST(StreamSegment, SizeThreeStrokeIsFullWithinPointEightFive) {
 TEST(StreamSegment, HalfResolutionHalvesWidthButNotTheRamp) {
     ImageBuffer<PixelFloat> out(40, 40);
     // Full-resolution y = 41 is the centre of frame row 20 at scale 0.5.
-    draw_stream_segment(out.view(), {0, 0, 40, 40}, {4.0f, 41.0f}, {70.0f, 41.0f}, 10.0f, 10.0f, WHITE,
-                        1.0f, 1.0f, 0.5f, 0.5f);
+    draw_stream_segment(out.view(), {0, 0, 40, 40}, {4.0f, 41.0f}, {70.0f, 41.0f}, 10.0f, 10.0f, WHITE, 1.0f,
+                        1.0f, 0.5f, 0.5f);
     float column = 0.0f;
     for (int y = 0; y < 40; ++y) column += out.at(15, y).alpha;
     EXPECT_NEAR(column, 5.0f, 1e-5f);  // 5 frame pixels wide
@@ -60,8 +61,8 @@ TEST(StreamSegment, NothingIsDrawnWithoutSizeOpacityOrColourAlpha) {
     EXPECT_EQ(horizontal_stroke(0.0f), empty);
     EXPECT_EQ(horizontal_stroke(3.0f, 0.0f), empty);
     ImageBuffer<PixelFloat> out(30, 12);
-    draw_stream_segment(out.view(), {0, 0, 30, 12}, {2, 5.5f}, {25, 5.5f}, 3, 3,
-                        PixelFloat{0, 1, 1, 1}, 1, 1, 1, 1);
+    draw_stream_segment(out.view(), {0, 0, 30, 12}, {2, 5.5f}, {25, 5.5f}, 3, 3, PixelFloat{0, 1, 1, 1}, 1, 1,
+                        1, 1);
     EXPECT_EQ(out, empty);
 }
 

@@ -21,12 +21,14 @@ struct ImageBuffer {
     ImageBuffer(std::int32_t w, std::int32_t h, Pixel fill = Pixel{})
         : width(w), height(h), pixels(std::size_t(w) * std::size_t(h), fill) {}
 
-    Pixel& at(std::int32_t x, std::int32_t y) { return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
+    Pixel& at(std::int32_t x, std::int32_t y) {
+        return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)];
+    }
     const Pixel& at(std::int32_t x, std::int32_t y) const {
         return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)];
     }
     ImageView view(std::int32_t origin_x = 0, std::int32_t origin_y = 0) {
-        return {reinterpret_cast<std::uint8_t*>(pixels.data()), width, height,
+        return {reinterpret_cast<std::uint8_t*>(pixels.data()),    width,    height,
                 std::int64_t(width) * std::int64_t(sizeof(Pixel)), origin_x, origin_y};
     }
     bool operator==(const ImageBuffer& o) const {

@@ -19,7 +19,9 @@ using OIIO::ImageOutput;
 using OIIO::ImageSpec;
 using OIIO::TypeDesc;
 
-std::uint16_t to_world16(std::uint16_t v) { return std::uint16_t((std::uint32_t(v) * 32768u + 32767u) / 65535u); }
+std::uint16_t to_world16(std::uint16_t v) {
+    return std::uint16_t((std::uint32_t(v) * 32768u + 32767u) / 65535u);
+}
 std::uint16_t from_world16(std::uint16_t v) {
     return std::uint16_t((std::min<std::uint32_t>(v, 32768u) * 65535u + 16384u) / 32768u);
 }
@@ -30,7 +32,8 @@ std::uint16_t from_world16(std::uint16_t v) {
 template <class Pixel>
 struct FileDepth {
     using Value = decltype(Pixel::alpha);
-    static constexpr TypeDesc::BASETYPE TYPE = std::is_same_v<Value, float> ? TypeDesc::FLOAT : TypeDesc::UINT8;
+    static constexpr TypeDesc::BASETYPE TYPE =
+        std::is_same_v<Value, float> ? TypeDesc::FLOAT : TypeDesc::UINT8;
     static constexpr Value FULL = Value(offline::FULL_VALUE<Pixel>);
     static Value to_world(Value v) { return v; }
     static Value to_file(Value v) { return v; }
@@ -76,7 +79,8 @@ void read_pixels(ImageInput& in, const std::string& path, offline::OfflineWorld&
 template <class Pixel>
 void unit_channels(const Pixel& p, float c[4]) {
     const float full = offline::FULL_VALUE<Pixel>;
-    c[0] = float(p.alpha) / full, c[1] = float(p.red) / full, c[2] = float(p.green) / full, c[3] = float(p.blue) / full;
+    c[0] = float(p.alpha) / full, c[1] = float(p.red) / full, c[2] = float(p.green) / full,
+    c[3] = float(p.blue) / full;
 }
 
 template <class Pixel>
@@ -85,7 +89,8 @@ Pixel from_unit_channels(const float c[4]) {
         return {c[0], c[1], c[2], c[3]};
     } else {
         auto q = [](float v) {
-            return decltype(Pixel::alpha)(std::lround(std::clamp(v, 0.0f, 1.0f) * offline::FULL_VALUE<Pixel>));
+            return decltype(Pixel::alpha)(
+                std::lround(std::clamp(v, 0.0f, 1.0f) * offline::FULL_VALUE<Pixel>));
         };
         return {q(c[0]), q(c[1]), q(c[2]), q(c[3])};
     }
@@ -119,16 +124,16 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
     const ImageSpec spec = in->spec();
     if (spec.width < 1 || spec.height < 1 || spec.width > 65536 || spec.height > 65536)
         throw ToolError(EXIT_INPUT, "\"" + path + "\" is " + std::to_string(spec.width) + "x" +
-                                        std::to_string(spec.height) + "; sizes from 1 to 65536 are supported");
+                                        std::to_string(spec.height) +
+                                        "; sizes from 1 to 65536 are supported");
     offline::OfflineWorld world = offline::make_world(natural_depth(spec.format), spec.width, spec.height);
-    offline::with_pixel_type(world.format, [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, world); });
+    offline::with_pixel_type(world.format,
+                             [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, world); });
     in->close();
     return depth ? convert_depth(world, *depth) : world;
 }
 
-bool can_write(const std::string& path) {
-    return ImageOutput::create(path) != nullptr;
-}
+bool can_write(const std::string& path) { return ImageOutput::create(path) != nullptr; }
 
 void write_image(const offline::OfflineWorld& w, const std::string& path) {
     if (!w.world.data) throw ToolError(EXIT_OUTPUT, "nothing was rendered to write to \"" + path + "\"");
@@ -136,11 +141,13 @@ void write_image(const offline::OfflineWorld& w, const std::string& path) {
     std::error_code ec;
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, ec))
-        throw ToolError(EXIT_OUTPUT, "the folder \"" + folder.string() + "\" for \"" + path + "\" does not exist");
+        throw ToolError(EXIT_OUTPUT,
+                        "the folder \"" + folder.string() + "\" for \"" + path + "\" does not exist");
     auto out = ImageOutput::create(path);
     if (!out)
-        throw ToolError(EXIT_OUTPUT, "cannot write \"" + path + "\": no image format is known for its extension "
-                                     "(try .png, .tif, .exr, .jpg or .dpx)");
+        throw ToolError(EXIT_OUTPUT, "cannot write \"" + path +
+                                         "\": no image format is known for its extension "
+                                         "(try .png, .tif, .exr, .jpg or .dpx)");
     const bool alpha = out->supports("alpha");
     const int channels = alpha ? 4 : 3;
     // Straight from the world's pixels, RGB(A) interleaved, at the world's depth.
@@ -155,8 +162,9 @@ void write_image(const offline::OfflineWorld& w, const std::string& path) {
                 const Pixel& p = *offline::pixel_at<Pixel>(w, x, y);
                 const typename Depth::Value c[4] = {Depth::to_file(p.red), Depth::to_file(p.green),
                                                     Depth::to_file(p.blue), Depth::to_file(p.alpha)};
-                std::copy_n(c, channels, values + (std::size_t(y) * std::size_t(w.world.width) + std::size_t(x)) *
-                                                     std::size_t(channels));
+                std::copy_n(c, channels,
+                            values + (std::size_t(y) * std::size_t(w.world.width) + std::size_t(x)) *
+                                         std::size_t(channels));
             }
         return std::pair{TypeDesc(Depth::TYPE), std::move(bytes)};
     });

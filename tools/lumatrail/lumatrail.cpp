@@ -84,7 +84,8 @@ void print_about(const offline::PluginModule& m) {
                 r.category.c_str());
     std::printf("Version     %u.%u (0x%08X), host interface %d.%d\n", setup.my_version >> 19,
                 (setup.my_version >> 15) & 0xF, setup.my_version, r.api_major, r.api_minor);
-    std::printf("Flags       out_flags 0x%08X, out_flags2 0x%08X\n", unsigned(setup.out_flags), unsigned(setup.out_flags2));
+    std::printf("Flags       out_flags 0x%08X, out_flags2 0x%08X\n", unsigned(setup.out_flags),
+                unsigned(setup.out_flags2));
     std::printf("Support     %s\n", r.support_url.c_str());
 }
 
@@ -93,8 +94,9 @@ std::string describe(const offline::OfflineParam& p) {
     char buf[256];
     switch (d.param_type) {
     case PF_Param_FLOAT_SLIDER:
-        std::snprintf(buf, sizeof buf, "default %-8.7g valid %.7g to %.7g, slider %.7g to %.7g", d.u.fs_d.value,
-                      d.u.fs_d.valid_min, d.u.fs_d.valid_max, d.u.fs_d.slider_min, d.u.fs_d.slider_max);
+        std::snprintf(buf, sizeof buf, "default %-8.7g valid %.7g to %.7g, slider %.7g to %.7g",
+                      d.u.fs_d.value, d.u.fs_d.valid_min, d.u.fs_d.valid_max, d.u.fs_d.slider_min,
+                      d.u.fs_d.slider_max);
         return buf;
     case PF_Param_POPUP: {
         std::string s = "default " + p.choices.at(std::size_t(d.u.pd.value - 1)) + "; choices ";
@@ -151,8 +153,7 @@ std::int32_t parse_int(const std::string& option, const std::string& v) {
         std::size_t used = 0;
         const long n = std::stol(v, &used);
         if (used == v.size() && n >= INT32_MIN && n <= INT32_MAX) return std::int32_t(n);
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     usage_error(option + " takes a whole number, not \"" + v + "\"");
 }
 
@@ -161,8 +162,7 @@ double parse_double(const std::string& option, const std::string& v) {
         std::size_t used = 0;
         const double d = std::stod(v, &used);
         if (used == v.size() && std::isfinite(d)) return d;
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     usage_error(option + " takes a number, not \"" + v + "\"");
 }
 
@@ -184,16 +184,23 @@ RenderRequest parse_render(const std::vector<std::string>& args) {
             if (i + 1 == args.size()) usage_error(a + " needs a value");
             return args[++i];
         };
-        if (a == "-o" || a == "--out") r.job.output = value();
-        else if (a == "--mask") r.job.mask = value();
-        else if (a == "--set") r.settings.push_back(value());
-        else if (a == "--preset") r.presets.push_back(value());
-        else if (a == "--save-preset") r.save_preset = value();
-        else if (a == "--time") r.job.time = parse_double(a, value());
+        if (a == "-o" || a == "--out")
+            r.job.output = value();
+        else if (a == "--mask")
+            r.job.mask = value();
+        else if (a == "--set")
+            r.settings.push_back(value());
+        else if (a == "--preset")
+            r.presets.push_back(value());
+        else if (a == "--save-preset")
+            r.save_preset = value();
+        else if (a == "--time")
+            r.job.time = parse_double(a, value());
         else if (a == "--fps") {
             r.job.fps = parse_double(a, value());
             if (r.job.fps <= 0 || r.job.fps > 1000) usage_error("--fps takes a rate above 0 and up to 1000");
-        } else if (a == "--frame") r.frame = parse_int(a, value());
+        } else if (a == "--frame")
+            r.frame = parse_int(a, value());
         else if (a == "--frames") {
             const std::string v = value();
             const std::size_t dash = v.find('-', 1);
@@ -215,24 +222,31 @@ RenderRequest parse_render(const std::vector<std::string>& args) {
             if (x < 1 || y < 1) usage_error("--downsample takes N or X,Y of 1 or more");
             r.job.downsample_x = {1, std::uint32_t(x)};
             r.job.downsample_y = {1, std::uint32_t(y)};
-        } else if (a == "--depth") r.job.depth = parse_depth(value());
+        } else if (a == "--depth")
+            r.job.depth = parse_depth(value());
         else if (a == "--size") {
             const std::string v = value();
             const std::size_t x = v.find_first_of("xX");
             if (x == std::string::npos) usage_error("--size takes WIDTHxHEIGHT, for example 1920x1080");
             r.job.card_width = parse_int(a, v.substr(0, x));
             r.job.card_height = parse_int(a, v.substr(x + 1));
-            if (r.job.card_width < 1 || r.job.card_height < 1 || r.job.card_width > 65536 || r.job.card_height > 65536)
+            if (r.job.card_width < 1 || r.job.card_height < 1 || r.job.card_width > 65536 ||
+                r.job.card_height > 65536)
                 usage_error("--size takes sides from 1 to 65536");
         } else if (a == "-j" || a == "--jobs") {
             const std::int32_t n = parse_int(a, value());
             if (n < 1) usage_error("--jobs takes 1 or more");
             r.job.jobs = unsigned(n);
-        } else if (a == "--progress") r.job.progress = true;
-        else if (a == "--quiet") r.job.quiet = true;
-        else if (!a.empty() && a[0] == '-') usage_error("unknown option \"" + a + "\" (see lumatrail --help)");
-        else if (r.job.input.empty()) r.job.input = a;
-        else usage_error("more than one input: \"" + r.job.input + "\" and \"" + a + "\"");
+        } else if (a == "--progress")
+            r.job.progress = true;
+        else if (a == "--quiet")
+            r.job.quiet = true;
+        else if (!a.empty() && a[0] == '-')
+            usage_error("unknown option \"" + a + "\" (see lumatrail --help)");
+        else if (r.job.input.empty())
+            r.job.input = a;
+        else
+            usage_error("more than one input: \"" + r.job.input + "\" and \"" + a + "\"");
     }
     if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
     if ((r.frame || r.range) && r.job.fps <= 0) usage_error("--frame and --frames need --fps");
@@ -272,22 +286,28 @@ void render_command(PF_EffectMainFunc effect_main, const std::vector<std::string
     }
     const std::size_t written = run_render(effect_main, host, r.job);
     if (!r.job.quiet)
-        std::printf("wrote %zu file%s: %s\n", written, written == 1 ? "" : "s",
-                    written == 1 ? frame_path(r.job.output, r.job.frames.front()).c_str() : r.job.output.c_str());
+        std::printf(
+            "wrote %zu file%s: %s\n", written, written == 1 ? "" : "s",
+            written == 1 ? frame_path(r.job.output, r.job.frames.front()).c_str() : r.job.output.c_str());
 }
 
 void demo(PF_EffectMainFunc effect_main, const std::string& dir) {
     std::filesystem::create_directories(dir);
-    struct Look { std::string name; std::vector<std::string> args; };
+    struct Look {
+        std::string name;
+        std::vector<std::string> args;
+    };
     const std::vector<Look> looks = {
         {"classic-lines.png", {}},
         {"radial-streams.png", {"--set", "direction=radial-out", "--set", "streak-length-px=160"}},
-        {"force-lines.png", {"--set", "render-mode=force-lines", "--set", "random-force=500", "--set",
-                             "random-scale-px=90", "--set", "launch-spread-deg=30", "--set", "streak-length-px=220"}},
-        {"particles.png", {"--set", "render-mode=particles", "--set", "wind-strength=200", "--set",
-                           "wind-direction-deg=90", "--set", "stream-size-px=4", "--time", "3"}},
-        {"stretch-from-mask.png", {"--mask", "builtin", "--set", "mask-mode=stretch-from-mask", "--set",
-                                   "streak-length-px=200"}},
+        {"force-lines.png",
+         {"--set", "render-mode=force-lines", "--set", "random-force=500", "--set", "random-scale-px=90",
+          "--set", "launch-spread-deg=30", "--set", "streak-length-px=220"}},
+        {"particles.png",
+         {"--set", "render-mode=particles", "--set", "wind-strength=200", "--set", "wind-direction-deg=90",
+          "--set", "stream-size-px=4", "--time", "3"}},
+        {"stretch-from-mask.png",
+         {"--mask", "builtin", "--set", "mask-mode=stretch-from-mask", "--set", "streak-length-px=200"}},
     };
     for (const Look& look : looks) {
         std::vector<std::string> args = look.args;
@@ -301,12 +321,16 @@ void demo(PF_EffectMainFunc effect_main, const std::string& dir) {
     {
         std::FILE* f = std::fopen(preset.c_str(), "w");
         if (!f) throw ToolError(EXIT_OUTPUT, "cannot write \"" + preset + "\"");
-        std::fputs("{\"Sweep Mode\": \"Build Up\", \"Sweep Position (%)\": [[0, 0], [0.5, 100]],\n"
-                   " \"Edge Feather (%)\": 80, \"Streak Length (px)\": 400}\n", f);
+        std::fputs(
+            "{\"Sweep Mode\": \"Build Up\", \"Sweep Position (%)\": [[0, 0], [0.5, 100]],\n"
+            " \"Edge Feather (%)\": 80, \"Streak Length (px)\": 400}\n",
+            f);
         std::fclose(f);
     }
-    render_command(effect_main, {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o", dir + "/sweep.####.png"});
-    std::printf("  %s/sweep.0000.png ... %s/sweep.0012.png (preset %s)\n", dir.c_str(), dir.c_str(), preset.c_str());
+    render_command(effect_main, {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o",
+                                 dir + "/sweep.####.png"});
+    std::printf("  %s/sweep.0000.png ... %s/sweep.0012.png (preset %s)\n", dir.c_str(), dir.c_str(),
+                preset.c_str());
 }
 
 int run(int argc, char** argv) {
@@ -346,9 +370,12 @@ int run(int argc, char** argv) {
         offline::PluginModule& m;
         ~Close() { offline::close_module(m); }
     } close{module};
-    if (c.name == "about") print_about(module);
-    else if (c.name == "params") print_params(module.effect_main);
-    else if (c.name == "render") render_command(module.effect_main, c.args);
+    if (c.name == "about")
+        print_about(module);
+    else if (c.name == "params")
+        print_params(module.effect_main);
+    else if (c.name == "render")
+        render_command(module.effect_main, c.args);
     else {
         std::string dir = "demo";
         if (!c.args.empty()) {

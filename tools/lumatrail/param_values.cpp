@@ -94,7 +94,8 @@ double parse_value(const offline::OfflineParam& p, std::string_view text) {
         const std::string v = lower(text);
         if (v == "on" || v == "true" || v == "yes" || v == "1") return 1.0;
         if (v == "off" || v == "false" || v == "no" || v == "0") return 0.0;
-        throw std::invalid_argument("\"" + p.name + "\" is a checkbox: on or off, not \"" + std::string(text) + "\"");
+        throw std::invalid_argument("\"" + p.name + "\" is a checkbox: on or off, not \"" +
+                                    std::string(text) + "\"");
     }
     case PF_Param_FLOAT_SLIDER:
         if (parse_number(text, number)) return number;
@@ -108,7 +109,8 @@ void apply_setting(offline::OfflineHost& host, std::string_view assignment) {
     if (eq == std::string_view::npos)
         throw std::invalid_argument("--set takes NAME=VALUE, for example --set \"Streak Length (px)=300\"");
     const std::int32_t index = find_parameter(host, assignment.substr(0, eq));
-    offline::set_param_value(host, index, parse_value(host.params[std::size_t(index)], assignment.substr(eq + 1)));
+    offline::set_param_value(host, index,
+                             parse_value(host.params[std::size_t(index)], assignment.substr(eq + 1)));
 }
 
 }  // namespace lumatrail::tools

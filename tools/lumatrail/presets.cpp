@@ -19,7 +19,8 @@ double value_of(const offline::OfflineParam& p, const json& v) {
     if (v.is_number()) return v.get<double>();
     if (v.is_boolean()) return v.get<bool>() ? 1.0 : 0.0;
     if (v.is_string()) return parse_value(p, v.get<std::string>());
-    throw std::invalid_argument("\"" + p.name + "\" takes a number, a choice's text or true/false, not " + v.dump());
+    throw std::invalid_argument("\"" + p.name + "\" takes a number, a choice's text or true/false, not " +
+                                v.dump());
 }
 
 json value_json(const offline::OfflineParam& p, double v) {
@@ -61,7 +62,8 @@ void load_preset(offline::OfflineHost& host, const std::string& path) {
         throw ToolError(EXIT_USAGE, "the preset \"" + path + "\" is not valid JSON: " + e.what());
     }
     if (!doc.is_object())
-        throw ToolError(EXIT_USAGE, "the preset \"" + path + "\" must be a JSON object of parameter names and values");
+        throw ToolError(EXIT_USAGE,
+                        "the preset \"" + path + "\" must be a JSON object of parameter names and values");
     // Checked in full before anything is set.
     std::vector<std::pair<std::int32_t, std::vector<offline::ParamKey>>> changes;
     try {

@@ -56,7 +56,9 @@ struct SharedLayers {
     std::unique_ptr<offline::OfflineLayer> input, mask;  // when the same for every frame
 };
 
-offline::OfflineLayer layer(offline::OfflineWorld world) { return offline::OfflineLayer{std::move(world), {}, {}, {}}; }
+offline::OfflineLayer layer(offline::OfflineWorld world) {
+    return offline::OfflineLayer{std::move(world), {}, {}, {}};
+}
 
 offline::HostTime time_of(const RenderJob& job, std::int32_t frame) {
     if (job.fps <= 0.0) return offline::host_time(job.time);
@@ -112,7 +114,8 @@ std::string frame_path(const std::string& pattern, std::int32_t frame) {
     return pattern.substr(0, slot.start) + number + pattern.substr(slot.end);
 }
 
-std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host, const RenderJob& job) {
+std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
+                       const RenderJob& job) {
     if (job.frames.empty()) throw ToolError(EXIT_USAGE, "there is no frame to render");
     if (job.frames.size() > 1 && !is_sequence_pattern(job.output))
         throw ToolError(EXIT_USAGE, "several frames need an output pattern such as out.####.png, not \"" +
@@ -120,9 +123,12 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
     // Fail before rendering anything when an output or an input cannot work.
     const std::string first_output = frame_path(job.output, job.frames.front());
     if (!can_write(first_output))
-        throw ToolError(EXIT_OUTPUT, "cannot write \"" + first_output +
-                                         "\": no image format is known for its extension (try .png, .tif, .exr, .jpg or .dpx)");
-    const fs::path folder = fs::path(first_output).has_parent_path() ? fs::path(first_output).parent_path() : ".";
+        throw ToolError(
+            EXIT_OUTPUT,
+            "cannot write \"" + first_output +
+                "\": no image format is known for its extension (try .png, .tif, .exr, .jpg or .dpx)");
+    const fs::path folder =
+        fs::path(first_output).has_parent_path() ? fs::path(first_output).parent_path() : ".";
     if (!fs::is_directory(folder))
         throw ToolError(EXIT_OUTPUT, "the output folder \"" + folder.string() + "\" does not exist");
     for (const std::string* pattern : {&job.input, &job.mask}) {
@@ -134,12 +140,14 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
 
     SharedLayers shared;
     if (job.input.empty()) {
-        shared.input = std::make_unique<offline::OfflineLayer>(
-            layer(offline::test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
+        shared.input = std::make_unique<offline::OfflineLayer>(layer(
+            offline::test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
     } else if (!is_sequence_pattern(job.input)) {
         shared.input = std::make_unique<offline::OfflineLayer>(layer(read_image(job.input, job.depth)));
     }
-    const PF_PixelFormat depth = job.depth ? *job.depth : shared.input ? shared.input->pixels.format : PF_PixelFormat_ARGB32;
+    const PF_PixelFormat depth = job.depth      ? *job.depth
+                                 : shared.input ? shared.input->pixels.format
+                                                : PF_PixelFormat_ARGB32;
     if (job.mask == "builtin") {
         const std::int32_t w = shared.input ? shared.input->pixels.world.width : job.card_width;
         const std::int32_t h = shared.input ? shared.input->pixels.world.height : job.card_height;
@@ -160,11 +168,13 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
         const offline::OfflineLayer* input = shared.input.get();
         const offline::OfflineLayer* mask = shared.mask.get();
         if (!input) {
-            own_input = std::make_unique<offline::OfflineLayer>(layer(read_image(frame_path(job.input, frame), job.depth)));
+            own_input = std::make_unique<offline::OfflineLayer>(
+                layer(read_image(frame_path(job.input, frame), job.depth)));
             input = own_input.get();
         }
         if (!mask && !job.mask.empty()) {
-            own_mask = std::make_unique<offline::OfflineLayer>(layer(read_image(frame_path(job.mask, frame))));
+            own_mask =
+                std::make_unique<offline::OfflineLayer>(layer(read_image(frame_path(job.mask, frame))));
             mask = own_mask.get();
         }
         offline::FrameRequest request;
@@ -181,8 +191,9 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
         if (err == offline::OFFLINE_CANCELLED && cancel) throw ToolError(EXIT_CANCELLED, "cancelled");
         if (err)
             throw ToolError(EXIT_EFFECT, "frame " + std::to_string(frame) + ": " +
-                                             (result.message.empty() ? "the effect failed with error " + std::to_string(err)
-                                                                     : result.message));
+                                             (result.message.empty()
+                                                  ? "the effect failed with error " + std::to_string(err)
+                                                  : result.message));
         write_image(result.output, frame_path(job.output, frame));
     };
 
@@ -229,12 +240,14 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
             }
             if (!show) continue;
             const std::size_t done = finished;
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             const double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
             const int filled = int(30 * done / total);
             std::fprintf(stderr, "\rrendering [%.*s%.*s] %zu/%zu frames  %.2f frames/s  %s left ", filled,
-                         "##############################", 30 - filled, "------------------------------", done,
-                         total, rate, rate > 0 ? duration(double(total - done) / rate).c_str() : "-:--");
+                         "##############################", 30 - filled, "------------------------------",
+                         done, total, rate,
+                         rate > 0 ? duration(double(total - done) / rate).c_str() : "-:--");
         }
         for (auto& w : workers) w.join();
         if (show) std::fprintf(stderr, "\n");

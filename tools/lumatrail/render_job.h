@@ -18,11 +18,11 @@ struct RenderJob {
     std::string input;   // image or sequence pattern; empty: the built-in test card
     std::string mask;    // image or sequence pattern; "builtin" for the built-in mask; empty: none
     std::string output;  // image, or a sequence pattern for several frames
-    std::optional<PF_PixelFormat> depth;  // default: the input's
+    std::optional<PF_PixelFormat> depth;               // default: the input's
     std::int32_t card_width = 960, card_height = 540;  // the test card's size
-    std::vector<std::int32_t> frames;  // frame numbers; one frame for a still
-    double fps = 0.0;                  // frame rate, or 0 to use `time`
-    double time = 0.0;                 // seconds, for a still without a frame rate
+    std::vector<std::int32_t> frames;                  // frame numbers; one frame for a still
+    double fps = 0.0;                                  // frame rate, or 0 to use `time`
+    double time = 0.0;                                 // seconds, for a still without a frame rate
     PF_RationalScale downsample_x{1, 1}, downsample_y{1, 1};
     unsigned jobs = 1;
     bool progress = false;

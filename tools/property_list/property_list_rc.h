@@ -25,12 +25,10 @@ inline constexpr int PROPERTY_LIST_SUBLANGUAGE = 0x01;
 // dependency file lists every header it reads.
 inline std::string property_list_rc(std::span<const std::uint8_t> bytes) {
     if (bytes.size() % 2 != 0)
-        throw std::invalid_argument("the property list has an odd length (" +
-                                    std::to_string(bytes.size()) +
+        throw std::invalid_argument("the property list has an odd length (" + std::to_string(bytes.size()) +
                                     " bytes); inline resource data is made of 16-bit words");
     char line[64];
-    std::string rc =
-        "// The effect's property list, generated from host/effect_identity.h at build time.\n";
+    std::string rc = "// The effect's property list, generated from host/effect_identity.h at build time.\n";
     std::snprintf(line, sizeof line, "LANGUAGE 0x%02X, 0x%02X\n", PROPERTY_LIST_LANGUAGE,
                   PROPERTY_LIST_SUBLANGUAGE);
     rc += line;
@@ -44,8 +42,8 @@ inline std::string property_list_rc(std::span<const std::uint8_t> bytes) {
         const bool last = i + 2 == bytes.size();
         const bool line_start = (i / 2) % words_per_line == 0;
         const bool line_end = last || (i / 2) % words_per_line == words_per_line - 1;
-        std::snprintf(line, sizeof line, "%s0x%04X%s%s", line_start ? "  " : "", word,
-                      last ? "" : ",", line_end ? "\n" : " ");
+        std::snprintf(line, sizeof line, "%s0x%04X%s%s", line_start ? "  " : "", word, last ? "" : ",",
+                      line_end ? "\n" : " ");
         rc += line;
     }
     rc += "END\n";

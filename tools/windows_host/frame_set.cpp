@@ -37,9 +37,9 @@ namespace {
 // Settings every stream frame shares: slow launches so streams stay on the
 // small card, and every force that goes through the C library's functions.
 const std::vector<FrameSetting> STREAM_FORCES = {
-    {"Launch Speed (px/sec)", 60}, {"Particle Count", 600},       {"Random Force", 250},
-    {"Wind Strength", 80},         {"Wind Direction (deg)", 35}, {"Growth Curve", 1.6},
-    {"End Size (%)", 30},          {"Drag", 0.4},                {"Launch Spread (deg)", 40},
+    {"Launch Speed (px/sec)", 60}, {"Particle Count", 600}, {"Random Force", 250}, {"Wind Strength", 80},
+    {"Wind Direction (deg)", 35},  {"Growth Curve", 1.6},   {"End Size (%)", 30},  {"Drag", 0.4},
+    {"Launch Spread (deg)", 40},
 };
 
 struct Look {
@@ -60,12 +60,18 @@ std::vector<FrameSetting> with_forces(std::vector<FrameSetting> settings) {
 std::vector<Look> looks() {
     return {
         {"classic-horizontal", true, false, {{"Direction", 1}, {"Streak Length (px)", 48}}},
-        {"classic-vertical", true, false,
+        {"classic-vertical",
+         true,
+         false,
          {{"Direction", 2}, {"Reverse Direction", 1}, {"Streak Length (px)", 30}}},
-        {"classic-sweep", true, false,
+        {"classic-sweep",
+         true,
+         false,
          {{"Sweep Mode", 3}, {"Amount (%)", 70}, {"Preserve Input Alpha", 1}, {"Streak Length (px)", 40}}},
         {"sort-inside-mask", true, true, {{"Mask Mode", 2}, {"Streak Length (px)", 40}}},
-        {"stretch-from-mask", true, true,
+        {"stretch-from-mask",
+         true,
+         true,
          {{"Mask Mode", 3}, {"Direction", 2}, {"Mask Channel", 2}, {"Streak Length (px)", 36}}},
         {"show-mask", true, true, {{"Show Mask", 1}, {"Mask Mode", 3}, {"Invert Mask", 1}}},
         {"classic-radial-out", false, false, with_forces({{"Direction", 3}})},
@@ -97,8 +103,8 @@ const Look& look_named(const std::vector<Look>& all, std::string_view name) {
 // fraction of full value. Integer channels are subtracted as integers first,
 // so that n levels are exactly n / full. A NaN against anything else (or a
 // NaN of other bits) is as far apart as values get.
-double channel_difference(PF_PixelFormat format, std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
-                          std::size_t at) {
+double channel_difference(PF_PixelFormat format, std::span<const std::uint8_t> a,
+                          std::span<const std::uint8_t> b, std::size_t at) {
     return offline::with_pixel_type(format, [&](auto pixel) {
         using Channel = decltype(pixel.alpha);
         Channel va, vb;
@@ -108,7 +114,8 @@ double channel_difference(PF_PixelFormat format, std::span<const std::uint8_t> a
             if (std::isnan(va) || std::isnan(vb)) return double(INFINITY);
             return std::fabs(double(va) - double(vb));
         } else {
-            return double(std::abs(std::int32_t(va) - std::int32_t(vb))) / double(offline::FULL_VALUE<decltype(pixel)>);
+            return double(std::abs(std::int32_t(va) - std::int32_t(vb))) /
+                   double(offline::FULL_VALUE<decltype(pixel)>);
         }
     });
 }
@@ -133,12 +140,14 @@ std::vector<FramePlan> frame_set() {
         for (const offline::NamedDepth& depth : WORLD_DEPTHS)
             set.push_back(plan_of(look, depth, false, RenderCommand::Smart));
     // Half resolution: the linear pass scales its lengths, the stream renderer its sizes and speeds.
-    set.push_back(plan_of(look_named(all, "classic-horizontal"), WORLD_DEPTHS[0], true, RenderCommand::Smart));
+    set.push_back(
+        plan_of(look_named(all, "classic-horizontal"), WORLD_DEPTHS[0], true, RenderCommand::Smart));
     set.push_back(plan_of(look_named(all, "stretch-from-mask"), WORLD_DEPTHS[1], true, RenderCommand::Smart));
     set.push_back(plan_of(look_named(all, "force-lines"), WORLD_DEPTHS[0], true, RenderCommand::Smart));
     set.push_back(plan_of(look_named(all, "particles"), WORLD_DEPTHS[2], true, RenderCommand::Smart));
     // The plain render command (8 and 16 bits only), at both resolutions.
-    set.push_back(plan_of(look_named(all, "classic-horizontal"), WORLD_DEPTHS[0], false, RenderCommand::Plain));
+    set.push_back(
+        plan_of(look_named(all, "classic-horizontal"), WORLD_DEPTHS[0], false, RenderCommand::Plain));
     set.push_back(plan_of(look_named(all, "sort-inside-mask"), WORLD_DEPTHS[1], false, RenderCommand::Plain));
     set.push_back(plan_of(look_named(all, "particles"), WORLD_DEPTHS[0], true, RenderCommand::Plain));
     return set;
@@ -151,7 +160,8 @@ std::int32_t frame_height(const FramePlan& plan) {
     return plan.half_resolution ? (FRAME_SET_HEIGHT + 1) / 2 : FRAME_SET_HEIGHT;
 }
 std::size_t frame_bytes(const FramePlan& plan) {
-    return std::size_t(frame_width(plan)) * std::size_t(frame_height(plan)) * offline::pixel_size(plan.format);
+    return std::size_t(frame_width(plan)) * std::size_t(frame_height(plan)) *
+           offline::pixel_size(plan.format);
 }
 
 std::string frame_file_name(const FramePlan& plan) { return plan.name + ".raw"; }
@@ -162,8 +172,10 @@ std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const 
         throw std::runtime_error(plan.name + ": parameter setup returned " + std::to_string(err));
     for (const FrameSetting& s : plan.settings) offline::set_param_value(host, s.name, s.value);
 
-    const offline::OfflineLayer input{offline::test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
-    const offline::OfflineLayer mask{offline::test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
+    const offline::OfflineLayer input{
+        offline::test_card(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
+    const offline::OfflineLayer mask{
+        offline::test_mask(FRAME_SET_WIDTH, FRAME_SET_HEIGHT, plan.format), {}, {}, {}};
     offline::FrameRequest request;
     request.time = offline::host_time(FRAME_SET_SECONDS);
     request.input = &input;
@@ -184,8 +196,8 @@ std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const 
         out.format != plan.format)
         throw std::runtime_error(plan.name + ": the output is " + std::to_string(out.world.width) + "x" +
                                  std::to_string(out.world.height) + ", expected " +
-                                 std::to_string(frame_width(plan)) + "x" + std::to_string(frame_height(plan)) +
-                                 " in the frame's format");
+                                 std::to_string(frame_width(plan)) + "x" +
+                                 std::to_string(frame_height(plan)) + " in the frame's format");
     return offline::packed_pixels(out);
 }
 
@@ -209,8 +221,8 @@ FrameComparison compare_frames(const FramePlan& plan, std::span<const std::uint8
     FrameComparison c;
     const std::size_t expected = frame_bytes(plan);
     if (a.size() != expected || b.size() != expected) {
-        c.detail = "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) + " bytes, expected " +
-                   std::to_string(expected);
+        c.detail = "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) +
+                   " bytes, expected " + std::to_string(expected);
         return c;
     }
     const std::size_t step = channel_bytes(plan.format);

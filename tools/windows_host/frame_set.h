@@ -47,7 +47,7 @@ struct FramePlan {
     bool half_resolution;  // downsample 1/2 in both directions
     bool with_mask;        // the test mask as the Mask Layer
     RenderCommand command;
-    bool linear_pass;  // rendered by the linear stretch pass: compared bit for bit
+    bool linear_pass;                    // rendered by the linear stretch pass: compared bit for bit
     std::vector<FrameSetting> settings;  // on top of the parameters' defaults
 };
 

@@ -24,8 +24,7 @@ std::string quoted(std::string_view s) {
     return q;
 }
 
-void expect_text(Problems& out, std::string_view what, std::string_view got,
-                 std::string_view expected) {
+void expect_text(Problems& out, std::string_view what, std::string_view got, std::string_view expected) {
     if (got != expected)
         out.push_back(std::string(what) + " is " + quoted(got) + ", expected " + quoted(expected));
 }
@@ -50,8 +49,8 @@ Problems property_list_problems(std::span<const std::uint8_t> resource) {
     Problems out;
     for (std::size_t i = 0; i < resource.size() && i < expected.size(); ++i) {
         if (resource[i] != expected[i]) {
-            out.push_back("property list byte " + std::to_string(i) + " is " +
-                          hex(resource[i], 2) + ", expected " + hex(expected[i], 2));
+            out.push_back("property list byte " + std::to_string(i) + " is " + hex(resource[i], 2) +
+                          ", expected " + hex(expected[i], 2));
             break;
         }
     }
@@ -101,8 +100,7 @@ Problems parameter_problems(const offline::OfflineHost& host) {
     Problems out;
     if (host.params.size() != std::size_t(PARAM_COUNT)) {
         out.push_back("parameter setup declared " + std::to_string(host.params.size()) +
-                      " parameters (input layer included), expected " +
-                      std::to_string(PARAM_COUNT));
+                      " parameters (input layer included), expected " + std::to_string(PARAM_COUNT));
         return out;
     }
     for (std::int32_t index = 1; index < PARAM_COUNT; ++index) {

@@ -35,7 +35,8 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::filesystem::path& 
 }
 
 int render(const std::string& directory) {
-    offline::PluginModule module = offline::open_module(offline::default_module_path(), "lumatrail_native_frames");
+    offline::PluginModule module =
+        offline::open_module(offline::default_module_path(), "lumatrail_native_frames");
     const std::size_t written = write_frame_set(module.effect_main, directory);
     offline::close_module(module);
     std::printf("rendered %zu frames to %s\n", written, directory.c_str());
@@ -88,7 +89,8 @@ int compare(const std::filesystem::path& windows_dir, const std::filesystem::pat
         } else {
             ++streams;
             Largest& l = largest[plan.format];
-            if (c.differing_channels && c.largest_difference > l.difference) l = {c.largest_difference, plan.name};
+            if (c.differing_channels && c.largest_difference > l.difference)
+                l = {c.largest_difference, plan.name};
             std::printf("%s %-30s stream renderer, %zu channels differ, largest %s%s%s\n", verdict,
                         plan.name.c_str(), c.differing_channels,
                         describe(c.largest_difference, plan.format).c_str(), c.detail.empty() ? "" : ", ",
@@ -120,8 +122,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumatrail_native_frames: %s\n", e.what());
         return 1;
     }
-    std::fputs("usage: lumatrail_native_frames render DIR\n"
-               "       lumatrail_native_frames compare WINDOWS_DIR NATIVE_DIR\n",
-               stderr);
+    std::fputs(
+        "usage: lumatrail_native_frames render DIR\n"
+        "       lumatrail_native_frames compare WINDOWS_DIR NATIVE_DIR\n",
+        stderr);
     return 2;
 }

@@ -60,7 +60,8 @@ auto step(const char* name, Step run) {
 offline::PluginModule load(const fs::path& path) {
     offline::PluginModule m = step("load the module", [&] { return offline::load_module(path); });
     Problems problems;
-    if (!offline::find_export(m, "EffectMain")) problems.push_back(utf8(path) + " does not export EffectMain");
+    if (!offline::find_export(m, "EffectMain"))
+        problems.push_back(utf8(path) + " does not export EffectMain");
     if (!m.plugin_data_entry) problems.push_back(utf8(path) + " does not export PluginDataEntryFunction2");
     require("load the module and find EffectMain and PluginDataEntryFunction2", problems);
     return m;
@@ -86,7 +87,8 @@ void register_and_check(offline::PluginModule& m) {
     require(name, problems);
 }
 
-PF_OutData run_command(const offline::PluginModule& m, offline::OfflineHost& host, PF_Cmd cmd, const char* name) {
+PF_OutData run_command(const offline::PluginModule& m, offline::OfflineHost& host, PF_Cmd cmd,
+                       const char* name) {
     PF_OutData out{};
     if (const PF_Err err = offline::send_command(host, m.effect_main, cmd, out))
         throw StepFailure{name, {"EffectMain returned " + std::to_string(err)}};

@@ -59,8 +59,9 @@ struct LumatrailCli : testing::EffectHostTest {
     fs::path dir;
     void SetUp() override {
         EffectHostTest::SetUp();
-        dir = fs::path(::testing::TempDir()) / ("lumatrail_cli_" + std::to_string(::getpid()) + "_" +
-                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::path(::testing::TempDir()) /
+              ("lumatrail_cli_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -96,15 +97,20 @@ TEST_F(LumatrailCli, EveryLosslessFormatHoldsExactlyTheRenderedPixels) {
     const std::string settings = "--set direction=radial-out --set streak-length-px=30";
     apply_setting(host, "direction=radial-out");
     apply_setting(host, "streak-length-px=30");
-    const struct { const char* file; const char* depth; PF_PixelFormat format; } cases[] = {
-        {"out8.png", "8", PF_PixelFormat_ARGB32},    {"out16.png", "16", PF_PixelFormat_ARGB64},
-        {"out8.tif", "8", PF_PixelFormat_ARGB32},    {"out16.tif", "16", PF_PixelFormat_ARGB64},
-        {"outf.tif", "32", PF_PixelFormat_ARGB128},  {"outf.exr", "32", PF_PixelFormat_ARGB128},
-        {"out8.ppm", "8", PF_PixelFormat_ARGB32},    {"out16.dpx", "16", PF_PixelFormat_ARGB64},
+    const struct {
+        const char* file;
+        const char* depth;
+        PF_PixelFormat format;
+    } cases[] = {
+        {"out8.png", "8", PF_PixelFormat_ARGB32},   {"out16.png", "16", PF_PixelFormat_ARGB64},
+        {"out8.tif", "8", PF_PixelFormat_ARGB32},   {"out16.tif", "16", PF_PixelFormat_ARGB64},
+        {"outf.tif", "32", PF_PixelFormat_ARGB128}, {"outf.exr", "32", PF_PixelFormat_ARGB128},
+        {"out8.ppm", "8", PF_PixelFormat_ARGB32},   {"out16.dpx", "16", PF_PixelFormat_ARGB64},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        const ToolRun r = run("render " + input + " --depth " + c.depth + " " + settings + " -o " + at(c.file));
+        const ToolRun r =
+            run("render " + input + " --depth " + c.depth + " " + settings + " -o " + at(c.file));
         ASSERT_EQ(r.exit_code, 0) << r.output;
         const offline::OfflineWorld expected = direct(read_image(input, c.format), {});
         EXPECT_TRUE(offline::same_pixels(read_image(at(c.file)), expected));
@@ -115,8 +121,8 @@ TEST_F(LumatrailCli, KeyframedSequenceFollowsThePreset) {
     const std::string input = opaque_input(48, 32);
     std::ofstream(at("look.json")) << R"json({"Sweep Mode": "Build Up", "sweep-position": [[0, 0], [1, 100]],
                                          "Render Mode": "Particles", "Particle Count": 300, "Launch Speed (px/sec)": 30})json";
-    const ToolRun r = run("render " + input + " --preset " + at("look.json") + " --fps 4 --frames 0-4 -j 2 -o " +
-                      at("seq.%03d.tif"));
+    const ToolRun r = run("render " + input + " --preset " + at("look.json") +
+                          " --fps 4 --frames 0-4 -j 2 -o " + at("seq.%03d.tif"));
     ASSERT_EQ(r.exit_code, 0) << r.output;
     apply_setting(host, "sweep-mode=build-up");
     offline::set_param_keys(host, PARAM_SWEEP_POSITION, {{0, 0}, {1, 100}});
@@ -162,14 +168,17 @@ TEST_F(LumatrailCli, InputSequencesAndHalfResolution) {
 TEST_F(LumatrailCli, JobsAndShardsDoNotChangeTheFiles) {
     fs::create_directories(dir / "one");
     fs::create_directories(dir / "four");
-    const std::string common = "render --size 96x54 --set render-mode=force-lines --set random-force=300 --fps 10 --frames 3-12 ";
+    const std::string common =
+        "render --size 96x54 --set render-mode=force-lines --set random-force=300 --fps 10 --frames 3-12 ";
     ASSERT_EQ(run(common + "-j 1 -o " + at("one/f.####.png")).exit_code, 0);
     ASSERT_EQ(run(common + "-j 4 -o " + at("four/f.####.png")).exit_code, 0);
     std::set<std::string> seen;
     for (int k = 1; k <= 3; ++k) {
         const fs::path shard = dir / ("shard" + std::to_string(k));
         fs::create_directories(shard);
-        ASSERT_EQ(run(common + "--shard " + std::to_string(k) + "/3 -o " + (shard / "f.####.png").string()).exit_code, 0);
+        ASSERT_EQ(run(common + "--shard " + std::to_string(k) + "/3 -o " + (shard / "f.####.png").string())
+                      .exit_code,
+                  0);
         for (const auto& e : fs::directory_iterator(shard)) {
             EXPECT_TRUE(seen.insert(e.path().filename().string()).second) << "rendered twice: " << e.path();
             EXPECT_EQ(bytes_of(e.path()), bytes_of(dir / "one" / e.path().filename()));
@@ -185,7 +194,11 @@ TEST_F(LumatrailCli, JobsAndShardsDoNotChangeTheFiles) {
 }
 
 TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
-    const struct { std::string args; int code; const char* message; } cases[] = {
+    const struct {
+        std::string args;
+        int code;
+        const char* message;
+    } cases[] = {
         {"render -o " + at("x.png") + " --set streak-lenght=4", 2, "did you mean \"Streak Length (px)\""},
         {"render -o " + at("x.png") + " --set amount=140", 2, "from 0 to 100"},
         {"render -o " + at("x.png") + " --frames 1-3", 2, "need --fps"},
@@ -215,9 +228,11 @@ TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
 TEST_F(LumatrailCli, CancelLeavesOnlyCompleteFiles) {
     // Interrupted after a moment: the frames in flight stop through the abort
     // callback and no partial file remains.
-    const ToolRun r = run_shell("timeout --preserve-status --signal=INT 2 " + std::string(LUMATRAIL_TOOL) +
-                                " render --size 1280x720 --set render-mode=particles --set particle-count=12000"
-                                " --fps 24 --frames 0-200 -j 2 -o " + at("c.####.png"));
+    const ToolRun r =
+        run_shell("timeout --preserve-status --signal=INT 2 " + std::string(LUMATRAIL_TOOL) +
+                  " render --size 1280x720 --set render-mode=particles --set particle-count=12000"
+                  " --fps 24 --frames 0-200 -j 2 -o " +
+                  at("c.####.png"));
     EXPECT_EQ(r.exit_code, 130) << r.output;
     EXPECT_THAT(r.output, HasSubstr("cancelled"));
     std::size_t complete = 0;
@@ -232,7 +247,9 @@ TEST_F(LumatrailCli, CancelLeavesOnlyCompleteFiles) {
 TEST_F(LumatrailCli, PresetRoundTrips) {
     std::ofstream(at("a.json")) << R"json({"direction": "radial-in", "Show Mask": true,
                                       "Sweep Position (%)": [[0, 10], [2.5, 100]], "drag": 1.5})json";
-    ASSERT_EQ(run("render --preset " + at("a.json") + " --set amount=40 --save-preset " + at("b.json")).exit_code, 0);
+    ASSERT_EQ(
+        run("render --preset " + at("a.json") + " --set amount=40 --save-preset " + at("b.json")).exit_code,
+        0);
     ASSERT_EQ(run("render --preset " + at("b.json") + " --save-preset " + at("c.json")).exit_code, 0);
     const std::string b = bytes_of(at("b.json"));
     EXPECT_EQ(b, bytes_of(at("c.json")));
@@ -260,7 +277,8 @@ TEST(ImageFiles, StraightAlphaIsAssociatedOnReadAndDissociatedOnWrite) {
         spec.attribute("oiio:UnassociatedAlpha", 1);
         const std::uint8_t pixels[8] = {200, 100, 50, 128, 255, 255, 255, 255};
         auto out = OIIO::ImageOutput::create(straight);
-        ASSERT_TRUE(out && out->open(straight, spec) && out->write_image(OIIO::TypeDesc::UINT8, pixels) && out->close());
+        ASSERT_TRUE(out && out->open(straight, spec) && out->write_image(OIIO::TypeDesc::UINT8, pixels) &&
+                    out->close());
     }
     const offline::OfflineWorld w = read_image(straight);
     const PF_Pixel& p = *offline::pixel_at<PF_Pixel>(w, 0, 0);

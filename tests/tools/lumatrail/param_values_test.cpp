@@ -40,8 +40,9 @@ TEST_F(ParamValues, ByNameOrSlugWithChoicesAndCheckboxes) {
 TEST_F(ParamValues, MistakesSayWhatIsAllowed) {
     EXPECT_THAT([&] { apply_setting(host, "streak-lenght=3"); },
                 ThrowsMessage<std::invalid_argument>(HasSubstr("did you mean \"Streak Length (px)\"")));
-    EXPECT_THAT([&] { apply_setting(host, "direction=diagonal"); },
-                ThrowsMessage<std::invalid_argument>(HasSubstr("horizontal, vertical, radial-out, radial-in")));
+    EXPECT_THAT(
+        [&] { apply_setting(host, "direction=diagonal"); },
+        ThrowsMessage<std::invalid_argument>(HasSubstr("horizontal, vertical, radial-out, radial-in")));
     EXPECT_THAT([&] { apply_setting(host, "direction=7"); },
                 ThrowsMessage<std::invalid_argument>(HasSubstr("takes a choice from 1 to 4")));
     EXPECT_THAT([&] { apply_setting(host, "show-mask=maybe"); },

@@ -31,8 +31,8 @@ std::vector<std::uint8_t> data_bytes(const std::string& rc) {
 }
 
 TEST(PropertyListRc, SmallInputGivesThisExactScript) {
-    const std::vector<std::uint8_t> bytes = {0x01, 0x00, 0x34, 0x12, 0xFF, 0xA0, 0, 0, 0, 0,
-                                             0,    0,    0,    0,    0,    0,    0x0D, 0xBE};
+    const std::vector<std::uint8_t> bytes = {0x01, 0x00, 0x34, 0x12, 0xFF, 0xA0, 0, 0,    0,
+                                             0,    0,    0,    0,    0,    0,    0, 0x0D, 0xBE};
     EXPECT_EQ(property_list_rc(bytes),
               "// The effect's property list, generated from host/effect_identity.h at build time.\n"
               "LANGUAGE 0x09, 0x01\n"

@@ -39,14 +39,16 @@ TEST(FrameSet, NamesAreUniqueFileNames) {
     for (const FramePlan& s : frame_set()) {
         EXPECT_TRUE(names.insert(s.name).second) << s.name;
         EXPECT_EQ(frame_file_name(s), s.name + ".raw");
-        EXPECT_EQ(s.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-"), std::string::npos) << s.name;
+        EXPECT_EQ(s.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-"), std::string::npos)
+            << s.name;
     }
 }
 
 TEST(FrameSet, BitForBitExactlyForTheFramesOfTheLinearPass) {
     std::size_t linear = 0, streams = 0;
     for (const FramePlan& s : frame_set()) {
-        EXPECT_EQ(s.linear_pass, (renderer_for(normalised_settings(settings_of(s))) == Renderer::LinearPass)) << s.name;
+        EXPECT_EQ(s.linear_pass, (renderer_for(normalised_settings(settings_of(s))) == Renderer::LinearPass))
+            << s.name;
         (s.linear_pass ? linear : streams) += 1;
     }
     EXPECT_GT(linear, 0u);
@@ -115,7 +117,9 @@ struct Compare : ::testing::Test {
     FramePlan stream8 = plan_named("particles-8bit");
     FramePlan stream16 = plan_named("particles-16bit");
     FramePlan stream_float = plan_named("particles-float");
-    static std::vector<std::uint8_t> blank(const FramePlan& s) { return std::vector<std::uint8_t>(frame_bytes(s), 100); }
+    static std::vector<std::uint8_t> blank(const FramePlan& s) {
+        return std::vector<std::uint8_t>(frame_bytes(s), 100);
+    }
     // Sets channel `channel` (counted over the whole frame) of a render.
     template <class Channel>
     static void set_channel(std::vector<std::uint8_t>& render, std::size_t channel, Channel v) {
@@ -135,7 +139,7 @@ TEST_F(Compare, IdenticalRendersMatch) {
 TEST_F(Compare, LinearPassFramesFailOnOneBitAndSayWhere) {
     std::vector<std::uint8_t> other = blank(exact);
     const std::size_t pixel = 3 * std::size_t(FRAME_SET_WIDTH) + 5;  // (5, 3)
-    other[pixel * 4 + 2] ^= 1;                                        // green
+    other[pixel * 4 + 2] ^= 1;                                       // green
     const FrameComparison c = compare_frames(exact, blank(exact), other);
     EXPECT_FALSE(c.matches);
     EXPECT_EQ(c.differing_channels, 1u);

@@ -35,8 +35,8 @@ TEST(PropertyListProblems, NamesTheFirstDifferentByte) {
     bytes[17] ^= 0x40;
     bytes[30] ^= 0x01;
     char expected[80];
-    std::snprintf(expected, sizeof expected, "property list byte 17 is 0x%02X, expected 0x%02X",
-                  bytes[17], PROPERTY_LIST[17]);
+    std::snprintf(expected, sizeof expected, "property list byte 17 is 0x%02X, expected 0x%02X", bytes[17],
+                  PROPERTY_LIST[17]);
     EXPECT_THAT(property_list_problems(bytes), ElementsAre(std::string(expected)));
 }
 
@@ -99,9 +99,7 @@ TEST(GlobalSetupProblems, NamesTheWrongWord) {
 // The offline host after the effect's own parameter setup.
 using ParameterProblems = testing::EffectHostTest;
 
-TEST_F(ParameterProblems, NoneForTheEffectsOwnDeclaration) {
-    EXPECT_TRUE(parameter_problems(host).empty());
-}
+TEST_F(ParameterProblems, NoneForTheEffectsOwnDeclaration) { EXPECT_TRUE(parameter_problems(host).empty()); }
 
 TEST_F(ParameterProblems, ReportsAMissingParameter) {
     host.params.pop_back();
@@ -115,19 +113,17 @@ TEST_F(ParameterProblems, NamesEachWrongField) {
     host.params[PARAM_DIRECTION].choices_text = "Horizontal|Vertical|Radial In|Radial Out";
     host.params[PARAM_SHOW_MASK].name = "Show Masks";
     host.params[PARAM_INVERT_MASK].declared.u.bd.value = 1;
-    EXPECT_THAT(
-        parameter_problems(host),
-        ElementsAre("parameter 2 choices is \"Horizontal|Vertical|Radial In|Radial Out\", "
-                    "expected \"Horizontal|Vertical|Radial Out|Radial In\"",
-                    "parameter 6 valid maximum is 32767, expected 32768",
-                    "parameter 23 value is 1, expected 0",
-                    "parameter 26 name is \"Show Masks\", expected \"Show Mask\""));
+    EXPECT_THAT(parameter_problems(host),
+                ElementsAre("parameter 2 choices is \"Horizontal|Vertical|Radial In|Radial Out\", "
+                            "expected \"Horizontal|Vertical|Radial Out|Radial In\"",
+                            "parameter 6 valid maximum is 32767, expected 32768",
+                            "parameter 23 value is 1, expected 0",
+                            "parameter 26 name is \"Show Masks\", expected \"Show Mask\""));
 }
 
 TEST_F(ParameterProblems, ReportsAWrongKind) {
     host.params[PARAM_MASK_LAYER].declared.param_type = PF_Param_POPUP;
-    EXPECT_THAT(parameter_problems(host),
-                ElementsAre("parameter 21 is a popup, expected a layer"));
+    EXPECT_THAT(parameter_problems(host), ElementsAre("parameter 21 is a popup, expected a layer"));
 }
 
 }  // namespace
