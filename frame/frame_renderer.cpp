@@ -13,10 +13,12 @@ Renderer renderer_for(const RenderSettings& s) {
                                                                          : Renderer::Streams;
 }
 
+namespace {
+
 template <class Pixel>
-void render_frame(const ImageView& input, const ImageView& output, const RenderArea& area,
-                  const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
-                  void* poll_data, const MaskSource& mask) {
+void render_frame_at(const ImageView& input, const ImageView& output, const RenderArea& area,
+                     const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
+                     void* poll_data, const MaskSource& mask) {
     const std::int64_t width = std::int64_t(area.right) - area.left;
     const std::int64_t height = std::int64_t(area.bottom) - area.top;
     if (width <= 0 || height <= 0) return;
@@ -31,19 +33,15 @@ void render_frame(const ImageView& input, const ImageView& output, const RenderA
         render_streams<Pixel>(input, output, area, s, scale_x, scale_y, poll, poll_data, sampler);
 }
 
+}  // namespace
+
 void render_frame(PixelDepth depth, const ImageView& input, const ImageView& output, const RenderArea& area,
                   const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
                   void* poll_data, const MaskSource& mask) {
     with_pixel_type(depth, [&](auto pixel) {
-        render_frame<decltype(pixel)>(input, output, area, settings, scale_x, scale_y, poll, poll_data, mask);
+        render_frame_at<decltype(pixel)>(input, output, area, settings, scale_x, scale_y, poll, poll_data,
+                                         mask);
     });
 }
-
-#define LUMATRAIL_INSTANTIATE(Pixel) \
-    template void render_frame<Pixel>(const ImageView&, const ImageView&, const RenderArea&, \
-                                      const RenderSettings&, float, float, AbortPoll, void*, \
-                                      const MaskSource&);
-LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
-#undef LUMATRAIL_INSTANTIATE
 
 }  // namespace lumatrail

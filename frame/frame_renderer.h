@@ -27,13 +27,8 @@ enum class Renderer { LinearPass, Streams };
 // go to the linear stretch pass; everything else to the stream renderer.
 Renderer renderer_for(const RenderSettings& settings);
 
-// Renders the area of the frame at the depth of Pixel into the output view.
-template <class Pixel>
-void render_frame(const ImageView& input, const ImageView& output, const RenderArea& area,
-                  const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
-                  void* poll_data, const MaskSource& mask);
-
-// The same with the depth chosen at run time, once per frame.
+// Renders the area of the frame into the output view, with the pixel type of
+// the depth chosen once for the whole frame.
 void render_frame(PixelDepth depth, const ImageView& input, const ImageView& output, const RenderArea& area,
                   const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
                   void* poll_data, const MaskSource& mask);

@@ -18,7 +18,8 @@ using testing::ImageBuffer;
 template <class Pixel>
 ImageBuffer<Pixel> rendered(ImageBuffer<Pixel>& in, const RenderSettings& s, const MaskSource& mask = {}) {
     ImageBuffer<Pixel> out(in.width, in.height);
-    render_frame<Pixel>(in.view(), out.view(), {0, 0, in.width, in.height}, s, 1, 1, nullptr, nullptr, mask);
+    render_frame(PixelTraits<Pixel>::DEPTH, in.view(), out.view(), {0, 0, in.width, in.height}, s, 1, 1,
+                 nullptr, nullptr, mask);
     return out;
 }
 
@@ -26,7 +27,8 @@ TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork)
     const ImageView none{};
     int polls = 0;
     auto count = [](void* n) { ++*static_cast<int*>(n); };
-    render_frame<Pixel8>(none, none, {0, 0, 65536, 2048}, RenderSettings{}, 1, 1, count, &polls, {});
+    render_frame(PixelDepth::Bits8, none, none, {0, 0, 65536, 2048}, RenderSettings{}, 1, 1, count, &polls,
+                 {});
     EXPECT_EQ(polls, 2048 / 8 + 1);  // at the limit: rendered (every line skipped)
 
     for (const RenderArea too_big : {RenderArea{0, 0, 65536, 2049}, RenderArea{0, 0, 65537, 1},
@@ -35,8 +37,9 @@ TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork)
             RenderSettings s;
             s.render_mode = mode;
             polls = 0;
-            EXPECT_THAT([&] { render_frame<PixelFloat>(none, none, too_big, s, 1, 1, count, &polls, {}); },
-                        ::testing::ThrowsMessage<std::runtime_error>(::testing::StrEq(CANVAS_LIMIT_MESSAGE)));
+            EXPECT_THAT(
+                [&] { render_frame(PixelDepth::Float, none, none, too_big, s, 1, 1, count, &polls, {}); },
+                ::testing::ThrowsMessage<std::runtime_error>(::testing::StrEq(CANVAS_LIMIT_MESSAGE)));
             EXPECT_EQ(polls, 0);
         }
     }
@@ -82,14 +85,23 @@ TEST(FrameEntry, RunsTheChosenRendererOnNormalisedSettings) {
     }
 }
 
-TEST(FrameEntry, DepthChosenAtRunTimeRendersWithThatPixelType) {
-    auto in8 = testing::test_picture(24, 16);
-    auto in16 = testing::convert<Pixel16>(in8);
+// Each depth renders with its own pixel type: the same views read as
+// another type would give other pixels.
+template <class Pixel>
+void expect_depth_renders_with_its_type() {
+    auto in = testing::convert<Pixel>(testing::test_picture(24, 16));
     RenderSettings s;
     s.render_mode = ForceLines;
-    ImageBuffer<Pixel16> out(24, 16);
-    render_frame(PixelDepth::Bits16, in16.view(), out.view(), {0, 0, 24, 16}, s, 1, 1, nullptr, nullptr, {});
-    EXPECT_EQ(out, rendered(in16, s));
+    ImageBuffer<Pixel> expected(24, 16);
+    render_streams<Pixel>(in.view(), expected.view(), {0, 0, 24, 16}, normalised_settings(s), 1, 1, nullptr,
+                          nullptr, {});
+    EXPECT_EQ(rendered(in, s), expected);
+}
+
+TEST(FrameEntry, DepthChosenAtRunTimeRendersWithThatPixelType) {
+    expect_depth_renders_with_its_type<Pixel8>();
+    expect_depth_renders_with_its_type<Pixel16>();
+    expect_depth_renders_with_its_type<PixelFloat>();
 }
 
 // Without a usable mask layer a mask mode leaves the streams nothing to
