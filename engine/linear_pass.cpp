@@ -231,8 +231,7 @@ template <class Pixel>
 void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderArea& area,
                          const RenderSettings& s, float scale_x, float scale_y, AbortPoll poll,
                          void* poll_data, const MaskSampler& mask) {
-    const std::int64_t width = std::int64_t(area.right) - area.left;
-    const std::int64_t height = std::int64_t(area.bottom) - area.top;
+    const std::int64_t width = area_width(area), height = area_height(area);
     if (width <= 0 || height <= 0) return;
 
     LineFrame f;

@@ -12,6 +12,10 @@ struct RenderArea {
     std::int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
 
+// The area's size, without overflow for any corners; 0 or less when empty.
+inline std::int64_t area_width(const RenderArea& a) { return std::int64_t(a.right) - a.left; }
+inline std::int64_t area_height(const RenderArea& a) { return std::int64_t(a.bottom) - a.top; }
+
 // The smallest resolution factor a renderer works with.
 inline constexpr float MIN_SCALE = 0.0001f;
 

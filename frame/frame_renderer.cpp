@@ -19,8 +19,7 @@ template <class Pixel>
 void render_frame_at(const ImageView& input, const ImageView& output, const RenderArea& area,
                      const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
                      void* poll_data, const MaskSource& mask) {
-    const std::int64_t width = std::int64_t(area.right) - area.left;
-    const std::int64_t height = std::int64_t(area.bottom) - area.top;
+    const std::int64_t width = area_width(area), height = area_height(area);
     if (width <= 0 || height <= 0) return;
     if (width > MAX_CANVAS_SIDE || height > MAX_CANVAS_SIDE || width * height > MAX_CANVAS_PIXELS)
         throw std::runtime_error(CANVAS_LIMIT_MESSAGE);
