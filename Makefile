@@ -7,6 +7,8 @@
 # make aex    installs what is missing, builds just the Windows module
 # make format-check  fails when a source file is not formatted as .clang-format
 #             says (CI runs it); make format rewrites them
+# make perf   builds the benchmarks in release mode and prints one line per
+#             case: whole frames, each beside a plain copy of its depth
 # make golden re-renders the golden frame set after an intended change of a
 #             look: rewrites tests/golden/frame_digests.txt and draws the
 #             frames that changed into build/golden/changed.png
@@ -20,7 +22,7 @@ NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libb
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: format format-check golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
+.PHONY: perf format format-check golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -82,6 +84,9 @@ build-windows: deps-windows
 bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMATRAIL_BUILD_TESTS=OFF -DLUMATRAIL_BUILD_BENCHMARKS=ON
 	cmake --build build/bench -j $(JOBS)
+
+perf: bench
+	./build/bench/lumatrail_perf
 
 clean:
 	rm -rf build
