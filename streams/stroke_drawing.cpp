@@ -82,16 +82,32 @@ void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p
     const float colour_alpha = std::clamp(T::unit_alpha(colour.alpha), 0.0f, 1.0f);
     const float ramp = 2.0f * e;
 
+    // The centres of the first columns, divided once per segment rather than
+    // once per pixel (the same quotients).
+    constexpr std::int32_t CACHED_COLUMNS = 64;
+    float column_x[CACHED_COLUMNS];
+    const std::int32_t cached_end = std::min(x_hi, x_lo + CACHED_COLUMNS);
+    for (std::int32_t px = x_lo; px < cached_end; ++px) column_x[px - x_lo] = (float(px) + 0.5f) / sx;
+
     for (std::int32_t py = y_lo; py < y_hi; ++py) {
         const float y = (float(py) + 0.5f) / sy;
         for (std::int32_t px = x_lo; px < x_hi; ++px) {
-            const float x = (float(px) + 0.5f) / sx;
+            const float x = px < cached_end ? column_x[px - x_lo] : (float(px) + 0.5f) / sx;
             const float t =
                 point ? 1.0f : std::clamp(((x - p0.x) * d.x + (y - p0.y) * d.y) / len2, 0.0f, 1.0f);
             const float size = (size1 - size0) * t + size0;
             if (size <= 0.0f) continue;
-            const float dist = length(Vec2{x - (p0.x + t * d.x), y - (p0.y + t * d.y)});
-            const float cov = std::clamp((size * 0.5f + e - dist) / ramp, 0.0f, 1.0f);
+            const float ox = x - (p0.x + t * d.x), oy = y - (p0.y + t * d.y);
+            const float q = ox * ox + oy * oy;
+            const float reach = size * 0.5f + e;
+            // At or beyond reach the coverage is 0: skip the square root and the
+            // division. Exact, as float products are exact in double and the
+            // rounded square root of q is at least reach whenever q is at least
+            // reach squared.
+            const double reach2 = double(reach) * double(reach);
+            if (double(q) >= reach2 && reach2 < HUGE_VAL) continue;
+            const float dist = std::sqrt(q);
+            const float cov = std::clamp((reach - dist) / ramp, 0.0f, 1.0f);
             const float a = std::clamp((alpha1 - alpha0) * t + alpha0, 0.0f, 1.0f);
             const float w = cov * a;
             if (colour_alpha * w <= 0.0f) continue;

@@ -62,8 +62,9 @@ void render(benchmark::State& state, Size size, RenderSettings settings, bool wi
     auto input = testing::convert<Pixel>(testing::test_picture(size.width, size.height));
     testing::ImageBuffer<Pixel> output(size.width, size.height);
     testing::ImageBuffer<Pixel8> mask_pixels = with_mask ? disc_mask(size) : testing::ImageBuffer<Pixel8>();
-    const MaskSource mask =
-        with_mask ? testing::mask_source_of(mask_pixels, float(size.width), float(size.height)) : MaskSource{};
+    const MaskSource mask = with_mask
+                                ? testing::mask_source_of(mask_pixels, float(size.width), float(size.height))
+                                : MaskSource{};
     for (auto _ : state) {
         render_frame(PixelTraits<Pixel>::DEPTH, input.view(), output.view(), {0, 0, size.width, size.height},
                      settings, 1, 1, nullptr, nullptr, mask);
@@ -88,8 +89,8 @@ template <class Pixel>
 void add_linear(std::vector<Case>& cases, Size size, StretchDirection direction) {
     RenderSettings s;
     s.direction = direction;
-    cases.push_back({std::string("linear ") + depth_name<Pixel>() + (direction == Vertical ? " vertical " : " horizontal ") +
-                         size.text(),
+    cases.push_back({std::string("linear ") + depth_name<Pixel>() +
+                         (direction == Vertical ? " vertical " : " horizontal ") + size.text(),
                      std::string("copy ") + depth_name<Pixel>() + " " + size.text(),
                      [size, s](benchmark::State& st) { render<Pixel>(st, size, s, false); }});
 }
@@ -108,8 +109,8 @@ void add_streams(std::vector<Case>& cases, Size size, RenderMode mode) {
     RenderSettings s;
     s.render_mode = mode;
     s.time_seconds = 2.0;
-    cases.push_back({std::string(mode == Particles ? "particles " : "force-lines ") + depth_name<Pixel>() + " " +
-                         size.text(),
+    cases.push_back({std::string(mode == Particles ? "particles " : "force-lines ") + depth_name<Pixel>() +
+                         " " + size.text(),
                      "", [size, s](benchmark::State& st) { render<Pixel>(st, size, s, false); }});
 }
 
@@ -153,7 +154,8 @@ public:
             const double ms = found->second;
             std::printf("%s: %.*f ms", c.name.c_str(), ms < 100 ? 1 : 0, ms);
             const auto copy = milliseconds_.find(c.copy);
-            if (copy != milliseconds_.end() && copy->second > 0) std::printf(", %.1fx copy", ms / copy->second);
+            if (copy != milliseconds_.end() && copy->second > 0)
+                std::printf(", %.1fx copy", ms / copy->second);
             std::printf("\n");
         }
         std::fflush(stdout);
