@@ -87,7 +87,8 @@ enum ParamIndex : std::int32_t {
 enum class Conversion : std::uint8_t {
     None,      // layers and groups: not a setting
     Percent,   // slider: rounded to single, times the single 0.01 (100 % is exactly 1)
-    AsIs,      // slider: rounded to single (pixels, seconds, degrees, factors)
+    AsIs,      // slider: rounded to single (pixels, seconds, factors)
+    Degrees,   // slider: rounded to single, kept in degrees (the renderers turn angles into radians)
     Count,     // slider: rounded to single, then truncated toward zero (41.99 gives 41)
     Choice,    // popup: the one-based choice minus 1, as the member's enumeration
     Checkbox,  // checkbox: any nonzero value is true
@@ -169,7 +170,8 @@ constexpr std::array<ParamRow, N> numbered(std::array<ParamRow, N> rows) {
 inline constexpr auto PARAM_TABLE = [] {
     using namespace param_rows;
     using S = RenderSettings;
-    constexpr Conversion PERCENT = Conversion::Percent, AS_IS = Conversion::AsIs, COUNT = Conversion::Count;
+    constexpr Conversion PERCENT = Conversion::Percent, AS_IS = Conversion::AsIs, COUNT = Conversion::Count,
+                         DEGREES = Conversion::Degrees;
     return numbered(std::array{
         group("Pixels"),
         popup("Direction", &S::direction, "Horizontal|Vertical|Radial Out|Radial In"),
@@ -219,7 +221,7 @@ inline constexpr auto PARAM_TABLE = [] {
         group_end(),
 
         group("Forces"),
-        slider("Launch Spread (deg)", &S::launch_spread, AS_IS, 0, 0, 360, 0, 180),
+        slider("Launch Spread (deg)", &S::launch_spread, DEGREES, 0, 0, 360, 0, 180),
         slider("Center X (%)", &S::center_x, PERCENT, 50, -200, 300, -200, 100),
         slider("Center Y (%)", &S::center_y, PERCENT, 50, -200, 300, -200, 100),
         slider("Attractor Strength", &S::attractor_strength, AS_IS, 0, 0, 4000, 0, 1500),
@@ -227,7 +229,7 @@ inline constexpr auto PARAM_TABLE = [] {
         slider("Repeller Y (%)", &S::repeller_y, PERCENT, 50, -200, 300, -200, 100),
         slider("Repeller Strength", &S::repeller_strength, AS_IS, 0, 0, 4000, 0, 1500),
         slider("Force Radius (px)", &S::force_radius, AS_IS, 600, 1, 12000, 1, 2000),
-        slider("Wind Direction (deg)", &S::wind_direction, AS_IS, 0, -3600, 3600, -3600, 360),
+        slider("Wind Direction (deg)", &S::wind_direction, DEGREES, 0, -3600, 3600, -3600, 360),
         slider("Wind Strength", &S::wind_strength, AS_IS, 0, 0, 4000, 0, 1500),
         slider("Random Force", &S::random_force, AS_IS, 0, 0, 4000, 0, 1500),
         slider("Random Scale (px)", &S::random_scale, AS_IS, 180, 4, 4000, 4, 600),

@@ -13,7 +13,7 @@ namespace {
 template <class T>
 constexpr bool suits(Conversion c) {
     if constexpr (std::is_same_v<T, float>)
-        return c == Conversion::Percent || c == Conversion::AsIs;
+        return c == Conversion::Percent || c == Conversion::AsIs || c == Conversion::Degrees;
     else if constexpr (std::is_same_v<T, std::int32_t>)
         return c == Conversion::Count;
     else if constexpr (std::is_same_v<T, bool>)
