@@ -161,3 +161,37 @@ TEST(Stamp, AlphaFromTheColourPerDepth) {
 
 }  // namespace
 }  // namespace lumatrail
+
+namespace lumatrail {
+namespace {
+
+// The 8-bit stamp's vector path against the channel-by-channel form, bit for
+// bit: every destination value in every channel, with colours and coverages
+// that reach both limits, a NaN coverage and the smallest ones.
+TEST(Stamp, VectorPathMatchesTheChannelByChannelForm) {
+    const float coverages[] = {0.0f,  1.0f,  0.5f,  1e-30f,  0.999999f, 0.3333333f, 0.00392f,
+                               0.75f, 0.01f, 0.62f, 0.0625f, -0.0f,     2.0f,       std::nanf("")};
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    int compared = 0;
+    for (int v = 0; v < 256; ++v)
+        for (int trial = 0; trial < 24; ++trial) {
+            const std::uint32_t r = next();
+            const Pixel8 colour{std::uint8_t(trial == 0 ? 255 : r), std::uint8_t(r >> 8),
+                                std::uint8_t(r >> 16), std::uint8_t(r >> 24)};
+            const std::uint32_t q = next();
+            const Pixel8 d{std::uint8_t(v), std::uint8_t(q), std::uint8_t(v ^ (q >> 8)),
+                           std::uint8_t(255 - v)};
+            for (const float k : coverages) {
+                const Pixel8 vector = stamp(d, colour, k);
+                const Pixel8 scalar = stamp_by_channel(d, colour, k);
+                ASSERT_EQ(std::memcmp(&vector, &scalar, sizeof vector), 0)
+                    << "d " << v << " colour " << int(colour.alpha) << "," << int(colour.red) << " k " << k;
+                ++compared;
+            }
+        }
+    EXPECT_EQ(compared, 256 * 24 * 14);
+}
+
+}  // namespace
+}  // namespace lumatrail
