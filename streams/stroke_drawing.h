@@ -56,6 +56,13 @@ template <class Pixel>
 void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p0, Vec2 p1, float size0,
                          float size1, const Pixel& colour, float alpha0, float alpha1, float sx, float sy);
 
+// The same, one pixel after another: the plain statement of the arithmetic,
+// which draw_stream_segment reproduces bit for bit four pixels at a time.
+template <class Pixel>
+void draw_stream_segment_by_pixel(const ImageView& output, const RenderArea& clip, Vec2 p0, Vec2 p1,
+                                  float size0, float size1, const Pixel& colour, float alpha0, float alpha1,
+                                  float sx, float sy);
+
 // Mixes the drawn output with the input by amount and sweep band over the
 // clip, optionally keeping the input's alpha.
 template <class Pixel>

@@ -148,3 +148,49 @@ TEST(PrepareOutput, CopiesOrClearsTheClipOnly) {
 
 }  // namespace
 }  // namespace lumatrail
+
+namespace lumatrail {
+namespace {
+
+using testing::from_8bit;
+using testing::ImageBuffer;
+
+// Strokes four pixels at a time against the pixel-by-pixel statement, bit
+// for bit: random segments of every shape (points, long and short, sizes
+// that grow, shrink or vanish, opacities beyond 0..1), at reduced
+// resolutions, cut by the clip, at each depth.
+template <class Pixel>
+void expect_same_strokes() {
+    std::uint32_t seed = 2024;
+    auto unit = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / 16777216.0f;
+    };
+    const Pixel colours[] = {from_8bit<Pixel>(Pixel8{255, 250, 120, 10}),
+                             from_8bit<Pixel>(Pixel8{90, 40, 90, 12}), from_8bit<Pixel>(Pixel8{0, 0, 0, 0})};
+    for (int trial = 0; trial < 300; ++trial) {
+        ImageBuffer<Pixel> by_pixel(37, 29, from_8bit<Pixel>(Pixel8{200, 30, 60, 90}));
+        ImageBuffer<Pixel> by_four = by_pixel;
+        const float sx = trial % 3 == 0 ? 1.0f : 0.3f + unit(), sy = trial % 5 == 0 ? 1.0f : 0.3f + unit();
+        const Vec2 p0{unit() * 60.0f - 10.0f, unit() * 50.0f - 10.0f};
+        const Vec2 p1 =
+            trial % 7 == 0 ? p0 : Vec2{p0.x + unit() * 40.0f - 20.0f, p0.y + unit() * 40.0f - 20.0f};
+        const float size0 = trial % 11 == 0 ? 0.0f : unit() * 12.0f, size1 = unit() * 12.0f - 2.0f;
+        const float alpha0 = unit() * 1.4f - 0.2f, alpha1 = unit() * 1.4f - 0.2f;
+        const RenderArea clip{int(unit() * 6), int(unit() * 6), 37 - int(unit() * 6), 29 - int(unit() * 6)};
+        const Pixel colour = colours[trial % 3];
+        draw_stream_segment_by_pixel(by_pixel.view(), clip, p0, p1, size0, size1, colour, alpha0, alpha1, sx,
+                                     sy);
+        draw_stream_segment(by_four.view(), clip, p0, p1, size0, size1, colour, alpha0, alpha1, sx, sy);
+        ASSERT_EQ(by_four, by_pixel) << "trial " << trial;
+    }
+}
+
+TEST(StrokeLanes, FourAtATimeMatchPixelByPixel) {
+    expect_same_strokes<Pixel8>();
+    expect_same_strokes<Pixel16>();
+    expect_same_strokes<PixelFloat>();
+}
+
+}  // namespace
+}  // namespace lumatrail
