@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 namespace lumatrail::offline {
 
@@ -34,15 +35,26 @@ OfflineWorld resample_nearest(const OfflineWorld& source, std::int32_t width, st
     OfflineWorld out = make_world(source.format, width, height);
     if (!source.world.data || source.world.width <= 0 || source.world.height <= 0) return out;
     const std::size_t size = pixel_size(source.format);
+    // The source column of each output column is the same on every row; when
+    // every column is its own (full resolution), rows are copied whole.
+    std::vector<std::int32_t> columns(static_cast<std::size_t>(width));
+    bool same_columns = width == source.world.width;
+    for (std::int32_t x = 0; x < width; ++x) {
+        columns[std::size_t(x)] =
+            std::min(std::int32_t(std::floor((float(x) + 0.5f) / scale_x)), source.world.width - 1);
+        same_columns = same_columns && columns[std::size_t(x)] == x;
+    }
     for (std::int32_t y = 0; y < height; ++y) {
         const auto sy =
             std::min(std::int32_t(std::floor((float(y) + 0.5f) / scale_y)), source.world.height - 1);
-        for (std::int32_t x = 0; x < width; ++x) {
-            const auto sx =
-                std::min(std::int32_t(std::floor((float(x) + 0.5f) / scale_x)), source.world.width - 1);
-            std::memcpy(pixel_at<std::uint8_t>(out, 0, y) + std::size_t(x) * size,
-                        pixel_at<std::uint8_t>(source, 0, sy) + std::size_t(sx) * size, size);
+        std::uint8_t* to = pixel_at<std::uint8_t>(out, 0, y);
+        const std::uint8_t* from = pixel_at<std::uint8_t>(source, 0, sy);
+        if (same_columns) {
+            std::memcpy(to, from, std::size_t(width) * size);
+            continue;
         }
+        for (std::int32_t x = 0; x < width; ++x)
+            std::memcpy(to + std::size_t(x) * size, from + std::size_t(columns[std::size_t(x)]) * size, size);
     }
     return out;
 }

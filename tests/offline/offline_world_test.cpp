@@ -1,9 +1,11 @@
-// Worlds of the offline host: pixel types per depth and the packed copy of a
-// world's pixels.
+// Worlds of the offline host: pixel types per depth, the packed copy of a
+// world's pixels, and the nearest-pixel copy at another resolution.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "offline/offline_world.h"
 
@@ -41,6 +43,46 @@ TEST(PackedPixels, DropRowPaddingAndKeepRowOrder) {
             EXPECT_EQ(p.alpha, i / 3) << i;  // the row
             EXPECT_EQ(p.red, i % 3) << i;    // the column
             EXPECT_EQ(p.blue, 9) << i;
+        }
+    }
+}
+
+// Each pixel of the resampled world is the source pixel whose centre is
+// nearest: column min(floor((x + 0.5) / scale), width - 1), the same for rows.
+TEST(ResampleNearest, TakesTheNearestSourcePixelWhateverTheSourceLayout) {
+    for (const bool bottom_up : {false, true}) {
+        SCOPED_TRACE(bottom_up ? "bottom-up rows" : "top-down rows");
+        WorldLayout layout;
+        layout.row_padding = 12;
+        layout.bottom_up = bottom_up;
+        OfflineWorld source = make_world(PF_PixelFormat_ARGB32, 7, 5, layout);
+        for (std::int32_t y = 0; y < 5; ++y)
+            for (std::int32_t x = 0; x < 7; ++x)
+                *pixel_at<PF_Pixel>(source, x, y) = {255, std::uint8_t(x), std::uint8_t(y),
+                                                     std::uint8_t(x + y)};
+        const struct {
+            std::int32_t width, height;
+            float scale_x, scale_y;
+            std::vector<std::int32_t> columns, rows;
+        } cases[] = {
+            {7, 5, 1.0f, 1.0f, {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4}},
+            {4, 3, 0.5f, 0.5f, {1, 3, 5, 6}, {1, 3, 4}},
+            {7, 3, 1.0f, 0.5f, {0, 1, 2, 3, 4, 5, 6}, {1, 3, 4}},
+            {3, 5, 1.0f / 3.0f, 1.0f, {1, 4, 6}, {0, 1, 2, 3, 4}},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+            const OfflineWorld out = resample_nearest(source, c.width, c.height, c.scale_x, c.scale_y);
+            ASSERT_EQ(out.world.width, c.width);
+            ASSERT_EQ(out.world.height, c.height);
+            for (std::int32_t y = 0; y < c.height; ++y)
+                for (std::int32_t x = 0; x < c.width; ++x) {
+                    const PF_Pixel& p = *pixel_at<PF_Pixel>(out, x, y);
+                    EXPECT_EQ(p.red, c.columns[std::size_t(x)]) << x << "," << y;
+                    EXPECT_EQ(p.green, c.rows[std::size_t(y)]) << x << "," << y;
+                    EXPECT_EQ(p.blue, c.columns[std::size_t(x)] + c.rows[std::size_t(y)]) << x << "," << y;
+                    EXPECT_EQ(p.alpha, 255);
+                }
         }
     }
 }

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 namespace lumatrail::tools {
 namespace {
@@ -61,14 +61,14 @@ void read_pixels(ImageInput& in, const std::string& path, offline::OfflineWorld&
     using Depth = FileDepth<Pixel>;
     const ImageSpec& spec = in.spec();
     const int channels = spec.nchannels, alpha = spec.alpha_channel;
-    std::vector<typename Depth::Value> data(std::size_t(spec.width) * std::size_t(spec.height) *
-                                            std::size_t(channels));
-    if (!in.read_image(0, 0, 0, channels, Depth::TYPE, data.data()))
+    const std::size_t n = std::size_t(spec.width) * std::size_t(spec.height);
+    // Every value is read from the file: no need to clear the buffer first.
+    const auto data = std::make_unique_for_overwrite<typename Depth::Value[]>(n * std::size_t(channels));
+    if (!in.read_image(0, 0, 0, channels, Depth::TYPE, data.get()))
         throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + in.geterror());
     auto* pixels = static_cast<Pixel*>(world.world.data);
-    const std::size_t n = std::size_t(spec.width) * std::size_t(spec.height);
     for (std::size_t i = 0; i < n; ++i) {
-        const typename Depth::Value* p = data.data() + i * std::size_t(channels);
+        const typename Depth::Value* p = data.get() + i * std::size_t(channels);
         const auto red = p[0], green = channels >= 3 ? p[1] : p[0], blue = channels >= 3 ? p[2] : p[0];
         const auto a = alpha >= 0 && alpha < channels ? p[alpha] : channels == 2 ? p[1] : Depth::FULL;
         pixels[i] = {Depth::to_world(a), Depth::to_world(red), Depth::to_world(green), Depth::to_world(blue)};
@@ -130,7 +130,9 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
     offline::with_pixel_type(world.format,
                              [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, world); });
     in->close();
-    return depth ? convert_depth(world, *depth) : world;
+    // Returned by name, so that the picture is moved out rather than copied.
+    if (depth && *depth != world.format) return convert_depth(world, *depth);
+    return world;
 }
 
 bool can_write(const std::string& path) { return ImageOutput::create(path) != nullptr; }
@@ -151,21 +153,25 @@ void write_image(const offline::OfflineWorld& w, const std::string& path) {
     const bool alpha = out->supports("alpha");
     const int channels = alpha ? 4 : 3;
     // Straight from the world's pixels, RGB(A) interleaved, at the world's depth.
+    // Every value of the buffer is set below: no need to clear it first.
     const auto [type, buffer] = offline::with_pixel_type(w.format, [&](auto pixel) {
         using Pixel = decltype(pixel);
         using Depth = FileDepth<Pixel>;
-        std::vector<std::uint8_t> bytes(std::size_t(w.world.width) * std::size_t(w.world.height) *
-                                        std::size_t(channels) * sizeof(typename Depth::Value));
-        auto* values = reinterpret_cast<typename Depth::Value*>(bytes.data());
-        for (std::int32_t y = 0; y < w.world.height; ++y)
-            for (std::int32_t x = 0; x < w.world.width; ++x) {
-                const Pixel& p = *offline::pixel_at<Pixel>(w, x, y);
-                const typename Depth::Value c[4] = {Depth::to_file(p.red), Depth::to_file(p.green),
-                                                    Depth::to_file(p.blue), Depth::to_file(p.alpha)};
-                std::copy_n(c, channels,
-                            values + (std::size_t(y) * std::size_t(w.world.width) + std::size_t(x)) *
-                                         std::size_t(channels));
+        const std::size_t width = std::size_t(w.world.width);
+        auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(
+            width * std::size_t(w.world.height) * std::size_t(channels) * sizeof(typename Depth::Value));
+        auto* values = reinterpret_cast<typename Depth::Value*>(bytes.get());
+        for (std::int32_t y = 0; y < w.world.height; ++y) {
+            const Pixel* row = offline::pixel_at<Pixel>(w, 0, y);
+            typename Depth::Value* to = values + std::size_t(y) * width * std::size_t(channels);
+            for (std::size_t x = 0; x < width; ++x, to += channels) {
+                const Pixel& p = row[x];
+                to[0] = Depth::to_file(p.red);
+                to[1] = Depth::to_file(p.green);
+                to[2] = Depth::to_file(p.blue);
+                if (alpha) to[3] = Depth::to_file(p.alpha);
             }
+        }
         return std::pair{TypeDesc(Depth::TYPE), std::move(bytes)};
     });
     ImageSpec spec(w.world.width, w.world.height, channels, type);
@@ -176,7 +182,7 @@ void write_image(const offline::OfflineWorld& w, const std::string& path) {
     std::string hidden_name(1, '.');
     hidden_name.append(target.filename().string()).append(".partial");
     const std::string temporary = (folder / hidden_name).string();
-    const bool ok = out->open(temporary, spec) && out->write_image(type, buffer.data()) && out->close();
+    const bool ok = out->open(temporary, spec) && out->write_image(type, buffer.get()) && out->close();
     if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
         const std::string reason = ok ? "cannot rename the finished file into place" : out->geterror();
         std::remove(temporary.c_str());

@@ -3,6 +3,7 @@
 // module, registers it, and drives everything through its EffectMain entry
 // point with the offline host playing the host's part.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "tools/lumatrail/param_values.h"
 #include "tools/lumatrail/presets.h"
 #include "tools/lumatrail/render_job.h"
+#include "tools/lumatrail/render_stats.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
@@ -51,6 +53,10 @@ Render options:
   --size WxH               size of the test card (default 960x540)
   -j, --jobs N             frames rendered at once (default: all cores)
   --progress | --quiet     force the progress bar on, or print nothing but errors
+  --stats                  after the render, print on stderr the milliseconds each
+                           frame spent reading, rendering and writing, the totals,
+                           the wall time, and the module load and start-up times
+                           (with --jobs, the totals add up every thread's time)
 
 Examples:
   lumatrail render photo.png -o sorted.png --set "Streak Length (px)=300"
@@ -173,6 +179,7 @@ struct RenderRequest {
     std::optional<std::int32_t> frame;
     std::optional<std::pair<std::int32_t, std::int32_t>> range;
     std::optional<std::pair<std::int32_t, std::int32_t>> shard;
+    bool stats = false;
 };
 
 RenderRequest parse_render(const std::vector<std::string>& args) {
@@ -241,6 +248,8 @@ RenderRequest parse_render(const std::vector<std::string>& args) {
             r.job.progress = true;
         else if (a == "--quiet")
             r.job.quiet = true;
+        else if (a == "--stats")
+            r.stats = true;
         else if (!a.empty() && a[0] == '-')
             usage_error("unknown option \"" + a + "\" (see lumatrail --help)");
         else if (r.job.input.empty())
@@ -263,7 +272,8 @@ RenderRequest parse_render(const std::vector<std::string>& args) {
     return r;
 }
 
-void render_command(PF_EffectMainFunc effect_main, const std::vector<std::string>& args) {
+void render_command(PF_EffectMainFunc effect_main, const std::vector<std::string>& args,
+                    const ProcessTimes& process = {}) {
     RenderRequest r = parse_render(args);
     offline::OfflineHost host;
     load(host, effect_main);
@@ -284,11 +294,16 @@ void render_command(PF_EffectMainFunc effect_main, const std::vector<std::string
         if (!r.job.quiet) std::printf("no frame of the range falls in this shard\n");
         return;
     }
-    const std::size_t written = run_render(effect_main, host, r.job);
+    const RenderOutcome outcome = run_render(effect_main, host, r.job);
+    const std::size_t written = outcome.written;
     if (!r.job.quiet)
         std::printf(
             "wrote %zu file%s: %s\n", written, written == 1 ? "" : "s",
             written == 1 ? frame_path(r.job.output, r.job.frames.front()).c_str() : r.job.output.c_str());
+    if (r.stats) {
+        std::fflush(stdout);
+        std::fputs(stats_report(outcome.times, r.job.fps <= 0.0, process).c_str(), stderr);
+    }
 }
 
 void demo(PF_EffectMainFunc effect_main, const std::string& dir) {
@@ -333,7 +348,7 @@ void demo(PF_EffectMainFunc effect_main, const std::string& dir) {
                 preset.c_str());
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, ProcessTimes process) {
     Command c;
     c.plugin = offline::default_module_path();
     std::vector<std::string> args;
@@ -362,7 +377,10 @@ int run(int argc, char** argv) {
 
     offline::PluginModule module;
     try {
+        const auto loading = std::chrono::steady_clock::now();
         module = offline::open_module(c.plugin, "lumatrail");
+        process.module_load_ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - loading).count();
     } catch (const std::runtime_error& e) {
         throw ToolError(EXIT_INPUT, std::string(e.what()) + " (build the module, or point --plugin at it)");
     }
@@ -375,7 +393,7 @@ int run(int argc, char** argv) {
     else if (c.name == "params")
         print_params(module.effect_main);
     else if (c.name == "render")
-        render_command(module.effect_main, c.args);
+        render_command(module.effect_main, c.args, process);
     else {
         std::string dir = "demo";
         if (!c.args.empty()) {
@@ -393,8 +411,10 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     using namespace lumatrail::tools;
+    // First, so that the start-up is measured up to here and no further.
+    const std::optional<double> startup_ms = time_since_process_start_ms();
     try {
-        return run(argc, argv);
+        return run(argc, argv, {startup_ms, 0.0});
     } catch (const ToolError& e) {
         std::fprintf(stderr, "lumatrail: %s\n", e.what());
         if (e.exit_code == EXIT_USAGE) std::fputs("(see lumatrail --help)\n", stderr);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
@@ -67,6 +68,12 @@ offline::HostTime time_of(const RenderJob& job, std::int32_t frame) {
     return {frame * 1000, 1000, scale};
 }
 
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
 std::string duration(double seconds) {
     const long s = long(std::lround(std::max(seconds, 0.0)));
     char buf[32];
@@ -114,8 +121,9 @@ std::string frame_path(const std::string& pattern, std::int32_t frame) {
     return pattern.substr(0, slot.start) + number + pattern.substr(slot.end);
 }
 
-std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
-                       const RenderJob& job) {
+RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
+                         const RenderJob& job) {
+    const Clock::time_point start = Clock::now();
     if (job.frames.empty()) throw ToolError(EXIT_USAGE, "there is no frame to render");
     if (job.frames.size() > 1 && !is_sequence_pattern(job.output))
         throw ToolError(EXIT_USAGE, "several frames need an output pattern such as out.####.png, not \"" +
@@ -138,12 +146,18 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
                 throw ToolError(EXIT_INPUT, "no such file: \"" + frame_path(*pattern, f) + "\"");
     }
 
+    // One record per frame, each written only by the thread rendering that
+    // frame and read after every thread has finished.
+    RenderTimes times;
+    times.frames.resize(job.frames.size());
     SharedLayers shared;
     if (job.input.empty()) {
         shared.input = std::make_unique<offline::OfflineLayer>(layer(
             offline::test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
     } else if (!is_sequence_pattern(job.input)) {
+        const Clock::time_point read = Clock::now();
         shared.input = std::make_unique<offline::OfflineLayer>(layer(read_image(job.input, job.depth)));
+        times.shared_read_ms = times.shared_read_ms.value_or(0.0) + ms_since(read);
     }
     const PF_PixelFormat depth = job.depth      ? *job.depth
                                  : shared.input ? shared.input->pixels.format
@@ -153,7 +167,9 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
         const std::int32_t h = shared.input ? shared.input->pixels.world.height : job.card_height;
         shared.mask = std::make_unique<offline::OfflineLayer>(layer(offline::test_mask(w, h, depth)));
     } else if (!job.mask.empty() && !is_sequence_pattern(job.mask)) {
+        const Clock::time_point read = Clock::now();
         shared.mask = std::make_unique<offline::OfflineLayer>(layer(read_image(job.mask)));
+        times.shared_read_ms = times.shared_read_ms.value_or(0.0) + ms_since(read);
     }
 
     std::atomic<bool> cancel{false};
@@ -163,7 +179,9 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
     std::mutex done_mutex;
     std::condition_variable done_signal;
 
-    auto render_one = [&](std::int32_t frame) {
+    auto render_one = [&](std::int32_t frame, FrameTimes& spent) {
+        spent.frame = frame;
+        Clock::time_point phase = Clock::now();
         std::unique_ptr<offline::OfflineLayer> own_input, own_mask;
         const offline::OfflineLayer* input = shared.input.get();
         const offline::OfflineLayer* mask = shared.mask.get();
@@ -177,6 +195,7 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
                 std::make_unique<offline::OfflineLayer>(layer(read_image(frame_path(job.mask, frame))));
             mask = own_mask.get();
         }
+        spent.read_ms = ms_since(phase);
         offline::FrameRequest request;
         request.input = input;
         request.mask = mask;
@@ -185,8 +204,10 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
         request.downsample_y = job.downsample_y;
         request.faults.cancel = &cancel;
         // The host's parameter list is only read while frames render.
+        phase = Clock::now();
         const offline::FrameResult result =
             offline::render_frame(const_cast<offline::OfflineHost&>(host), effect_main, request);
+        spent.render_ms = ms_since(phase);
         const PF_Err err = result.pre_render ? result.pre_render : result.render;
         if (err == offline::OFFLINE_CANCELLED && cancel) throw ToolError(EXIT_CANCELLED, "cancelled");
         if (err)
@@ -194,7 +215,9 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
                                              (result.message.empty()
                                                   ? "the effect failed with error " + std::to_string(err)
                                                   : result.message));
+        phase = Clock::now();
         write_image(result.output, frame_path(job.output, frame));
+        spent.write_ms = ms_since(phase);
     };
 
     std::atomic<std::size_t> written{0};
@@ -203,7 +226,7 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
             const std::size_t k = next++;
             if (k >= job.frames.size() || cancel) break;
             try {
-                render_one(job.frames[k]);
+                render_one(job.frames[k], times.frames[k]);
                 ++written;
             } catch (const ToolError& e) {
                 std::lock_guard lock(failure_mutex);
@@ -220,11 +243,12 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
     };
 
     const bool show = !job.quiet && (job.progress || isatty(STDERR_FILENO));
-    const auto start = std::chrono::steady_clock::now();
+    const Clock::time_point frames_start = Clock::now();
     const std::size_t total = job.frames.size();
     {
         SignalWatch signals(cancel);
         const unsigned count = std::max(1u, std::min<unsigned>(job.jobs, unsigned(total)));
+        times.threads = count;
         std::atomic<unsigned> running{count};
         std::vector<std::thread> workers;
         for (unsigned t = 0; t < count; ++t)
@@ -240,8 +264,7 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
             }
             if (!show) continue;
             const std::size_t done = finished;
-            const double elapsed =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double elapsed = std::chrono::duration<double>(Clock::now() - frames_start).count();
             const double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
             const int filled = int(30 * done / total);
             std::fprintf(stderr, "\rrendering [%.*s%.*s] %zu/%zu frames  %.2f frames/s  %s left ", filled,
@@ -261,7 +284,8 @@ std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost
             throw ToolError(EXIT_CANCELLED, "cancelled; no partly written file was left behind");
         throw *failure;
     }
-    return written.load();
+    times.wall_ms = ms_since(start);
+    return {written.load(), std::move(times)};
 }
 
 }  // namespace lumatrail::tools

@@ -29,13 +29,38 @@ struct RenderJob {
     bool quiet = false;
 };
 
+// Where one frame's time went, in milliseconds: reading its own input and
+// mask files, rendering (smart pre-render and smart render through
+// EffectMain), and writing (encoding and renaming the file into place).
+struct FrameTimes {
+    std::int32_t frame = 0;
+    double read_ms = 0.0, render_ms = 0.0, write_ms = 0.0;
+};
+
+// The times of a finished render. Each frame's times are its own, measured on
+// the thread that rendered it; files read once for every frame (a still input
+// or mask under a sequence) are counted apart.
+struct RenderTimes {
+    std::vector<FrameTimes> frames;        // in the job's frame order
+    std::optional<double> shared_read_ms;  // input and mask files shared by every frame, if any
+    double wall_ms = 0.0;                  // the whole render, from the first check to the last file
+    unsigned threads = 1;                  // frames rendered at once
+};
+
+struct RenderOutcome {
+    std::size_t written = 0;  // files written
+    RenderTimes times;
+};
+
 // The file of a frame: a pattern "shot.####.exr" or "shot.%04d.exr" (any
 // count of # or a %d with optional zero-padded width) with the frame number
 // in place; any other path as it is.
 std::string frame_path(const std::string& pattern, std::int32_t frame);
 
-// Renders every frame of the job; returns the number of files written.
-// Throws ToolError with the exit code for the first failure or a cancel.
-std::size_t run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host, const RenderJob& job);
+// Renders every frame of the job; returns the number of files written and
+// where the time went. Throws ToolError with the exit code for the first
+// failure or a cancel.
+RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
+                         const RenderJob& job);
 
 }  // namespace lumatrail::tools

@@ -5,11 +5,15 @@
 
 #include <sys/wait.h>
 
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "host/parameters.h"
 #include "offline/offline_frame.h"
@@ -30,9 +34,10 @@ struct ToolRun {
 };
 
 // Runs a shell command line; its exit code (128 + the signal when killed) and
-// what it printed on stdout and stderr.
-ToolRun run_shell(const std::string& command_line) {
-    const std::string command = command_line + " 2>&1";
+// what it printed on stdout and stderr (or on stdout alone, stderr going to
+// the file `stderr_to`).
+ToolRun run_shell(const std::string& command_line, const std::string& stderr_to = "&1") {
+    const std::string command = command_line + " 2>" + stderr_to;
     ToolRun r{-1, {}};
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
@@ -257,6 +262,255 @@ TEST_F(LumatrailCli, PresetRoundTrips) {
     EXPECT_THAT(b, HasSubstr("\"Show Mask\": true"));
     EXPECT_THAT(b, HasSubstr("\"Amount (%)\": 40.0"));
     EXPECT_THAT(b, HasSubstr("2.5"));
+}
+
+// A run with stdout and stderr apart, and how long it took from outside.
+struct SplitRun {
+    int exit_code;
+    std::string out, err;
+    double elapsed_ms;
+};
+
+SplitRun run_split(const std::string& arguments, const fs::path& scratch) {
+    const fs::path err_file = scratch / "stderr.txt";
+    const auto start = std::chrono::steady_clock::now();
+    const ToolRun r = run_shell(std::string(LUMATRAIL_TOOL) + " " + arguments, err_file.string());
+    const double elapsed =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    SplitRun split{r.exit_code, r.output, bytes_of(err_file), elapsed};
+    fs::remove(err_file);
+    return split;
+}
+
+// The --stats report read back: every line must be one of its kinds, with
+// durations in ms or s, never negative.
+struct StatsReport {
+    struct Frame {
+        std::optional<int> number;  // none: "still"
+        double read, render, write;
+    };
+    std::vector<Frame> frames;
+    std::optional<double> shared_read;
+    double read = -1, render = -1, write = -1, wall = -1, module_load = -1;
+    int jobs = 0;
+    std::optional<double> startup;  // none: "unknown"
+    bool note = false;
+    int totals = 0, module_lines = 0, startup_lines = 0;
+};
+
+// Reads a line from the front: literal text, numbers and durations; any
+// mismatch fails the whole line.
+struct LineReader {
+    std::string_view rest;
+    bool ok = true;
+    bool literal(std::string_view text) {
+        ok = ok && rest.substr(0, text.size()) == text;
+        if (ok) rest.remove_prefix(text.size());
+        return ok;
+    }
+    double number() {  // digits, optionally a point and digits; never a sign
+        double v = -1;
+        if (!ok || rest.empty() || rest[0] < '0' || rest[0] > '9') return ok = false, v;
+        const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), v);
+        ok = ec == std::errc();
+        rest.remove_prefix(std::size_t(end - rest.data()));
+        return v;
+    }
+    int whole_number() {
+        int v = 0;
+        const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), v);
+        ok = ok && ec == std::errc();
+        rest.remove_prefix(std::size_t(end - rest.data()));
+        return v;
+    }
+    double milliseconds() {  // "12.3 ms" as printed for frames
+        const double v = number();
+        literal(" ms");
+        return v;
+    }
+    double duration() {  // "12.3 ms" or "1.23 s", in ms
+        const double v = number();
+        if (ok && rest.substr(0, 3) == " ms") return literal(" ms"), v;
+        literal(" s");
+        return v * 1000.0;
+    }
+    bool done() const { return ok && rest.empty(); }
+};
+
+StatsReport parse_stats(const std::string& text) {
+    StatsReport s;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (LineReader r{line}; r.literal("frame ") || LineReader{line}.literal("still: ")) {
+            StatsReport::Frame f{};
+            if (r.ok) {
+                f.number = r.whole_number();
+                r.literal(": ");
+            } else {
+                r = LineReader{line};
+                r.literal("still: ");
+            }
+            r.literal("read ");
+            f.read = r.milliseconds();
+            r.literal(", render ");
+            f.render = r.milliseconds();
+            r.literal(", write ");
+            f.write = r.milliseconds();
+            EXPECT_TRUE(r.done()) << "not a frame line: \"" << line << "\"";
+            s.frames.push_back(f);
+        } else if (LineReader r{line}; r.literal("shared: read ")) {
+            s.shared_read = r.duration();
+            r.literal(" (files read once for every frame)");
+            EXPECT_TRUE(r.done()) << "not a shared line: \"" << line << "\"";
+        } else if (LineReader r{line}; r.literal("total: read ")) {
+            ++s.totals;
+            s.read = r.duration();
+            r.literal(", render ");
+            s.render = r.duration();
+            r.literal(", write ");
+            s.write = r.duration();
+            r.literal("; wall ");
+            s.wall = r.duration();
+            r.literal(" on ");
+            s.jobs = r.whole_number();
+            r.literal(s.jobs == 1 ? " job" : " jobs");
+            EXPECT_TRUE(r.done()) << "not a total line: \"" << line << "\"";
+        } else if (LineReader r{line}; r.literal("module load: ")) {
+            ++s.module_lines;
+            s.module_load = r.duration();
+            EXPECT_TRUE(r.done()) << "not a module line: \"" << line << "\"";
+        } else if (line == "start-up: unknown") {
+            ++s.startup_lines;
+        } else if (LineReader r{line}; r.literal("start-up: ")) {
+            ++s.startup_lines;
+            s.startup = r.duration();
+            EXPECT_TRUE(r.done()) << "not a start-up line: \"" << line << "\"";
+        } else if (line.rfind("note: ", 0) == 0 &&
+                   line.find("may exceed the wall time") != std::string::npos) {
+            s.note = true;
+        } else {
+            ADD_FAILURE() << "not a line of the report: \"" << line << "\"";
+        }
+    }
+    return s;
+}
+
+// What holds for every report: one total, module and start-up line; totals
+// that add up the frames (to the rounding of what is printed); and times
+// that fit in the run as measured from outside.
+void expect_consistent(const StatsReport& s, const SplitRun& run) {
+    ASSERT_EQ(s.totals, 1) << run.err;
+    EXPECT_EQ(s.module_lines, 1) << run.err;
+    EXPECT_EQ(s.startup_lines, 1) << run.err;
+    double read = s.shared_read.value_or(0.0), render = 0.0, write = 0.0;
+    for (const StatsReport::Frame& f : s.frames) {
+        read += f.read, render += f.render, write += f.write;
+        // Every frame is rendered within the render's wall time.
+        EXPECT_LE(f.read + f.render + f.write, s.wall + 0.2) << run.err;
+    }
+    // Each printed per-frame value is within 0.05 ms; a total in seconds is
+    // given to three figures.
+    const auto close_to = [&](double printed, double sum) {
+        return std::abs(printed - sum) <= 0.05 * double(s.frames.size() + 2) + 0.005 * sum;
+    };
+    EXPECT_TRUE(close_to(s.read, read)) << s.read << " vs " << read << "\n" << run.err;
+    EXPECT_TRUE(close_to(s.render, render)) << s.render << " vs " << render << "\n" << run.err;
+    EXPECT_TRUE(close_to(s.write, write)) << s.write << " vs " << write << "\n" << run.err;
+    EXPECT_GE(s.wall, 0.0);
+    EXPECT_LE(s.wall, run.elapsed_ms);
+    EXPECT_GE(s.module_load, 0.0);
+    EXPECT_LE(s.module_load, run.elapsed_ms);
+#ifdef __linux__
+    // From /proc/self/stat, to the kernel's clock tick.
+    ASSERT_TRUE(s.startup.has_value()) << run.err;
+    EXPECT_GE(*s.startup, 0.0);
+    EXPECT_LE(*s.startup, run.elapsed_ms + 20.0) << run.err;
+#endif
+}
+
+TEST_F(LumatrailCli, StatsReportAStillOnStderrAndChangeNothingElse) {
+    const std::string args = "render --size 64x36 --set direction=radial-out -o " + at("still.png");
+    const SplitRun plain = run_split(args, dir);
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    const std::string plain_bytes = bytes_of(at("still.png"));
+    fs::remove(at("still.png"));
+
+    const SplitRun stats = run_split(args + " --stats", dir);
+    ASSERT_EQ(stats.exit_code, 0) << stats.err;
+    EXPECT_EQ(stats.out, plain.out);
+    EXPECT_EQ(bytes_of(at("still.png")), plain_bytes);
+    EXPECT_EQ(plain.err, "");
+    const StatsReport s = parse_stats(stats.err);
+    ASSERT_EQ(s.frames.size(), 1u) << stats.err;
+    EXPECT_FALSE(s.frames[0].number.has_value()) << "a still is reported as \"still\"";
+    EXPECT_FALSE(s.shared_read.has_value());
+    EXPECT_EQ(s.jobs, 1);
+    EXPECT_FALSE(s.note);
+    expect_consistent(s, stats);
+
+    // --quiet silences stdout, not the report.
+    const SplitRun quiet = run_split(args + " --quiet --stats", dir);
+    ASSERT_EQ(quiet.exit_code, 0) << quiet.err;
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(parse_stats(quiet.err).frames.size(), 1u) << quiet.err;
+
+    EXPECT_THAT(run("--help").output, HasSubstr("--stats"));
+}
+
+TEST_F(LumatrailCli, StatsReportEveryFrameOfASequenceOnce) {
+    fs::create_directories(dir / "plain");
+    fs::create_directories(dir / "stats");
+    const std::string args = "render --size 64x36 --set render-mode=particles --fps 24 --frames 1-3 -j 2 -o ";
+    const SplitRun plain = run_split(args + (dir / "plain" / "f.#.png").string(), dir);
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    const SplitRun stats = run_split(args + (dir / "stats" / "f.#.png").string() + " --stats", dir);
+    ASSERT_EQ(stats.exit_code, 0) << stats.err;
+    EXPECT_THAT(stats.out, HasSubstr("wrote 3 files"));
+    EXPECT_EQ(stats.out.find("total:"), std::string::npos) << "the report belongs on stderr";
+    for (const char* name : {"f.1.png", "f.2.png", "f.3.png"})
+        EXPECT_EQ(bytes_of(dir / "stats" / name), bytes_of(dir / "plain" / name)) << name;
+
+    const StatsReport s = parse_stats(stats.err);
+    std::vector<int> numbers;
+    for (const StatsReport::Frame& f : s.frames) {
+        ASSERT_TRUE(f.number.has_value()) << stats.err;
+        numbers.push_back(*f.number);
+    }
+    EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3})) << stats.err;
+    EXPECT_FALSE(s.shared_read.has_value());
+    EXPECT_EQ(s.jobs, 2);
+    EXPECT_TRUE(s.note) << "several jobs: the totals add up every thread\n" << stats.err;
+    expect_consistent(s, stats);
+}
+
+TEST_F(LumatrailCli, StatsCountAStillInputUnderASequenceApart) {
+    const std::string input = opaque_input(40, 24);
+    const SplitRun r =
+        run_split("render " + input + " --fps 24 --frames 4-6 -j 1 --stats -o " + at("g.##.tif"), dir);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const StatsReport s = parse_stats(r.err);
+    ASSERT_EQ(s.frames.size(), 3u) << r.err;
+    EXPECT_EQ(s.frames.front().number, 4);
+    EXPECT_EQ(s.frames.back().number, 6);
+    EXPECT_TRUE(s.shared_read.has_value()) << "the input is read once for every frame\n" << r.err;
+    EXPECT_EQ(s.jobs, 1);
+    EXPECT_FALSE(s.note);
+    expect_consistent(s, r);
+}
+
+TEST_F(LumatrailCli, StatsDoNotChangeTheExitCodeOfAFailure) {
+    // Checked before anything renders.
+    const SplitRun early = run_split("render --size 64x36 --stats -o " + at("nofolder/x.png"), dir);
+    EXPECT_EQ(early.exit_code, 4) << early.err;
+    EXPECT_THAT(early.err, HasSubstr("does not exist"));
+    EXPECT_EQ(early.err.find("total:"), std::string::npos) << early.err;
+    // Found only when the rendered file is renamed into place: a folder holds the name.
+    fs::create_directories(dir / "taken.png");
+    const SplitRun late = run_split("render --size 64x36 --stats -o " + at("taken.png"), dir);
+    EXPECT_EQ(late.exit_code, 4) << late.err;
+    EXPECT_THAT(late.err, HasSubstr("cannot write"));
+    EXPECT_TRUE(fs::is_directory(dir / "taken.png"));
 }
 
 }  // namespace
