@@ -49,11 +49,13 @@ struct LineBuffers {
     std::vector<Pixel> source;
     std::vector<float> mask_weights;
     std::vector<float> blend_weights;
+    std::vector<float> keys;
     explicit LineBuffers(std::int32_t n)
         : elements(std::size_t(n), LineElement<Pixel>{Pixel{}, 0.0f, 0}),
           source(std::size_t(n), Pixel{}),
           mask_weights(std::size_t(n), 1.0f),
-          blend_weights(std::size_t(n), 1.0f) {}
+          blend_weights(std::size_t(n), 1.0f),
+          keys(std::size_t(n), 0.0f) {}
 };
 
 std::int32_t line_chunk_length(const RenderSettings& s, const LineFrame& f, std::int32_t line,
@@ -181,8 +183,10 @@ void process_line(const ImageView& input, const ImageView& output, const RenderS
         if (j >= in.begin && j < in.end)
             std::memcpy(&p, in.first + std::int64_t(j - in.begin) * in.stride, sizeof p);
         b.source[std::size_t(j)] = p;
-        b.elements[std::size_t(j)] = {p, brightness_key(p), j};
     }
+    brightness_keys(b.source.data(), b.keys.data(), f.n);
+    for (std::int32_t j = 0; j < f.n; ++j)
+        b.elements[std::size_t(j)] = {b.source[std::size_t(j)], b.keys[std::size_t(j)], j};
     if (s.mask_mode != MaskOff || s.show_mask) {
         for (std::int32_t j = 0; j < f.n; ++j) {
             const std::int32_t x = (f.vertical ? i : j) + f.left;

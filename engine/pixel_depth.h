@@ -122,6 +122,33 @@ float brightness_key(const Pixel& p) {
     return std::isfinite(key) ? key : 0.0f;
 }
 
+// brightness_key of count pixels into keys.
+template <class Pixel>
+void brightness_keys(const Pixel* pixels, float* keys, std::int32_t count) {
+    std::int32_t i = 0;
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Pixel, Pixel8>) {
+        // Four pixels side by side, the same products, sum and quotient as
+        // brightness_key; an 8-bit key is always finite, and alpha 0 gives 0.
+        const __m128i byte = _mm_set1_epi32(0xFF);
+        for (; i + 4 <= count; i += 4) {
+            __m128i lanes;
+            std::memcpy(&lanes, pixels + i, sizeof lanes);
+            const __m128 alpha = _mm_cvtepi32_ps(_mm_and_si128(lanes, byte));
+            const __m128 red = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(lanes, 8), byte));
+            const __m128 green = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(lanes, 16), byte));
+            const __m128 blue = _mm_cvtepi32_ps(_mm_srli_epi32(lanes, 24));
+            const __m128 luma = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(LUMA_RED), red),
+                                                      _mm_mul_ps(_mm_set1_ps(LUMA_GREEN), green)),
+                                           _mm_mul_ps(_mm_set1_ps(LUMA_BLUE), blue));
+            const __m128 key = _mm_div_ps(luma, alpha);
+            _mm_storeu_ps(keys + i, _mm_andnot_ps(_mm_cmpeq_ps(alpha, _mm_setzero_ps()), key));
+        }
+    }
+#endif
+    for (; i < count; ++i) keys[i] = brightness_key(pixels[i]);
+}
+
 // The final mix of a source pixel O and a replacement P by weight w. With
 // preserve set, P takes O's alpha and its colour is rescaled to it.
 template <class Pixel>

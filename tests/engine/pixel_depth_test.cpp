@@ -195,3 +195,39 @@ TEST(Stamp, VectorPathMatchesTheChannelByChannelForm) {
 
 }  // namespace
 }  // namespace lumatrail
+
+namespace lumatrail {
+namespace {
+
+// The keys of a run of pixels, four at a time where the machine can, against
+// brightness_key pixel by pixel, bit for bit: every alpha with every grey and
+// random colours, in runs whose length is not a multiple of four.
+TEST(BrightnessKeys, RunsMatchThePixelByPixelKey) {
+    std::vector<Pixel8> pixels;
+    for (int a = 0; a < 256; ++a)
+        for (int v = 0; v < 256; v += 5)
+            pixels.push_back(
+                Pixel8{std::uint8_t(a), std::uint8_t(v), std::uint8_t(255 - v), std::uint8_t(v ^ a)});
+    std::uint32_t seed = 99;
+    for (int i = 0; i < 100003; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        pixels.push_back(Pixel8{std::uint8_t(seed), std::uint8_t(seed >> 8), std::uint8_t(seed >> 16),
+                                std::uint8_t(seed >> 24)});
+    }
+    std::vector<float> keys(pixels.size());
+    brightness_keys(pixels.data(), keys.data(), std::int32_t(pixels.size()));
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(keys[i]),
+                  std::bit_cast<std::uint32_t>(brightness_key(pixels[i])))
+            << "pixel " << i;
+    std::vector<PixelFloat> floats = {
+        {0, 1, 1, 1}, {1e-13f, 1, 1, 1}, {2, 1, 0.5f, 0}, {1, std::nanf(""), 0, 0}, {-1, 1, 1, 1}};
+    std::vector<float> float_keys(floats.size());
+    brightness_keys(floats.data(), float_keys.data(), std::int32_t(floats.size()));
+    for (std::size_t i = 0; i < floats.size(); ++i)
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(float_keys[i]),
+                  std::bit_cast<std::uint32_t>(brightness_key(floats[i])));
+}
+
+}  // namespace
+}  // namespace lumatrail
