@@ -191,7 +191,7 @@ void process_line(const ImageView& input, const ImageView& output, const RenderS
         for (std::int32_t j = 0; j < f.n; ++j) {
             const std::int32_t x = (f.vertical ? i : j) + f.left;
             const std::int32_t y = (f.vertical ? j : i) + f.top;
-            const float g = mask_weight_at(mask, s, float(x) + 0.5f, float(y) + 0.5f);
+            const float g = mask_weight_at_pixel(mask, s, x, y);
             b.mask_weights[std::size_t(j)] = g;
             b.blend_weights[std::size_t(j)] = s.mask_mode == SortInsideMask ? g : 1.0f;
         }

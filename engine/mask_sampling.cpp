@@ -59,17 +59,13 @@ MaskSampler make_mask_sampler(const MaskSource& source, const RenderSettings& se
     return m;
 }
 
-float sample_mask(const MaskSampler& m, float u, float v) {
-    if (!m.present) return 0.0f;
-    const float mx = u * float(m.mask_width) - 0.5f;
-    const float my = v * float(m.mask_height) - 0.5f;
-    // Far outside (or NaN): every texel is outside the world.
-    constexpr float LIMIT = 1073741824.0f;  // 2^30
-    if (!(mx > -LIMIT && mx < LIMIT && my > -LIMIT && my < LIMIT)) return 0.0f;
-    const std::int32_t x0 = std::int32_t(std::floor(mx));
-    const std::int32_t y0 = std::int32_t(std::floor(my));
-    const float fx = mx - float(x0);
-    const float fy = my - float(y0);
+namespace {
+
+// Far outside (or NaN): every texel is outside the world.
+constexpr float LIMIT = 1073741824.0f;  // 2^30
+bool samplable(float m) { return m > -LIMIT && m < LIMIT; }
+
+float bilinear(const MaskSampler& m, std::int32_t x0, float fx, std::int32_t y0, float fy) {
     const float s00 = texel(m, x0, y0);
     const float s10 = texel(m, x0 + 1, y0);
     const float s01 = texel(m, x0, y0 + 1);
@@ -77,15 +73,67 @@ float sample_mask(const MaskSampler& m, float u, float v) {
     return ((1.0f - fx) * s01 + fx * s11) * fy + (s00 * (1.0f - fx) + s10 * fx) * (1.0f - fy);
 }
 
-float mask_weight_at(const MaskSampler& m, const RenderSettings& s, float x, float y) {
-    if (!m.present) return 0.0f;
-    float d = sample_mask(m, x / std::max(m.norm_width, 1.0f), y / std::max(m.norm_height, 1.0f));
+// Invert, then threshold: the threshold maps to 0 and full mask to 1.
+float weight_of(float d, const RenderSettings& s) {
     d = d > 0.0f ? std::min(d, 1.0f) : 0.0f;
     if (s.invert_mask) d = 1.0f - d;
     const float t = s.mask_threshold;
     if (t <= 0.0f) return d;
     if (t >= 1.0f) return d >= 1.0f ? 1.0f : 0.0f;
     return std::clamp((d - t) / (1.0f - t), 0.0f, 1.0f);
+}
+
+void place_axis(MaskSampler::Axis& axis, std::int32_t first, std::int64_t count, float norm,
+                std::int32_t size) {
+    axis.first = first;
+    axis.texel.resize(std::size_t(std::max<std::int64_t>(count, 0)));
+    axis.fraction.resize(axis.texel.size());
+    for (std::size_t i = 0; i < axis.texel.size(); ++i) {
+        const float u = (float(first + std::int32_t(i)) + 0.5f) / std::max(norm, 1.0f);
+        const float m = u * float(size) - 0.5f;
+        if (!samplable(m)) {
+            axis.texel[i] = 0;
+            axis.fraction[i] = std::nanf("");
+            continue;
+        }
+        axis.texel[i] = std::int32_t(std::floor(m));
+        axis.fraction[i] = m - float(axis.texel[i]);
+    }
+}
+
+}  // namespace
+
+float sample_mask(const MaskSampler& m, float u, float v) {
+    if (!m.present) return 0.0f;
+    const float mx = u * float(m.mask_width) - 0.5f;
+    const float my = v * float(m.mask_height) - 0.5f;
+    if (!(samplable(mx) && samplable(my))) return 0.0f;
+    const std::int32_t x0 = std::int32_t(std::floor(mx));
+    const std::int32_t y0 = std::int32_t(std::floor(my));
+    return bilinear(m, x0, mx - float(x0), y0, my - float(y0));
+}
+
+void place_pixel_centres(MaskSampler& m, const RenderArea& area) {
+    if (m.texels.empty()) return;
+    place_axis(m.columns, area.left, area_width(area), m.norm_width, m.mask_width);
+    place_axis(m.rows, area.top, area_height(area), m.norm_height, m.mask_height);
+}
+
+float mask_weight_at_pixel(const MaskSampler& m, const RenderSettings& s, std::int32_t x, std::int32_t y) {
+    const std::int64_t column = std::int64_t(x) - m.columns.first, row = std::int64_t(y) - m.rows.first;
+    if (column < 0 || row < 0 || column >= std::int64_t(m.columns.texel.size()) ||
+        row >= std::int64_t(m.rows.texel.size()))
+        return mask_weight_at(m, s, float(x) + 0.5f, float(y) + 0.5f);
+    const float fx = m.columns.fraction[std::size_t(column)], fy = m.rows.fraction[std::size_t(row)];
+    const float d = fx == fx && fy == fy ? bilinear(m, m.columns.texel[std::size_t(column)], fx,
+                                                    m.rows.texel[std::size_t(row)], fy)
+                                         : 0.0f;
+    return weight_of(d, s);
+}
+
+float mask_weight_at(const MaskSampler& m, const RenderSettings& s, float x, float y) {
+    if (!m.present) return 0.0f;
+    return weight_of(sample_mask(m, x / std::max(m.norm_width, 1.0f), y / std::max(m.norm_height, 1.0f)), s);
 }
 
 }  // namespace lumatrail

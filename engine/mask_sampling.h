@@ -15,6 +15,7 @@
 
 #include "engine/image_view.h"
 #include "engine/pixel_depth.h"
+#include "engine/render_inputs.h"
 #include "engine/render_settings.h"
 
 namespace lumatrail {
@@ -36,6 +37,14 @@ struct MaskSampler {
     // The channel of every texel of the mask world, in [0, 1], row by row.
     std::vector<float> texels;
     std::int32_t texel_columns = 0, texel_rows = 0, origin_x = 0, origin_y = 0;
+    // Where the centres of the area's columns and rows fall among the texels
+    // (place_pixel_centres): the same positions sample_mask computes, once
+    // per column and row instead of once per pixel.
+    struct Axis {
+        std::int32_t first = 0;
+        std::vector<std::int32_t> texel;  // the texel before the centre
+        std::vector<float> fraction;      // how far past it; NaN: too far outside to sample
+    } columns, rows;
 };
 
 // Reads the Mask Channel (alpha, or luminance not divided by alpha) of every
@@ -45,6 +54,15 @@ MaskSampler make_mask_sampler(const MaskSource& source, const RenderSettings& se
 
 // The mask value at (u, v) in normalised layer coordinates; 0 without a mask.
 float sample_mask(const MaskSampler& sampler, float u, float v);
+
+// Fills the sampler's column and row positions for the pixel centres of the
+// area, when it has texels to sample.
+void place_pixel_centres(MaskSampler& sampler, const RenderArea& area);
+
+// mask_weight_at for the centre of pixel (x, y), through the placed
+// positions where the pixel lies in the placed area: the same value.
+float mask_weight_at_pixel(const MaskSampler& sampler, const RenderSettings& settings, std::int32_t x,
+                           std::int32_t y);
 
 // The mask weight both renderers use at layer position (x, y) (a pixel's
 // centre is its coordinate plus 0.5): the sampled value, inverted if asked,

@@ -25,7 +25,8 @@ void render_frame_at(const ImageView& input, const ImageView& output, const Rend
         throw std::runtime_error(CANVAS_LIMIT_MESSAGE);
 
     const RenderSettings s = normalised_settings(settings);
-    const MaskSampler sampler = make_mask_sampler(mask, s);
+    MaskSampler sampler = make_mask_sampler(mask, s);
+    place_pixel_centres(sampler, area);
     if (renderer_for(s) == Renderer::LinearPass)
         linear_stretch_pass<Pixel>(input, output, area, s, scale_x, scale_y, poll, poll_data, sampler);
     else
