@@ -85,8 +85,14 @@ std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const Re
                 std::min(std::int32_t(float(x - area.left) / grid.cell_x), grid.columns - 1);
             // Exponential key: the smallest per cell picks a pixel with
             // probability proportional to its weight.
-            const float key = -std::log(std::max(hash_unit(hash32(hp + 71u)), 0.000001f)) / weight;
+            const float h = std::max(hash_unit(hash32(hp + 71u)), 0.000001f);
             EmitterCell<Pixel>& cell = row_cells[i];
+            // -log(h) is at least 1 - h, so a key whose lower bound already
+            // reaches the cell's key cannot win: skip its logarithm. The bound
+            // is lowered, relatively and absolutely, far more than any float
+            // logarithm or division errs, so no key that could win is skipped.
+            if (((1.0 - double(h)) * (1.0 - 1e-5) - 1e-7) / double(weight) >= double(cell.key)) continue;
+            const float key = -std::log(h) / weight;
             if (cell.key > key)
                 cell = {full_x, full_y, read_pixel_or_zero<Pixel>(input, x, y), weight, key, hp};
         }
