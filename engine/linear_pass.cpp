@@ -173,9 +173,76 @@ LineRun line_run(const ImageView& view, const LineFrame& f, std::int32_t i) {
     return run;
 }
 
+// Columns processed together by the vertical pass.
+constexpr std::int32_t STRIP_COLUMNS = 16;
+
+// The part of a view inside columns [x0, x1) and rows [y0, y1) of layer
+// coordinates, as a rectangle of the view's own pixels (empty if none).
+struct ViewPart {
+    std::int32_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+ViewPart view_part(const ImageView& v, std::int64_t x0, std::int64_t x1, std::int64_t y0, std::int64_t y1) {
+    if (!v.data) return {};
+    ViewPart p;
+    p.x0 = std::int32_t(std::max<std::int64_t>(x0, v.origin_x));
+    p.x1 = std::int32_t(std::min<std::int64_t>(x1, std::int64_t(v.origin_x) + v.width));
+    p.y0 = std::int32_t(std::max<std::int64_t>(y0, v.origin_y));
+    p.y1 = std::int32_t(std::min<std::int64_t>(y1, std::int64_t(v.origin_y) + v.height));
+    return p.empty() ? ViewPart{} : p;
+}
+
+// Copies of the input and output inside a strip of columns, with views onto
+// them in the same layer coordinates.
 template <class Pixel>
-void process_line(const ImageView& input, const ImageView& output, const RenderSettings& s,
-                  const MaskSampler& mask, const LineFrame& f, std::int32_t i, LineBuffers<Pixel>& b) {
+struct ColumnStrips {
+    const ImageView &input, &output;
+    const LineFrame& f;
+    std::vector<Pixel> in_pixels, out_pixels;
+    ViewPart in_part, out_part;
+    ImageView in, out;
+
+    ColumnStrips(const ImageView& input_view, const ImageView& output_view, const LineFrame& frame)
+        : input(input_view), output(output_view), f(frame) {}
+
+    static ImageView strip_view(std::vector<Pixel>& pixels, const ViewPart& part) {
+        if (part.empty()) return {};
+        const std::int32_t width = part.x1 - part.x0, height = part.y1 - part.y0;
+        pixels.resize(std::size_t(width) * std::size_t(height));
+        return {reinterpret_cast<std::uint8_t*>(pixels.data()),    width,   height,
+                std::int64_t(width) * std::int64_t(sizeof(Pixel)), part.x0, part.y0};
+    }
+
+    // Lines [first, last) are the columns f.left + first .. f.left + last.
+    void gather(std::int32_t first, std::int32_t last) {
+        const std::int64_t x0 = std::int64_t(f.left) + first, x1 = std::int64_t(f.left) + last;
+        const std::int64_t y0 = f.top, y1 = std::int64_t(f.top) + f.n;
+        in_part = view_part(input, x0, x1, y0, y1);
+        out_part = view_part(output, x0, x1, y0, y1);
+        in = strip_view(in_pixels, in_part);
+        out = strip_view(out_pixels, out_part);
+        const std::size_t row = std::size_t(in.width) * sizeof(Pixel);
+        for (std::int32_t y = in_part.y0; y < in_part.y1; ++y)
+            std::memcpy(pixel_address<Pixel>(in, in_part.x0, y), pixel_address<Pixel>(input, in_part.x0, y),
+                        row);
+    }
+
+    // The pass writes every pixel of the output strip; each row goes back.
+    void scatter() {
+        const std::size_t row = std::size_t(out.width) * sizeof(Pixel);
+        for (std::int32_t y = out_part.y0; y < out_part.y1; ++y)
+            std::memcpy(pixel_address<Pixel>(output, out_part.x0, y),
+                        pixel_address<Pixel>(out, out_part.x0, y), row);
+    }
+};
+
+// Inlined into both of its loops: called from two places, the compiler would
+// otherwise keep it out of line and the rows lose about a fifth of their speed.
+template <class Pixel>
+[[gnu::always_inline]] inline void process_line(const ImageView& input, const ImageView& output,
+                                                const RenderSettings& s, const MaskSampler& mask,
+                                                const LineFrame& f, std::int32_t i, LineBuffers<Pixel>& b) {
     // Gather: pixels, keys, positions, and the mask weights.
     const LineRun in = line_run<Pixel>(input, f, i);
     for (std::int32_t j = 0; j < f.n; ++j) {
@@ -255,11 +322,30 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
     LineBuffers<Pixel> buffers(f.n);
     const std::int32_t view_first = f.vertical ? output.origin_x : output.origin_y;
     const std::int64_t view_end = std::int64_t(view_first) + (f.vertical ? output.width : output.height);
-    for (std::int32_t i = 0; i < f.lines; ++i) {
-        if (i % 8 == 0) poll_if_present(poll, poll_data);
+    auto skipped = [&](std::int32_t i) {  // nothing of this line can be written
         const std::int64_t u = std::int64_t(i) + (f.vertical ? f.left : f.top);
-        if (u < view_first || u >= view_end) continue;  // nothing of this line can be written
-        process_line(input, output, s, mask, f, i, buffers);
+        return u < view_first || u >= view_end;
+    };
+    if (!f.vertical) {
+        for (std::int32_t i = 0; i < f.lines; ++i) {
+            if (i % 8 == 0) poll_if_present(poll, poll_data);
+            if (!skipped(i)) process_line(input, output, s, mask, f, i, buffers);
+        }
+    } else {
+        // Columns a strip at a time: the strip's part of the input is copied
+        // row by row into a buffer where its columns lie close together, the
+        // lines are processed there, and the result is copied back row by
+        // row. Every line sees the same pixels as in the views themselves.
+        ColumnStrips<Pixel> strips(input, output, f);
+        for (std::int32_t first = 0; first < f.lines; first += STRIP_COLUMNS) {
+            const std::int32_t last = std::min(f.lines, first + STRIP_COLUMNS);
+            strips.gather(first, last);
+            for (std::int32_t i = first; i < last; ++i) {
+                if (i % 8 == 0) poll_if_present(poll, poll_data);
+                if (!skipped(i)) process_line(strips.in, strips.out, s, mask, f, i, buffers);
+            }
+            strips.scatter();
+        }
     }
     poll_if_present(poll, poll_data);
 }

@@ -254,3 +254,60 @@ TEST(Depths, SamePictureSortsToTheSamePermutation) {
 
 }  // namespace
 }  // namespace lumatrail
+
+namespace lumatrail {
+namespace {
+
+// Columns go through the pass a strip at a time; what each column sees must
+// not depend on how the views lie in memory or where the strips fall: a
+// bottom-up input, an output view that covers part of the area (cutting
+// strips in the middle) and an input that covers part of it, against the
+// same pass through plain views.
+TEST(VerticalStrips, ViewLayoutAndPartialViewsDoNotChangeTheColumns) {
+    auto picture = testing::convert<Pixel16>(testing::test_picture(37, 29));
+    RenderSettings s;
+    s.direction = Vertical;
+    s.streak_length = 9.0f;
+    const RenderSettings n = normalised_settings(s);
+    const RenderArea area{3, 2, 40, 31};  // the picture's pixels at layer (3, 2)
+
+    ImageBuffer<Pixel16> plain(37, 29);
+    linear_stretch_pass<Pixel16>(picture.view(3, 2), plain.view(3, 2), area, n, 1, 1, nullptr, nullptr, {});
+
+    // The same input stored bottom-up.
+    ImageBuffer<Pixel16> flipped(37, 29);
+    for (std::int32_t y = 0; y < 29; ++y)
+        for (std::int32_t x = 0; x < 37; ++x) flipped.at(x, 28 - y) = picture.at(x, y);
+    ImageView bottom_up = flipped.view(3, 2);
+    bottom_up.data += std::int64_t(28) * bottom_up.row_bytes;
+    bottom_up.row_bytes = -bottom_up.row_bytes;
+    ImageBuffer<Pixel16> from_flipped(37, 29);
+    linear_stretch_pass<Pixel16>(bottom_up, from_flipped.view(3, 2), area, n, 1, 1, nullptr, nullptr, {});
+    EXPECT_EQ(from_flipped, plain);
+
+    // An output of 21 columns from layer column 10: strips cut at 10 + 16 k.
+    ImageBuffer<Pixel16> part(21, 29);
+    linear_stretch_pass<Pixel16>(picture.view(3, 2), part.view(10, 2), area, n, 1, 1, nullptr, nullptr, {});
+    for (std::int32_t y = 0; y < 29; ++y)
+        for (std::int32_t x = 0; x < 21; ++x)
+            ASSERT_EQ(std::memcmp(&part.at(x, y), &plain.at(x + 7, y), sizeof(Pixel16)), 0) << x << "," << y;
+
+    // An input covering columns from layer 20 on: columns before it read
+    // as transparent, exactly as a copy of the input with those columns cleared.
+    ImageBuffer<Pixel16> right_part(20, 29);
+    for (std::int32_t y = 0; y < 29; ++y)
+        for (std::int32_t x = 0; x < 20; ++x) right_part.at(x, y) = picture.at(x + 17, y);
+    ImageBuffer<Pixel16> cleared = picture;
+    for (std::int32_t y = 0; y < 29; ++y)
+        for (std::int32_t x = 0; x < 17; ++x) cleared.at(x, y) = Pixel16{};
+    ImageBuffer<Pixel16> from_part(37, 29), from_cleared(37, 29);
+    linear_stretch_pass<Pixel16>(right_part.view(20, 2), from_part.view(3, 2), area, n, 1, 1, nullptr,
+                                 nullptr, {});
+    linear_stretch_pass<Pixel16>(cleared.view(3, 2), from_cleared.view(3, 2), area, n, 1, 1, nullptr, nullptr,
+                                 {});
+    EXPECT_EQ(from_part, from_cleared);
+    EXPECT_FALSE(from_part == plain);
+}
+
+}  // namespace
+}  // namespace lumatrail
