@@ -51,9 +51,9 @@ PF_PixelFormat pixel_format(const PF_WorldSuite2& suite, const PF_EffectWorld* w
     return format;
 }
 
-// The depth of a world the suite describes; an unsupported format is the host's fault.
-PixelDepth world_depth(const PF_WorldSuite2& suite, const PF_EffectWorld* world) {
-    const std::optional<PixelDepth> depth = depth_of(pixel_format(suite, world));
+// The depth of a pixel format; an unsupported format is the host's fault.
+PixelDepth supported_depth(PF_PixelFormat format) {
+    const std::optional<PixelDepth> depth = depth_of(format);
     if (!depth) throw HostError{PF_Err_BAD_CALLBACK_PARAM};
     return *depth;
 }
@@ -156,8 +156,9 @@ PF_Err smart_render(const PF_InData& in_data, PF_SmartRenderExtra* extra) {
             PF_EffectWorld* mask_world = nullptr;
             throw_if_error(cb.checkout_layer_pixels(in_data.effect_ref, MASK_CHECKOUT_ID, &mask_world));
             mask_held = true;
-            const PixelDepth depth =
-                mask_world && mask_world->data ? world_depth(suite, mask_world) : PixelDepth::Bits8;
+            const PixelDepth depth = mask_world && mask_world->data
+                                         ? supported_depth(pixel_format(suite, mask_world))
+                                         : PixelDepth::Bits8;
             mask = mask_source(in_data, record, mask_world, depth, record.mask_width, record.mask_height);
         }
         PF_EffectWorld* output = nullptr;
@@ -166,9 +167,7 @@ PF_Err smart_render(const PF_InData& in_data, PF_SmartRenderExtra* extra) {
             const PF_PixelFormat format = pixel_format(suite, output);
             if (input && input->data && pixel_format(suite, input) != format)
                 throw HostError{PF_Err_BAD_CALLBACK_PARAM};
-            const std::optional<PixelDepth> depth = depth_of(format);
-            if (!depth) throw HostError{PF_Err_BAD_CALLBACK_PARAM};
-            run_renderer(*depth, in_data, input, output, record, mask);
+            run_renderer(supported_depth(format), in_data, input, output, record, mask);
         }
     } catch (...) {
         // Give the layers back before the failure travels on; their results
