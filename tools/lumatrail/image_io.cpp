@@ -1,5 +1,6 @@
 #include "tools/lumatrail/image_io.h"
 
+#include <OpenImageIO/color.h>
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
@@ -115,6 +116,22 @@ offline::OfflineWorld convert_depth(const offline::OfflineWorld& src, PF_PixelFo
 }
 
 }  // namespace
+
+std::vector<std::string> known_colorspaces() {
+    const OIIO::ColorConfig config;
+    std::vector<std::string> names;
+    for (int i = 0; i < config.getNumColorSpaces(); ++i) names.emplace_back(config.getColorSpaceNameByIndex(i));
+    return names;
+}
+
+ImageInfo probe_image(const std::string& path) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: \"" + path + "\"");
+    auto in = ImageInput::open(path);
+    if (!in) throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + OIIO::geterror());
+    const ImageSpec& spec = in->spec();
+    return {spec.width, spec.height, natural_depth(spec.format), 1, {}};
+}
 
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth) {
     std::error_code ec;

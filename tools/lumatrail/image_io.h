@@ -10,11 +10,27 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "offline/offline_world.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
+
+// What a file's header says, read without decoding any pixel.
+struct ImageInfo {
+    std::int32_t width = 0, height = 0;
+    PF_PixelFormat depth = PF_PixelFormat_ARGB32;  // the world depth the file reads into
+    std::int32_t frames = 1;                       // 1 for a still; a movie's frame count
+    std::optional<std::pair<std::int64_t, std::int64_t>> frame_rate;  // a movie's, as num/den
+};
+
+// Throws ToolError(EXIT_INPUT) naming the file when it cannot be opened.
+ImageInfo probe_image(const std::string& path);
+
+// The colour space names the library's colour configuration knows.
+std::vector<std::string> known_colorspaces();
 
 // Reads an image; throws ToolError(EXIT_INPUT) saying what is wrong.
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {});

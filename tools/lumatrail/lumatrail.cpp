@@ -2,6 +2,9 @@
 // Lumatrail effect from the shell, exactly as a host would: it loads the
 // module, registers it, and drives everything through its EffectMain entry
 // point with the offline host playing the host's part.
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -15,6 +18,9 @@
 
 #include "offline/offline_host.h"
 #include "offline/plugin_module.h"
+#include "tools/lumatrail/cancel_signals.h"
+#include "tools/lumatrail/command_line.h"
+#include "tools/lumatrail/frame_numbers.h"
 #include "tools/lumatrail/image_io.h"
 #include "tools/lumatrail/param_values.h"
 #include "tools/lumatrail/presets.h"
@@ -25,67 +31,45 @@
 namespace lumatrail::tools {
 namespace {
 
-constexpr const char* USAGE = R"(usage: lumatrail [--plugin PATH] COMMAND [OPTIONS]
-
-Commands:
-  render [INPUT] -o OUTPUT [options]   render a still or a sequence
-  demo [--out-dir DIR]                 render the built-in test card in every mode (default DIR: demo)
-  params                               the parameter table, as the effect declares it
-  about                                the About text and the effect's identity
-
-INPUT is an image (PNG, JPEG, TIFF, OpenEXR, DPX, ...) or a sequence pattern
-(shot.####.exr or shot.%04d.exr); without one, the built-in test card is used.
-OUTPUT is written by its extension; several frames need a pattern (out.####.png).
-
-Render options:
-  -o, --out PATH           the output image or pattern
-  --mask PATH              the Mask Layer: an image, a pattern, or "builtin"
-  --set NAME=VALUE         a parameter by UI name or slug (repeatable); popups by
-                           choice text or number, checkboxes on/off
-  --preset FILE            parameter values and keyframes from JSON
-  --save-preset FILE       write the parameters (after --preset and --set) as JSON
-  --time SECONDS           the frame's time (default 0)
-  --fps RATE               frame rate, with --frame N or --frames A-B
-  --frame N | --frames A-B frame numbers (time = frame / fps)
-  --shard K/N              render only the frames f with f mod N = K-1
-  --downsample N | X,Y     render at 1/N resolution, as the host does
-  --depth 8|16|32          world depth (default: the input's)
-  --size WxH               size of the test card (default 960x540)
-  -j, --jobs N             frames rendered at once (default: all cores)
-  --progress | --quiet     force the progress bar on, or print nothing but errors
-  --stats                  after the render, print on stderr the milliseconds each
-                           frame spent reading, rendering and writing, the totals,
-                           the wall time, and the module load and start-up times
-                           (with --jobs, the totals add up every thread's time)
-
-Examples:
-  lumatrail render photo.png -o sorted.png --set "Streak Length (px)=300"
-  lumatrail render -o card.exr --depth 32 --set direction=radial-out
-  lumatrail render shot.####.exr -o out.####.exr --fps 24 --frames 1-48 --preset look.json
-  lumatrail render plate.png --mask matte.png --set mask-mode=stretch-from-mask -o streaks.png
-
-Exit codes: 0 done, 2 bad arguments or preset, 3 unreadable input, 4 output not
-writable, 5 the effect reported an error, 130 cancelled (Ctrl-C).
-)";
-
-struct Command {
-    std::string plugin;
-    std::string name;
-    std::vector<std::string> args;
-};
-
 [[noreturn]] void usage_error(const std::string& message) { throw ToolError(EXIT_USAGE, message); }
 
-void print_about(const offline::PluginModule& m) {
+// The most frames one run renders: a day of film at 24 frames a second is
+// about two million; longer runs are split with --frames or --shard.
+constexpr std::size_t MAX_FRAMES_PER_RUN = 10'000'000;
+
+// What the module says of itself after global setup.
+struct EffectIdentity {
+    std::string about;
+    PF_OutData setup{};
+};
+
+EffectIdentity identify(const offline::PluginModule& m) {
     offline::OfflineHost host;
+    EffectIdentity id;
     PF_OutData out{};
     if (const PF_Err err = offline::send_command(host, m.effect_main, PF_Cmd_ABOUT, out))
         throw ToolError(EXIT_EFFECT, "the About command failed with error " + std::to_string(err));
-    PF_OutData setup{};
-    if (const PF_Err err = offline::send_command(host, m.effect_main, PF_Cmd_GLOBAL_SETUP, setup))
+    id.about = out.return_msg;
+    if (const PF_Err err = offline::send_command(host, m.effect_main, PF_Cmd_GLOBAL_SETUP, id.setup))
         throw ToolError(EXIT_EFFECT, "global setup failed with error " + std::to_string(err));
+    return id;
+}
+
+void print_version(const offline::PluginModule& m, const std::string& path) {
+    const EffectIdentity id = identify(m);
     const offline::Registration& r = m.registration;
-    std::printf("%s\n\n", out.return_msg);
+    std::printf("lumatrail %u.%u\n", id.setup.my_version >> 19, (id.setup.my_version >> 15) & 0xF);
+    std::printf("effect %s %u.%u (0x%08X), match name \"%s\", host interface %d.%d\n", r.name.c_str(),
+                id.setup.my_version >> 19, (id.setup.my_version >> 15) & 0xF, id.setup.my_version,
+                r.match_name.c_str(), r.api_major, r.api_minor);
+    std::printf("module %s\n", path.c_str());
+}
+
+void print_about(const offline::PluginModule& m) {
+    const EffectIdentity id = identify(m);
+    const PF_OutData& setup = id.setup;
+    const offline::Registration& r = m.registration;
+    std::printf("%s\n\n", id.about.c_str());
     std::printf("Effect      %s (match name \"%s\", category \"%s\")\n", r.name.c_str(), r.match_name.c_str(),
                 r.category.c_str());
     std::printf("Version     %u.%u (0x%08X), host interface %d.%d\n", setup.my_version >> 19,
@@ -147,134 +131,90 @@ void print_params(PF_EffectMainFunc effect_main) {
     std::printf("\n%zu parameters declared (input layer included).\n", host.params.size());
 }
 
-PF_PixelFormat parse_depth(const std::string& v) {
-    if (v == "8") return PF_PixelFormat_ARGB32;
-    if (v == "16") return PF_PixelFormat_ARGB64;
-    if (v == "32") return PF_PixelFormat_ARGB128;
-    usage_error("--depth takes 8, 16 or 32, not \"" + v + "\"");
-}
-
-std::int32_t parse_int(const std::string& option, const std::string& v) {
-    try {
-        std::size_t used = 0;
-        const long n = std::stol(v, &used);
-        if (used == v.size() && n >= INT32_MIN && n <= INT32_MAX) return std::int32_t(n);
-    } catch (const std::exception&) {}
-    usage_error(option + " takes a whole number, not \"" + v + "\"");
-}
-
-double parse_double(const std::string& option, const std::string& v) {
-    try {
-        std::size_t used = 0;
-        const double d = std::stod(v, &used);
-        if (used == v.size() && std::isfinite(d)) return d;
-    } catch (const std::exception&) {}
-    usage_error(option + " takes a number, not \"" + v + "\"");
-}
-
-struct RenderRequest {
-    RenderJob job;
-    std::vector<std::string> settings, presets;
-    std::string save_preset;
-    std::optional<std::int32_t> frame;
-    std::optional<std::pair<std::int32_t, std::int32_t>> range;
-    std::optional<std::pair<std::int32_t, std::int32_t>> shard;
-    bool stats = false;
-};
-
-RenderRequest parse_render(const std::vector<std::string>& args) {
-    RenderRequest r;
-    r.job.jobs = std::max(1u, std::thread::hardware_concurrency());
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 == args.size()) usage_error(a + " needs a value");
-            return args[++i];
-        };
-        if (a == "-o" || a == "--out")
-            r.job.output = value();
-        else if (a == "--mask")
-            r.job.mask = value();
-        else if (a == "--set")
-            r.settings.push_back(value());
-        else if (a == "--preset")
-            r.presets.push_back(value());
-        else if (a == "--save-preset")
-            r.save_preset = value();
-        else if (a == "--time")
-            r.job.time = parse_double(a, value());
-        else if (a == "--fps") {
-            r.job.fps = parse_double(a, value());
-            if (r.job.fps <= 0 || r.job.fps > 1000) usage_error("--fps takes a rate above 0 and up to 1000");
-        } else if (a == "--frame")
-            r.frame = parse_int(a, value());
-        else if (a == "--frames") {
-            const std::string v = value();
-            const std::size_t dash = v.find('-', 1);
-            if (dash == std::string::npos) usage_error("--frames takes A-B, for example 1-48");
-            r.range = {parse_int(a, v.substr(0, dash)), parse_int(a, v.substr(dash + 1))};
-            if (r.range->second < r.range->first) usage_error("--frames " + v + " ends before it starts");
-        } else if (a == "--shard") {
-            const std::string v = value();
-            const std::size_t slash = v.find('/');
-            if (slash == std::string::npos) usage_error("--shard takes K/N, for example 2/8");
-            r.shard = {parse_int(a, v.substr(0, slash)), parse_int(a, v.substr(slash + 1))};
-            if (r.shard->second < 1 || r.shard->first < 1 || r.shard->first > r.shard->second)
-                usage_error("--shard K/N needs 1 <= K <= N, not " + v);
-        } else if (a == "--downsample") {
-            const std::string v = value();
-            const std::size_t comma = v.find(',');
-            const std::int32_t x = parse_int(a, v.substr(0, comma));
-            const std::int32_t y = comma == std::string::npos ? x : parse_int(a, v.substr(comma + 1));
-            if (x < 1 || y < 1) usage_error("--downsample takes N or X,Y of 1 or more");
-            r.job.downsample_x = {1, std::uint32_t(x)};
-            r.job.downsample_y = {1, std::uint32_t(y)};
-        } else if (a == "--depth")
-            r.job.depth = parse_depth(value());
-        else if (a == "--size") {
-            const std::string v = value();
-            const std::size_t x = v.find_first_of("xX");
-            if (x == std::string::npos) usage_error("--size takes WIDTHxHEIGHT, for example 1920x1080");
-            r.job.card_width = parse_int(a, v.substr(0, x));
-            r.job.card_height = parse_int(a, v.substr(x + 1));
-            if (r.job.card_width < 1 || r.job.card_height < 1 || r.job.card_width > 65536 ||
-                r.job.card_height > 65536)
-                usage_error("--size takes sides from 1 to 65536");
-        } else if (a == "-j" || a == "--jobs") {
-            const std::int32_t n = parse_int(a, value());
-            if (n < 1) usage_error("--jobs takes 1 or more");
-            r.job.jobs = unsigned(n);
-        } else if (a == "--progress")
-            r.job.progress = true;
-        else if (a == "--quiet")
-            r.job.quiet = true;
-        else if (a == "--stats")
-            r.stats = true;
-        else if (!a.empty() && a[0] == '-')
-            usage_error("unknown option \"" + a + "\" (see lumatrail --help)");
-        else if (r.job.input.empty())
-            r.job.input = a;
-        else
-            usage_error("more than one input: \"" + r.job.input + "\" and \"" + a + "\"");
+// The frames a render covers: --frame, --frames, every frame of a movie, or
+// every frame of a sequence on disk; then this shard's, then those not yet
+// rendered. Sets the frame rate a movie or a found sequence implies.
+void plan_frames(RenderOptions& r) {
+    RenderJob& job = r.job;
+    const bool pattern = !job.input.empty() && is_sequence_pattern(job.input);
+    std::optional<std::pair<std::int64_t, std::int64_t>> range = r.range;
+    if (r.frame) range = {*r.frame, *r.frame};
+    if (!job.input.empty() && !pattern && job.input != "builtin") {
+        const ImageInfo info = probe_image(job.input);
+        if (info.frames > 1) {
+            job.input_is_movie = true;
+            if (!r.rate && info.frame_rate) r.rate = FrameRate{info.frame_rate->first, info.frame_rate->second};
+            if (!range) range = {0, info.frames - 1};
+            if (range->first < 0 || range->second >= info.frames)
+                usage_error("\"" + job.input + "\" has frames 0-" + std::to_string(info.frames - 1) + ", not " +
+                            std::to_string(range->first) + "-" + std::to_string(range->second));
+        }
     }
-    if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
-    if ((r.frame || r.range) && r.job.fps <= 0) usage_error("--frame and --frames need --fps");
-    if (r.frame && r.range) usage_error("use --frame or --frames, not both");
-    if (r.range) {
-        for (std::int32_t f = r.range->first; f <= r.range->second; ++f) r.job.frames.push_back(f);
+    if (pattern && !range) {
+        const std::vector<std::int64_t> found = frames_on_disk(job.input);
+        if (found.empty()) throw ToolError(EXIT_INPUT, "no file fits the pattern \"" + job.input + "\"");
+        for (std::size_t i = 1; i < found.size(); ++i)
+            if (found[i] != found[i - 1] + 1)
+                throw ToolError(EXIT_INPUT, "\"" + frame_path(job.input, found[i - 1] + 1) + "\" is missing from frames " +
+                                                std::to_string(found.front()) + "-" + std::to_string(found.back()) +
+                                                " of \"" + job.input + "\" (render the parts with --frames)");
+        range = {found.front(), found.back()};
+        if (!job.quiet)
+            std::printf("found frames %lld-%lld of %s%s\n", static_cast<long long>(found.front()),
+                        static_cast<long long>(found.back()), job.input.c_str(),
+                        r.rate ? "" : " (at 24 frames a second; --fps sets the rate)");
+    }
+    if (range && !r.rate) r.rate = FrameRate{24, 1};
+    job.rate = r.rate;
+    if (!range) {
+        job.frames = {0};
     } else {
-        r.job.frames.push_back(r.frame.value_or(0));
+        const std::int64_t last = last_frame_at(*r.rate);
+        for (const std::int64_t f : {range->first, range->second})
+            if (f > last || f < -last)
+                usage_error("frame " + std::to_string(f) + " is beyond what the host's time holds at " +
+                            to_string(*r.rate) + " frames a second (frames -" + std::to_string(last) + " to " +
+                            std::to_string(last) + ")");
+        const auto [k, n] = r.shard.value_or(std::pair<std::int64_t, std::int64_t>{1, 1});
+        job.frames = shard_frames(range->first, range->second, k, n, MAX_FRAMES_PER_RUN);
+        if (job.frames.size() > MAX_FRAMES_PER_RUN)
+            usage_error("more than " + std::to_string(MAX_FRAMES_PER_RUN) +
+                        " frames in one run; render the range in parts with --frames or --shard");
     }
-    if (r.shard) {
-        const auto [k, n] = *r.shard;
-        std::erase_if(r.job.frames, [&](std::int32_t f) { return ((f % n) + n) % n != k - 1; });
+    if (r.shard && !range) usage_error("--shard needs several frames: --frames, a pattern or a movie");
+    if (r.skip_existing) {
+        const std::size_t before = job.frames.size();
+        std::erase_if(job.frames, [&](std::int64_t f) { return std::filesystem::exists(frame_path(job.output, f)); });
+        if (!job.quiet && before != job.frames.size())
+            std::printf("skipping %zu of %zu frames whose files exist\n", before - job.frames.size(), before);
     }
-    return r;
 }
 
-void render_command(PF_EffectMainFunc effect_main, const std::vector<std::string>& args,
+void warn(const std::string& message) { std::fprintf(stderr, "lumatrail: warning: %s\n", message.c_str()); }
+
+bool holds_other_than(const offline::OfflineHost& host, const std::string& name, double value) {
+    const offline::OfflineParam& p = host.params[std::size_t(find_parameter(host, name))];
+    return std::any_of(p.keys.begin(), p.keys.end(), [&](const offline::ParamKey& k) { return k.value != value; });
+}
+
+// Options that would do nothing are said to do nothing.
+void warn_of_no_ops(const offline::OfflineHost& host, const RenderOptions& r) {
+    const bool mask_mode = holds_other_than(host, "Mask Mode", 1.0);
+    const bool show_mask = holds_other_than(host, "Show Mask", 0.0);
+    if (!r.job.mask.empty() && !mask_mode && !show_mask)
+        warn("--mask is not used while Mask Mode is \"Off - Full Frame Sort\" and Show Mask is off "
+             "(set mask-mode=sort-inside-mask or stretch-from-mask)");
+    if (r.job.mask.empty() && (mask_mode || show_mask))
+        warn("no --mask was given, so Mask Mode and Show Mask have no mask layer to use");
+    if (r.size_given && !r.job.input.empty())
+        warn("--size is for the test card; the input \"" + r.job.input + "\" keeps its own size");
+    if (r.time && (r.frame || r.range || r.job.frames.size() > 1 || r.job.rate))
+        warn("--time is not used when frames are given; each frame's time is its number over the frame rate");
+}
+
+void render_command(PF_EffectMainFunc effect_main, RenderOptions r, CancelSignals& signals,
                     const ProcessTimes& process = {}) {
-    RenderRequest r = parse_render(args);
+    r.job.time = r.time.value_or(0.0);
     offline::OfflineHost host;
     load(host, effect_main);
     for (const std::string& preset : r.presets) load_preset(host, preset);
@@ -285,16 +225,22 @@ void render_command(PF_EffectMainFunc effect_main, const std::vector<std::string
             usage_error(e.what());
         }
     }
+    signals.throw_if_cancelled();
     if (!r.save_preset.empty()) {
         save_preset(host, r.save_preset);
         if (!r.job.quiet) std::printf("wrote %s\n", r.save_preset.c_str());
     }
     if (r.job.output.empty()) return;
+    plan_frames(r);
+    warn_of_no_ops(host, r);
     if (r.job.frames.empty()) {
-        if (!r.job.quiet) std::printf("no frame of the range falls in this shard\n");
+        if (!r.job.quiet)
+            std::printf(r.skip_existing ? "every frame's file exists; nothing to render\n"
+                                        : "no frame of the range falls in this shard\n");
         return;
     }
-    const RenderOutcome outcome = run_render(effect_main, host, r.job);
+    signals.throw_if_cancelled();
+    const RenderOutcome outcome = run_render(effect_main, host, r.job, signals);
     const std::size_t written = outcome.written;
     if (!r.job.quiet)
         std::printf(
@@ -302,11 +248,17 @@ void render_command(PF_EffectMainFunc effect_main, const std::vector<std::string
             written == 1 ? frame_path(r.job.output, r.job.frames.front()).c_str() : r.job.output.c_str());
     if (r.stats) {
         std::fflush(stdout);
-        std::fputs(stats_report(outcome.times, r.job.fps <= 0.0, process).c_str(), stderr);
+        std::fputs(stats_report(outcome.times, !r.job.rate, process).c_str(), stderr);
     }
 }
 
-void demo(PF_EffectMainFunc effect_main, const std::string& dir) {
+// Renders as `lumatrail render ARGS` would.
+void render_args(PF_EffectMainFunc effect_main, std::vector<std::string> args, CancelSignals& signals) {
+    args.insert(args.begin(), "render");
+    render_command(effect_main, parse_command_line(args).render, signals);
+}
+
+void demo(PF_EffectMainFunc effect_main, const std::string& dir, CancelSignals& signals) {
     std::filesystem::create_directories(dir);
     struct Look {
         std::string name;
@@ -328,7 +280,7 @@ void demo(PF_EffectMainFunc effect_main, const std::string& dir) {
         std::vector<std::string> args = look.args;
         for (const char* a : {"--quiet", "-o"}) args.push_back(a);
         args.push_back(dir + "/" + look.name);
-        render_command(effect_main, args);
+        render_args(effect_main, args, signals);
         std::printf("  %s/%s\n", dir.c_str(), look.name.c_str());
     }
     // A short animated sweep: Build Up across the frame in half a second.
@@ -342,38 +294,27 @@ void demo(PF_EffectMainFunc effect_main, const std::string& dir) {
             f);
         std::fclose(f);
     }
-    render_command(effect_main, {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o",
-                                 dir + "/sweep.####.png"});
+    render_args(effect_main,
+                {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o", dir + "/sweep.####.png"},
+                signals);
     std::printf("  %s/sweep.0000.png ... %s/sweep.0012.png (preset %s)\n", dir.c_str(), dir.c_str(),
                 preset.c_str());
 }
 
-int run(int argc, char** argv, ProcessTimes process) {
-    Command c;
-    c.plugin = offline::default_module_path();
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--plugin") {
-            if (++i == argc) usage_error("--plugin needs the path of a module");
-            c.plugin = argv[i];
-        } else if (arg == "-h" || arg == "--help") {
-            std::fputs(USAGE, stdout);
-            return 0;
-        } else {
-            args.push_back(arg);
-        }
-    }
+int run(const std::vector<std::string>& args, ProcessTimes process, CancelSignals& signals) {
     if (args.empty()) {
-        std::fputs(USAGE, stderr);
+        std::fputs(parse_command_line({"--help"}).help.c_str(), stderr);
         return EXIT_USAGE;
     }
-    c.name = args.front();
-    c.args.assign(args.begin() + 1, args.end());
-    if (c.name != "about" && c.name != "params" && c.name != "render" && c.name != "demo")
-        usage_error("unknown command \"" + c.name + "\" (commands: render, demo, params, about)");
-    if ((c.name == "about" || c.name == "params") && !c.args.empty())
-        usage_error("unknown argument \"" + c.args.front() + "\"");
+    const CommandLine c = parse_command_line(args);
+    if (c.command == CommandName::Help) {
+        std::fputs(c.help.c_str(), stdout);
+        return 0;
+    }
+    if (c.command == CommandName::Colorspaces) {
+        for (const std::string& name : known_colorspaces()) std::printf("%s\n", name.c_str());
+        return 0;
+    }
 
     offline::PluginModule module;
     try {
@@ -388,20 +329,17 @@ int run(int argc, char** argv, ProcessTimes process) {
         offline::PluginModule& m;
         ~Close() { offline::close_module(m); }
     } close{module};
-    if (c.name == "about")
-        print_about(module);
-    else if (c.name == "params")
-        print_params(module.effect_main);
-    else if (c.name == "render")
-        render_command(module.effect_main, c.args, process);
-    else {
-        std::string dir = "demo";
-        if (!c.args.empty()) {
-            if (c.args.size() != 2 || c.args[0] != "--out-dir") usage_error("demo takes only --out-dir DIR");
-            dir = c.args[1];
-        }
-        std::printf("Rendering the built-in test card through EffectMain into %s/:\n", dir.c_str());
-        demo(module.effect_main, dir);
+    signals.throw_if_cancelled();
+    switch (c.command) {
+    case CommandName::About: print_about(module); break;
+    case CommandName::Version: print_version(module, c.plugin); break;
+    case CommandName::Params: print_params(module.effect_main); break;
+    case CommandName::Render: render_command(module.effect_main, c.render, signals, process); break;
+    case CommandName::Demo:
+        std::printf("Rendering the built-in test card through EffectMain into %s/:\n", c.demo_dir.c_str());
+        demo(module.effect_main, c.demo_dir, signals);
+        break;
+    default: break;
     }
     return 0;
 }
@@ -409,18 +347,39 @@ int run(int argc, char** argv, ProcessTimes process) {
 }  // namespace
 }  // namespace lumatrail::tools
 
+// Ctrl-C and SIGTERM are blocked before main, while the libraries start, so
+// that one arriving then waits for the watcher main makes instead of killing
+// the process.
+[[gnu::constructor]] static void block_cancel_signals_before_main() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 int main(int argc, char** argv) {
     using namespace lumatrail::tools;
     // First, so that the start-up is measured up to here and no further.
     const std::optional<double> startup_ms = time_since_process_start_ms();
+    // Before any other thread exists, so that every thread inherits the
+    // blocked signals and only the watcher takes them.
+    CancelSignals signals;
+    const auto exit_code = [&](int code) {
+        // A cancel wins over the error it caused on the way out.
+        return signals.cancelled() && code != 0 && code != EXIT_EFFECT ? signals.exit_code() : code;
+    };
     try {
-        return run(argc, argv, {startup_ms, 0.0});
+        return exit_code(run(std::vector<std::string>(argv + 1, argv + argc), {startup_ms, 0.0}, signals));
     } catch (const ToolError& e) {
         std::fprintf(stderr, "lumatrail: %s\n", e.what());
         if (e.exit_code == EXIT_USAGE) std::fputs("(see lumatrail --help)\n", stderr);
-        return e.exit_code;
+        return exit_code(e.exit_code);
+    } catch (const std::bad_alloc&) {
+        std::fputs("lumatrail: out of memory\n", stderr);
+        return exit_code(EXIT_INPUT);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "lumatrail: %s\n", e.what());
-        return EXIT_INTERNAL;
+        return exit_code(EXIT_INTERNAL);
     }
 }

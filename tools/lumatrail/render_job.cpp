@@ -1,8 +1,12 @@
 #include "tools/lumatrail/render_job.h"
 
-#include <pthread.h>
-#include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +20,7 @@
 #include <utility>
 
 #include "offline/offline_frame.h"
+#include "frame/frame_renderer.h"
 #include "offline/test_card.h"
 #include "tools/lumatrail/image_io.h"
 #include "tools/lumatrail/tool_error.h"
@@ -25,34 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The frame number's place in a pattern: [start, end) and its zero-padded width.
-struct PatternSlot {
-    std::size_t start = std::string::npos, end = 0;
-    int width = 0;
-};
-
-PatternSlot find_slot(const std::string& path) {
-    PatternSlot slot;
-    const std::size_t name = path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1;
-    const std::size_t hash = path.find('#', name);
-    if (hash != std::string::npos) {
-        std::size_t end = hash;
-        while (end < path.size() && path[end] == '#') ++end;
-        return {hash, end, int(end - hash)};
-    }
-    // printf style: %d, %4d or %04d.
-    for (std::size_t at = path.find('%', name); at != std::string::npos; at = path.find('%', at + 1)) {
-        std::size_t end = at + 1;
-        int width = 0;
-        while (end < path.size() && path[end] >= '0' && path[end] <= '9' && end - at < 4)
-            width = width * 10 + (path[end++] - '0');
-        if (end < path.size() && path[end] == 'd') return {at, end + 1, width};
-    }
-    return slot;
-}
-
-bool is_sequence_pattern(const std::string& path) { return find_slot(path).start != std::string::npos; }
-
 struct SharedLayers {
     std::unique_ptr<offline::OfflineLayer> input, mask;  // when the same for every frame
 };
@@ -61,11 +38,8 @@ offline::OfflineLayer layer(offline::OfflineWorld world) {
     return offline::OfflineLayer{std::move(world), {}, {}, {}};
 }
 
-offline::HostTime time_of(const RenderJob& job, std::int32_t frame) {
-    if (job.fps <= 0.0) return offline::host_time(job.time);
-    // frame / fps seconds as the host counts it: time_scale ticks per second.
-    const auto scale = std::uint32_t(std::llround(job.fps * 1000.0));
-    return {frame * 1000, 1000, scale};
+offline::HostTime time_of(const RenderJob& job, std::int64_t frame) {
+    return job.rate ? frame_time(*job.rate, frame) : offline::host_time(job.time);
 }
 
 using Clock = std::chrono::steady_clock;
@@ -81,113 +55,213 @@ std::string duration(double seconds) {
     return buf;
 }
 
-// Ctrl-C and SIGTERM set the cancel flag: the signals are blocked in every
-// thread and taken by one watcher with sigtimedwait, so no handler and no
-// global state are needed.
-struct SignalWatch {
-    sigset_t set{}, previous{};
-    std::atomic<bool>& cancel;
-    std::atomic<bool> interrupted{false}, done{false};
-    std::thread watcher;
-    explicit SignalWatch(std::atomic<bool>& c) : cancel(c) {
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set, &previous);
-        watcher = std::thread([this] {
-            const timespec wait{0, 100'000'000};
-            while (!done.load()) {
-                if (sigtimedwait(&set, nullptr, &wait) > 0) {
-                    interrupted = true;
-                    cancel = true;
-                }
-            }
-        });
+// Fails before anything is rendered when the output cannot be written: an
+// unknown extension, a folder given as the output, a missing or read-only
+// folder. A file is created and removed in the folder to know.
+void check_output(const std::string& pattern, const std::string& first) {
+    std::error_code ec;
+    if (fs::is_directory(first, ec))
+        throw ToolError(EXIT_OUTPUT, "the output \"" + first + "\" is a folder; -o takes a file name such as \"" +
+                                         (fs::path(first) / "out.png").string() + "\"");
+    if (!can_write(first))
+        throw ToolError(EXIT_OUTPUT,
+                        "cannot write \"" + first +
+                            "\": no image format is known for its extension (try .png, .tif, .exr, .jpg or .dpx)");
+    const fs::path folder = fs::path(first).has_parent_path() ? fs::path(first).parent_path() : ".";
+    if (!fs::is_directory(folder, ec))
+        throw ToolError(EXIT_OUTPUT, "the output folder \"" + folder.string() + "\" does not exist");
+    std::string probe = (folder / ".lumatrail-write-check-XXXXXX").string();
+    const int fd = mkstemp(probe.data());
+    if (fd < 0)
+        throw ToolError(EXIT_OUTPUT, "cannot write \"" + (pattern == first ? first : pattern) + "\": files cannot be created in the folder \"" +
+                                         folder.string() + "\" (" + std::strerror(errno) + ")");
+    close(fd);
+    std::remove(probe.c_str());
+}
+
+void check_inputs_exist(const std::string& pattern, const std::vector<std::int64_t>& frames) {
+    if (pattern.empty() || pattern == "builtin") return;
+    for (std::int64_t f : frames)
+        if (!fs::exists(frame_path(pattern, f)))
+            throw ToolError(EXIT_INPUT, "no such file: \"" + frame_path(pattern, f) + "\"");
+}
+
+// The terminal's width for the progress line: its own, or COLUMNS, or 80.
+int terminal_width() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (const char* columns = std::getenv("COLUMNS")) {
+        const int n = std::atoi(columns);
+        if (n > 0) return n;
     }
-    ~SignalWatch() {
-        done = true;
-        watcher.join();
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return 80;
+}
+
+// One line, redrawn in place and never wider than the terminal: the bar
+// (shorter on narrow terminals, left out on very narrow ones), the frames
+// done, the elapsed time, and once a frame has finished the rate and the
+// time left.
+void print_progress(std::size_t done, std::size_t total, Clock::duration spent, bool last = false) {
+    const double elapsed = std::chrono::duration<double>(spent).count();
+    const double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
+    char counts[160];
+    if (done > 0 && done < total)
+        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed  %.2f frames/s  %s left", done, total,
+                      duration(elapsed).c_str(), rate, duration(double(total - done) / rate).c_str());
+    else
+        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed", done, total, duration(elapsed).c_str());
+    const int width = terminal_width() - 1;  // the last column would wrap on some terminals
+    std::string line = "rendering";
+    const int room = width - int(line.size()) - int(std::strlen(counts)) - 3;
+    if (room >= 10) {
+        const int bar = std::min(room, 30);
+        const int filled = int(std::size_t(bar) * done / std::max<std::size_t>(total, 1));
+        line += " [" + std::string(std::size_t(filled), '#') + std::string(std::size_t(bar - filled), '-') + "]";
     }
-};
+    line += counts;
+    if (int(line.size()) > width) line.resize(std::size_t(std::max(width, 0)));
+    // On a terminal the rest of the previous line is cleared.
+    std::fprintf(stderr, "\r%s%s%s", line.c_str(), isatty(STDERR_FILENO) ? "\x1b[K" : "", last ? "\n" : "");
+}
 
 }  // namespace
 
-std::string frame_path(const std::string& pattern, std::int32_t frame) {
-    const PatternSlot slot = find_slot(pattern);
-    if (slot.start == std::string::npos) return pattern;
-    char number[32];
-    std::snprintf(number, sizeof number, "%0*d", slot.width, frame);
-    return pattern.substr(0, slot.start) + number + pattern.substr(slot.end);
+std::uint64_t available_memory() {
+    std::FILE* f = std::fopen("/proc/meminfo", "r");
+    unsigned long long kib = 0;
+    if (f) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) break;
+        std::fclose(f);
+    }
+    if (kib > 0) return std::uint64_t(kib) * 1024u;
+    const long pages = sysconf(_SC_AVPHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? std::uint64_t(pages) * std::uint64_t(page) : UINT64_MAX;
 }
 
-RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
-                         const RenderJob& job) {
+unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint64_t available,
+                          const std::string& what) {
+    // The host's render size: each side times the downsample factor, in
+    // float, rounded up.
+    const auto at_resolution = [](std::int64_t side, PF_RationalScale d) {
+        const float factor = d.den == 0 ? 1.0f : float(d.num) / float(d.den);
+        return std::max<std::int64_t>(std::int64_t(std::ceil(float(side) * factor)), 0);
+    };
+    const std::int64_t w = at_resolution(plan.width, job.downsample_x);
+    const std::int64_t h = at_resolution(plan.height, job.downsample_y);
+    if (w > MAX_CANVAS_SIDE || h > MAX_CANVAS_SIDE || w * h > MAX_CANVAS_PIXELS)
+        throw ToolError(EXIT_EFFECT, std::string("Lumatrail: ") + CANVAS_LIMIT_MESSAGE + " (" + what +
+                                         " renders at " + std::to_string(w) + "x" + std::to_string(h) + ")");
+    // Every picture as a world and once more as the file's decoded buffer;
+    // per frame the output world, the written file's buffer, the layer at
+    // render resolution and the effect's float working images.
+    const std::uint64_t pixel = job.depth == PF_PixelFormat_ARGB128 || plan.depth == PF_PixelFormat_ARGB128 ? 16
+                                : job.depth == PF_PixelFormat_ARGB64 || plan.depth == PF_PixelFormat_ARGB64 ? 8
+                                                                                                            : 4;
+    const std::uint64_t inputs =
+        2 * pixel * (std::uint64_t(plan.width * plan.height) + std::uint64_t(plan.mask_width * plan.mask_height));
+    const std::uint64_t rendered = std::uint64_t(w * h);
+    const std::uint64_t per_frame = rendered * (3 * pixel + 16) + (plan.inputs_per_frame ? inputs : 0);
+    const std::uint64_t shared = plan.inputs_per_frame ? 0 : inputs;
+    if (shared + per_frame > available) {
+        const auto gib = [](std::uint64_t bytes) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
+            return std::string(text);
+        };
+        throw ToolError(EXIT_INPUT, what + " is " + std::to_string(plan.width) + "x" + std::to_string(plan.height) +
+                                        ": reading and rendering it takes about " + gib(shared + per_frame) +
+                                        " of memory, and " + gib(available) + " is available");
+    }
+    const std::uint64_t fit = (available - shared) / std::max<std::uint64_t>(per_frame, 1);
+    return unsigned(std::clamp<std::uint64_t>(fit, 1, std::max(job.jobs, 1u)));
+}
+
+RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host, const RenderJob& job,
+                         CancelSignals& signals) {
     const Clock::time_point start = Clock::now();
     if (job.frames.empty()) throw ToolError(EXIT_USAGE, "there is no frame to render");
     if (job.frames.size() > 1 && !is_sequence_pattern(job.output))
         throw ToolError(EXIT_USAGE, "several frames need an output pattern such as out.####.png, not \"" +
                                         job.output + "\"");
-    // Fail before rendering anything when an output or an input cannot work.
-    const std::string first_output = frame_path(job.output, job.frames.front());
-    if (!can_write(first_output))
-        throw ToolError(
-            EXIT_OUTPUT,
-            "cannot write \"" + first_output +
-                "\": no image format is known for its extension (try .png, .tif, .exr, .jpg or .dpx)");
-    const fs::path folder =
-        fs::path(first_output).has_parent_path() ? fs::path(first_output).parent_path() : ".";
-    if (!fs::is_directory(folder))
-        throw ToolError(EXIT_OUTPUT, "the output folder \"" + folder.string() + "\" does not exist");
-    for (const std::string* pattern : {&job.input, &job.mask}) {
-        if (pattern->empty() || *pattern == "builtin") continue;
-        for (std::int32_t f : job.frames)
-            if (!fs::exists(frame_path(*pattern, f)))
-                throw ToolError(EXIT_INPUT, "no such file: \"" + frame_path(*pattern, f) + "\"");
+    check_output(job.output, frame_path(job.output, job.frames.front()));
+    if (!job.input_is_movie)
+        check_inputs_exist(job.input, job.frames);
+    check_inputs_exist(job.mask, job.frames);
+
+    // The sizes first, from the files' headers: nothing is read or allocated
+    // for a frame the effect would refuse or the memory cannot hold.
+    FramePlan plan;
+    const bool input_sequence = !job.input.empty() && (is_sequence_pattern(job.input) || job.input_is_movie);
+    std::string what = "the test card";
+    if (job.input.empty()) {
+        plan.width = job.card_width, plan.height = job.card_height;
+        plan.depth = job.depth.value_or(PF_PixelFormat_ARGB32);
+    } else {
+        const std::string first = job.input_is_movie ? job.input : frame_path(job.input, job.frames.front());
+        const ImageInfo info = probe_image(first);
+        plan.width = info.width, plan.height = info.height, plan.depth = job.depth.value_or(info.depth);
+        plan.inputs_per_frame = input_sequence;
+        what = "\"" + first + "\"";
     }
+    if (!job.mask.empty() && job.mask != "builtin") {
+        const ImageInfo info = probe_image(frame_path(job.mask, job.frames.front()));
+        plan.mask_width = info.width, plan.mask_height = info.height;
+        plan.inputs_per_frame = plan.inputs_per_frame || is_sequence_pattern(job.mask);
+    } else if (job.mask == "builtin") {
+        plan.mask_width = plan.width, plan.mask_height = plan.height;
+    }
+    const unsigned fitting = check_frame_fits(plan, job, available_memory(), what);
+    signals.throw_if_cancelled();
 
     // One record per frame, each written only by the thread rendering that
     // frame and read after every thread has finished.
     RenderTimes times;
     times.frames.resize(job.frames.size());
     SharedLayers shared;
+    const auto read_input = [&](std::int64_t frame) {
+        const std::string path = job.input_is_movie ? job.input : frame_path(job.input, frame);
+        return layer(read_image(path, job.depth));
+    };
     if (job.input.empty()) {
         shared.input = std::make_unique<offline::OfflineLayer>(layer(
             offline::test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
-    } else if (!is_sequence_pattern(job.input)) {
+    } else if (!input_sequence) {
         const Clock::time_point read = Clock::now();
-        shared.input = std::make_unique<offline::OfflineLayer>(layer(read_image(job.input, job.depth)));
+        shared.input = std::make_unique<offline::OfflineLayer>(read_input(job.frames.front()));
         times.shared_read_ms = times.shared_read_ms.value_or(0.0) + ms_since(read);
     }
+    signals.throw_if_cancelled();
     const PF_PixelFormat depth = job.depth      ? *job.depth
                                  : shared.input ? shared.input->pixels.format
-                                                : PF_PixelFormat_ARGB32;
+                                                : plan.depth;
     if (job.mask == "builtin") {
-        const std::int32_t w = shared.input ? shared.input->pixels.world.width : job.card_width;
-        const std::int32_t h = shared.input ? shared.input->pixels.world.height : job.card_height;
-        shared.mask = std::make_unique<offline::OfflineLayer>(layer(offline::test_mask(w, h, depth)));
+        shared.mask = std::make_unique<offline::OfflineLayer>(
+            layer(offline::test_mask(std::int32_t(plan.width), std::int32_t(plan.height), depth)));
     } else if (!job.mask.empty() && !is_sequence_pattern(job.mask)) {
         const Clock::time_point read = Clock::now();
         shared.mask = std::make_unique<offline::OfflineLayer>(layer(read_image(job.mask)));
         times.shared_read_ms = times.shared_read_ms.value_or(0.0) + ms_since(read);
     }
+    signals.throw_if_cancelled();
 
-    std::atomic<bool> cancel{false};
+    // Stops every frame: set by a failure, or passed on from a signal.
+    std::atomic<bool> stop{false};
     std::atomic<std::size_t> next{0}, finished{0};
     std::mutex failure_mutex;
     std::optional<ToolError> failure;
     std::mutex done_mutex;
     std::condition_variable done_signal;
 
-    auto render_one = [&](std::int32_t frame, FrameTimes& spent) {
+    auto render_one = [&](std::int64_t frame, FrameTimes& spent) {
         spent.frame = frame;
         Clock::time_point phase = Clock::now();
         std::unique_ptr<offline::OfflineLayer> own_input, own_mask;
         const offline::OfflineLayer* input = shared.input.get();
         const offline::OfflineLayer* mask = shared.mask.get();
         if (!input) {
-            own_input = std::make_unique<offline::OfflineLayer>(
-                layer(read_image(frame_path(job.input, frame), job.depth)));
+            own_input = std::make_unique<offline::OfflineLayer>(read_input(frame));
             input = own_input.get();
         }
         if (!mask && !job.mask.empty()) {
@@ -202,14 +276,15 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
         request.time = time_of(job, frame);
         request.downsample_x = job.downsample_x;
         request.downsample_y = job.downsample_y;
-        request.faults.cancel = &cancel;
+        request.faults.cancel = &stop;
         // The host's parameter list is only read while frames render.
         phase = Clock::now();
         const offline::FrameResult result =
             offline::render_frame(const_cast<offline::OfflineHost&>(host), effect_main, request);
         spent.render_ms = ms_since(phase);
         const PF_Err err = result.pre_render ? result.pre_render : result.render;
-        if (err == offline::OFFLINE_CANCELLED && cancel) throw ToolError(EXIT_CANCELLED, "cancelled");
+        if ((err == offline::OFFLINE_CANCELLED && stop) || signals.cancelled())
+            throw ToolError(signals.exit_code(), "cancelled");
         if (err)
             throw ToolError(EXIT_EFFECT, "frame " + std::to_string(frame) + ": " +
                                              (result.message.empty()
@@ -224,18 +299,19 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
     auto worker = [&] {
         for (;;) {
             const std::size_t k = next++;
-            if (k >= job.frames.size() || cancel) break;
+            if (k >= job.frames.size() || stop) break;
             try {
                 render_one(job.frames[k], times.frames[k]);
                 ++written;
             } catch (const ToolError& e) {
                 std::lock_guard lock(failure_mutex);
-                if (!failure || failure->exit_code == EXIT_CANCELLED) failure = e;
-                cancel = true;
+                if (!failure || failure->exit_code == EXIT_CANCELLED || failure->exit_code == EXIT_TERMINATED)
+                    failure = e;
+                stop = true;
             } catch (const std::exception& e) {
                 std::lock_guard lock(failure_mutex);
                 if (!failure) failure = ToolError(EXIT_INTERNAL, e.what());
-                cancel = true;
+                stop = true;
             }
             ++finished;
             done_signal.notify_all();
@@ -246,8 +322,10 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
     const Clock::time_point frames_start = Clock::now();
     const std::size_t total = job.frames.size();
     {
-        SignalWatch signals(cancel);
-        const unsigned count = std::max(1u, std::min<unsigned>(job.jobs, unsigned(total)));
+        const unsigned count = std::max(1u, std::min<unsigned>(fitting, unsigned(std::min<std::size_t>(total, 1024))));
+        if (count < job.jobs && count < total && !job.quiet)
+            std::fprintf(stderr, "lumatrail: note: rendering %u frames at a time, as many as the memory holds\n",
+                         count);
         times.threads = count;
         std::atomic<unsigned> running{count};
         std::vector<std::thread> workers;
@@ -260,28 +338,24 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
         while (running > 0) {
             {
                 std::unique_lock lock(done_mutex);
-                done_signal.wait_for(lock, std::chrono::milliseconds(200));
+                done_signal.wait_for(lock, std::chrono::milliseconds(50));
             }
-            if (!show) continue;
-            const std::size_t done = finished;
-            const double elapsed = std::chrono::duration<double>(Clock::now() - frames_start).count();
-            const double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
-            const int filled = int(30 * done / total);
-            std::fprintf(stderr, "\rrendering [%.*s%.*s] %zu/%zu frames  %.2f frames/s  %s left ", filled,
-                         "##############################", 30 - filled, "------------------------------",
-                         done, total, rate,
-                         rate > 0 ? duration(double(total - done) / rate).c_str() : "-:--");
+            if (signals.cancelled()) stop = true;
+            if (show) print_progress(finished, total, Clock::now() - frames_start);
         }
         for (auto& w : workers) w.join();
-        if (show) std::fprintf(stderr, "\n");
-        if (signals.interrupted) {
-            std::lock_guard lock(failure_mutex);
-            failure = ToolError(EXIT_CANCELLED, "cancelled");
-        }
+        if (show) print_progress(finished, total, Clock::now() - frames_start, true);
+    }
+    if (signals.cancelled()) {
+        std::lock_guard lock(failure_mutex);
+        if (!failure || failure->exit_code != EXIT_EFFECT) failure = ToolError(signals.exit_code(), "cancelled");
     }
     if (failure) {
-        if (failure->exit_code == EXIT_CANCELLED)
-            throw ToolError(EXIT_CANCELLED, "cancelled; no partly written file was left behind");
+        if (failure->exit_code == EXIT_CANCELLED || failure->exit_code == EXIT_TERMINATED)
+            throw ToolError(failure->exit_code,
+                            "cancelled" + std::string(signals.signal_number() == SIGTERM ? " (SIGTERM)" : "") +
+                                " after " + std::to_string(written.load()) + " of " + std::to_string(total) +
+                                " frames; the finished files are complete and no partly written file was left");
         throw *failure;
     }
     times.wall_ms = ms_since(start);

@@ -62,7 +62,7 @@ std::string stats_report(const RenderTimes& times, bool still, const ProcessTime
         if (still)
             std::snprintf(line, sizeof line, "still: ");
         else
-            std::snprintf(line, sizeof line, "frame %d: ", int(f.frame));
+            std::snprintf(line, sizeof line, "frame %lld: ", static_cast<long long>(f.frame));
         report += line;
         std::snprintf(line, sizeof line, "read %.1f ms, render %.1f ms, write %.1f ms\n", own_read,
                       f.render_ms, f.write_ms);

@@ -19,6 +19,7 @@
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
 #include "tests/support/effect_host.h"
+#include "tools/lumatrail/frame_numbers.h"
 #include "tools/lumatrail/image_io.h"
 #include "tools/lumatrail/param_values.h"
 
@@ -505,12 +506,208 @@ TEST_F(LumatrailCli, StatsDoNotChangeTheExitCodeOfAFailure) {
     EXPECT_EQ(early.exit_code, 4) << early.err;
     EXPECT_THAT(early.err, HasSubstr("does not exist"));
     EXPECT_EQ(early.err.find("total:"), std::string::npos) << early.err;
-    // Found only when the rendered file is renamed into place: a folder holds the name.
+    // A folder holding the output's name.
     fs::create_directories(dir / "taken.png");
     const SplitRun late = run_split("render --size 64x36 --stats -o " + at("taken.png"), dir);
     EXPECT_EQ(late.exit_code, 4) << late.err;
-    EXPECT_THAT(late.err, HasSubstr("cannot write"));
+    EXPECT_THAT(late.err, HasSubstr("is a folder"));
+    EXPECT_EQ(late.err.find("total:"), std::string::npos) << late.err;
     EXPECT_TRUE(fs::is_directory(dir / "taken.png"));
+}
+
+// Files left in a folder that are not complete frames.
+std::vector<std::string> partial_files(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string().find("partial") != std::string::npos) found.push_back(e.path().string());
+    return found;
+}
+
+TEST_F(LumatrailCli, SignalsCancelCleanlyAtEveryStage) {
+    // The image library writes EXR files with threads of its own; a signal
+    // landing on one of them must still cancel through the abort callback.
+    for (const auto& [signal, code] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
+        const fs::path out = dir / signal;
+        fs::create_directories(out);
+        const ToolRun r = run_shell("timeout --preserve-status --signal=" + std::string(signal) + " 3 " +
+                                    LUMATRAIL_TOOL + " render -o " + (out / "u.####.exr").string() +
+                                    " --fps 24 --frames 0-200 --size 1920x1080");
+        EXPECT_EQ(r.exit_code, code) << r.output;
+        EXPECT_THAT(r.output, HasSubstr("cancelled")) << signal;
+        EXPECT_TRUE(partial_files(out).empty()) << signal;
+        for (const auto& e : fs::directory_iterator(out)) EXPECT_NO_THROW(read_image(e.path().string()));
+    }
+    // Before the render loop: while the test card of a large still is made
+    // (after the libraries have loaded; before that the signal kills).
+    const ToolRun early = run_shell("timeout --preserve-status --signal=INT 1 " + std::string(LUMATRAIL_TOOL) +
+                                    " render --size 8000x4500 -o " + at("big.png"));
+    EXPECT_EQ(early.exit_code, 130) << early.output;
+    EXPECT_THAT(early.output, HasSubstr("cancelled"));
+    EXPECT_FALSE(fs::exists(at("big.png")));
+    EXPECT_TRUE(partial_files(dir).empty());
+}
+
+// A PNG of a few bytes whose header claims `width` x `height`.
+std::string png_claiming(const std::string& path, std::uint32_t width, std::uint32_t height) {
+    write_image(offline::test_card(4, 4, PF_PixelFormat_ARGB32), path);
+    std::string bytes = bytes_of(path);
+    for (int i = 0; i < 4; ++i) {
+        bytes[std::size_t(16 + i)] = char(width >> (24 - 8 * i));
+        bytes[std::size_t(20 + i)] = char(height >> (24 - 8 * i));
+    }
+    // The IHDR chunk's CRC-32 over its type and data.
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 12; i < 29; ++i) {
+        crc ^= std::uint8_t(bytes[i]);
+        for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (int i = 0; i < 4; ++i) bytes[std::size_t(29 + i)] = char(crc >> (24 - 8 * i));
+    std::ofstream(path, std::ios::binary) << bytes.substr(0, 74);
+    return path;
+}
+
+TEST_F(LumatrailCli, SizesAreCheckedBeforeAnythingIsAllocated) {
+    const struct {
+        std::string args;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"render --size 40000x40000", 5, "Lumatrail: Canvas exceeds 128 megapixels"},
+        {"render --size 46341x46341", 5, "Lumatrail: Canvas exceeds 128 megapixels"},
+        {"render --size 11586x11586", 5, "Lumatrail: Canvas exceeds 128 megapixels"},
+        {"render " + png_claiming(at("huge.png"), 20000, 20000), 5, "Canvas exceeds 128 megapixels"},
+        {"render " + png_claiming(at("widest.png"), 65536, 65536) + " --depth 16", 5, "Canvas exceeds"},
+        // Within the canvas at 1/8 resolution, but the full-size float picture is 64 GiB.
+        {"render --size 65536x65536 --downsample 8 --depth 32", 3, "of memory, and"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun r = run(c.args + " -o " + at("x.exr"));
+        EXPECT_EQ(r.exit_code, c.code) << c.args << "\n" << r.output;
+        EXPECT_THAT(r.output, HasSubstr(c.message)) << c.args;
+        EXPECT_FALSE(fs::exists(at("x.exr")));
+    }
+    // At half resolution the claimed picture fits the canvas; its missing pixels are then an input error.
+    const ToolRun half = run("render " + at("huge.png") + " --downsample 2 -o " + at("x.png"));
+    EXPECT_EQ(half.exit_code, 3) << half.output;
+}
+
+TEST_F(LumatrailCli, FrameNumbersAndRatesHoldBeyondThirtyTwoBits) {
+    const std::string card = "render --size 32x18 --set render-mode=particles ";
+    // The last frame the host's time holds at 24 frames a second, and one past it.
+    ASSERT_EQ(run(card + "--fps 24 --frames 2147483647-2147483647 -o " + at("f.####.png")).exit_code, 0);
+    EXPECT_TRUE(fs::exists(at("f.2147483647.png")));
+    const ToolRun past = run(card + "--fps 24 --frame 2147483648 -o " + at("g.png"));
+    EXPECT_EQ(past.exit_code, 2) << past.output;
+    EXPECT_THAT(past.output, HasSubstr("beyond what the host's time holds"));
+    // Huge ranges in as many shards render only the shard's frames.
+    ASSERT_EQ(run(card + "--fps 24 --frames 0-2000000000 --shard 1/2000000000 -o " + at("s.#.png")).exit_code, 0);
+    EXPECT_TRUE(fs::exists(at("s.2000000000.png")));
+    ASSERT_EQ(run(card + "--fps 24 --frames 0-2147483646 --shard 2147483647/2147483647 -o " + at("t.#.png")).exit_code,
+              0);
+    EXPECT_TRUE(fs::exists(at("t.2147483646.png")));
+    const ToolRun endless = run(card + "--fps 24 --frames 0-99999999 -o " + at("e.#.png"));
+    EXPECT_EQ(endless.exit_code, 2) << endless.output;
+    EXPECT_THAT(endless.output, HasSubstr("in parts"));
+
+    // 29.97 is 30000/1001: frame 1001 is at 1001 * 1001 / 30000 seconds.
+    ASSERT_EQ(run(card + "--fps 30000/1001 --frame 1001 -o " + at("ntsc.tif")).exit_code, 0);
+    ASSERT_EQ(run(card + "--fps 29.97 --frame 1001 -o " + at("ntsc2.tif")).exit_code, 0);
+    apply_setting(host, "render-mode=particles");
+    const offline::OfflineWorld expected =
+        direct(offline::test_card(32, 18, PF_PixelFormat_ARGB32), {1001 * 1001, 1001, 30000});
+    EXPECT_TRUE(offline::same_pixels(read_image(at("ntsc.tif")), expected));
+    EXPECT_TRUE(offline::same_pixels(read_image(at("ntsc2.tif")), expected));
+}
+
+TEST_F(LumatrailCli, SequencesAreFoundOnDiskAndResumed) {
+    for (int f = 1; f <= 3; ++f)
+        write_image(offline::test_card(24 + 8 * f, 16, PF_PixelFormat_ARGB32), frame_path(at("in.####.tif"), f));
+    const ToolRun all = run("render " + at("in.####.tif") + " -o " + at("out.####.tif"));
+    ASSERT_EQ(all.exit_code, 0) << all.output;
+    EXPECT_THAT(all.output, HasSubstr("found frames 1-3"));
+    for (int f = 1; f <= 3; ++f) {
+        const offline::OfflineWorld expected =
+            direct(read_image(frame_path(at("in.####.tif"), f)), {f, 1, 24});
+        EXPECT_TRUE(offline::same_pixels(read_image(frame_path(at("out.####.tif"), f)), expected)) << f;
+    }
+    // Resuming writes only what is missing.
+    fs::remove(at("out.0002.tif"));
+    const auto untouched = fs::last_write_time(at("out.0001.tif"));
+    const ToolRun resumed = run("render " + at("in.####.tif") + " --skip-existing -o " + at("out.####.tif"));
+    ASSERT_EQ(resumed.exit_code, 0) << resumed.output;
+    EXPECT_THAT(resumed.output, HasSubstr("skipping 2 of 3"));
+    EXPECT_TRUE(fs::exists(at("out.0002.tif")));
+    EXPECT_EQ(fs::last_write_time(at("out.0001.tif")), untouched);
+    // A gap is named.
+    fs::remove(at("in.0002.tif"));
+    const ToolRun gap = run("render " + at("in.####.tif") + " -o " + at("gap.####.tif"));
+    EXPECT_EQ(gap.exit_code, 3);
+    EXPECT_THAT(gap.output, HasSubstr("in.0002.tif\" is missing"));
+}
+
+TEST_F(LumatrailCli, MessagesNameTheRealProblemAndWarnOfNoOps) {
+    fs::create_directories(dir / "folder");
+    const ToolRun folder = run("render --size 16x9 -o " + at("folder"));
+    EXPECT_EQ(folder.exit_code, 4);
+    EXPECT_THAT(folder.output, HasSubstr("is a folder"));
+    const ToolRun proc = run("render --size 16x9 -o /proc/x.png");
+    EXPECT_EQ(proc.exit_code, 4);
+    EXPECT_THAT(proc.output, HasSubstr("\"/proc/x.png\""));
+    EXPECT_EQ(proc.output.find("partial"), std::string::npos) << proc.output;
+
+    for (const char* v : {"version", "--version"}) {
+        const ToolRun version = run(v);
+        EXPECT_EQ(version.exit_code, 0);
+        EXPECT_THAT(version.output, HasSubstr("match name \"Corvanta Lumatrail\""));
+    }
+    EXPECT_EQ(run("help").output, run("--help").output);
+
+    const struct {
+        std::string args;
+        const char* warning;
+    } no_ops[] = {
+        {"--mask builtin", "--mask is not used"},
+        {"--set mask-mode=sort-inside-mask", "no --mask was given"},
+        {opaque_input(), "--size is for the test card"},
+        {"--fps 24 --frame 3 --time 2", "--time is not used"},
+    };
+    for (const auto& c : no_ops) {
+        const SplitRun r = run_split("render --size 16x9 " + c.args + " -o " + at("w.png"), dir);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("lumatrail: warning: " + std::string(c.warning))) << c.args;
+    }
+    const SplitRun quiet = run_split("render --size 16x9 -o " + at("w.png"), dir);
+    EXPECT_EQ(quiet.err, "");
+}
+
+TEST_F(LumatrailCli, ProgressFitsTheTerminalAndCountsTime) {
+    for (const int columns : {80, 30}) {
+        const std::string err_file = at("progress.txt");
+        const ToolRun r = run_shell("COLUMNS=" + std::to_string(columns) + " " + LUMATRAIL_TOOL +
+                                        " render --progress --size 1920x1080 --set render-mode=force-lines -o " +
+                                        at("p.png"),
+                                    err_file);
+        ASSERT_EQ(r.exit_code, 0) << r.output;
+        const std::string err = bytes_of(err_file);
+        std::size_t lines = 0;
+        for (std::size_t start = 0; start < err.size();) {
+            std::size_t end = err.find_first_of("\r\n", start);
+            if (end == std::string::npos) end = err.size();
+            const std::string line = err.substr(start, end - start);
+            if (!line.empty()) {
+                ++lines;
+                EXPECT_LT(line.size(), std::size_t(columns)) << line;
+            }
+            start = end + 1;
+        }
+        // The one frame takes long enough to be shown, with the time spent, before it is done.
+        EXPECT_GE(lines, 2u) << err;
+        if (columns == 80) {
+            EXPECT_THAT(err, HasSubstr("0/1 frames  0:0"));
+            EXPECT_THAT(err, HasSubstr("elapsed"));
+        }
+    }
 }
 
 }  // namespace

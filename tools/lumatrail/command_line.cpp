@@ -1,0 +1,271 @@
+#include "tools/lumatrail/command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <cmath>
+#include <thread>
+
+#include "offline/plugin_module.h"
+#include "tools/lumatrail/tool_error.h"
+
+namespace lumatrail::tools {
+namespace {
+
+constexpr const char* DESCRIPTION =
+    "lumatrail renders images, image sequences and movies with the Lumatrail effect, driving the "
+    "effect's module exactly as a host does.";
+
+constexpr const char* FOOTER = R"(
+INPUT is an image (PNG, JPEG, TIFF, OpenEXR, DPX, ...), a sequence pattern or a
+movie; without one, the built-in test card is used. In a pattern the frame
+number goes into the last run of # in the file name (shot.####.exr), or into its
+one %d or %04d (shot.%04d.exr); a negative frame keeps its sign before the
+padding (shot.-0007.exr). A pattern or a movie without --frames renders every
+frame found. OUTPUT is written by its extension; several frames need a pattern.
+
+Examples:
+  lumatrail render photo.png -o sorted.png --set "Streak Length (px)=300"
+  lumatrail render -o card.exr --depth 32 --set direction=radial-out
+  lumatrail render shot.####.exr -o out.####.exr --fps 24 --frames 1-48 --preset look.json
+  lumatrail render clip.mp4 -o out.####.png --fps 30000/1001
+  lumatrail render plate.png --mask matte.png --set mask-mode=stretch-from-mask -o streaks.png
+
+Exit codes: 0 done, 2 bad arguments or preset, 3 unreadable input (or too large
+for memory), 4 output not writable, 5 the effect reported an error, 130
+cancelled by Ctrl-C (SIGINT), 143 cancelled by SIGTERM.
+)";
+
+std::optional<std::int64_t> whole_number(std::string_view text) {
+    std::int64_t n = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
+    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+    return n;
+}
+
+// A validator from a parser: the text is accepted when the parser gives a
+// value, and refused with `expected` otherwise.
+template <class Parse>
+CLI::Validator accepts(Parse parse, const std::string& expected) {
+    return CLI::Validator(
+        [parse, expected](std::string& text) { return parse(text) ? std::string() : expected + ", not \"" + text + "\""; },
+        "", "");
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> parse_pair(const std::string& text, char separator) {
+    const std::size_t at = text.find(separator, 1);
+    if (at == std::string::npos) return std::nullopt;
+    const auto a = whole_number(std::string_view(text).substr(0, at));
+    const auto b = whole_number(std::string_view(text).substr(at + 1));
+    if (!a || !b) return std::nullopt;
+    return std::pair{*a, *b};
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> parse_shard(const std::string& text) {
+    const auto shard = parse_pair(text, '/');
+    if (!shard || shard->second < 1 || shard->first < 1 || shard->first > shard->second) return std::nullopt;
+    return shard;
+}
+
+std::optional<std::pair<std::int32_t, std::int32_t>> parse_downsample(const std::string& text) {
+    const std::size_t comma = text.find(',');
+    const auto x = whole_number(std::string_view(text).substr(0, comma));
+    const auto y = comma == std::string::npos ? x : whole_number(std::string_view(text).substr(comma + 1));
+    if (!x || !y || *x < 1 || *y < 1 || *x > 65536 || *y > 65536) return std::nullopt;
+    return std::pair{std::int32_t(*x), std::int32_t(*y)};
+}
+
+PF_PixelFormat depth_of(const std::string& bits) {
+    return bits == "8" ? PF_PixelFormat_ARGB32 : bits == "16" ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB128;
+}
+
+[[noreturn]] void usage_error(const std::string& message) { throw ToolError(EXIT_USAGE, message); }
+
+// CLI11's error, said the way the rest of the program says things.
+[[noreturn]] void explain(const CLI::ParseError& e, const CLI::App& app, const CLI::App* render) {
+    if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+        // "The following arguments were not expected: X Y"
+        const std::string text = e.what();
+        const std::size_t colon = text.rfind(": ");
+        std::string first = colon == std::string::npos ? text : text.substr(colon + 2);
+        first = first.substr(0, first.find(' '));
+        if (!first.empty() && first[0] == '-') usage_error("unknown option \"" + first + "\"");
+        if (!render->parsed() && app.get_subcommands().empty())
+            usage_error("unknown command \"" + first +
+                        "\" (commands: render, demo, params, about, version, colorspaces, help)");
+        if (render->parsed())
+            usage_error("more than one input: \"" + render->get_option("INPUT")->as<std::string>() + "\" and \"" +
+                        first + "\"");
+        usage_error("unexpected argument \"" + first + "\"");
+    }
+    std::string message = e.what();
+    // "--set: 1 required NAME=VALUE missing" says that the option's value was left out.
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && message.find("missing") != std::string::npos) {
+        const std::size_t colon = message.find(':');
+        if (colon != std::string::npos) message = message.substr(0, colon) + " needs a value";
+    }
+    usage_error(message);
+}
+
+}  // namespace
+
+std::optional<std::pair<std::int64_t, std::int64_t>> parse_frame_range(const std::string& text) {
+    const auto range = parse_pair(text, '-');
+    if (!range || range->second < range->first) return std::nullopt;
+    return range;
+}
+
+std::optional<std::pair<std::int32_t, std::int32_t>> parse_size(const std::string& text) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string::npos) return std::nullopt;
+    const auto w = whole_number(std::string_view(text).substr(0, x));
+    const auto h = whole_number(std::string_view(text).substr(x + 1));
+    if (!w || !h || *w < 1 || *h < 1 || *w > 65536 || *h > 65536) return std::nullopt;
+    return std::pair{std::int32_t(*w), std::int32_t(*h)};
+}
+
+CommandLine parse_command_line(const std::vector<std::string>& args) {
+    CommandLine c;
+    c.plugin = offline::default_module_path();
+    RenderOptions& r = c.render;
+    r.job.jobs = std::max(1u, std::thread::hardware_concurrency());
+
+    CLI::App app{DESCRIPTION, "lumatrail"};
+    app.set_help_flag("-h,--help", "print this help");
+    app.add_option("--plugin", c.plugin, "the effect's module (default: the one beside lumatrail)")
+        ->type_name("PATH");
+    bool version = false;
+    app.add_flag("--version", version, "print the version and the effect's identity");
+    app.require_subcommand(0, 1);
+
+    CLI::App* render = app.add_subcommand("render", "render a still, a sequence or a movie")->fallthrough();
+    render->footer(FOOTER);
+    CLI::App* demo = app.add_subcommand("demo", "render the built-in test card in every mode");
+    demo->add_option("--out-dir", c.demo_dir, "the folder for the pictures (default: demo)")->type_name("DIR");
+    CLI::App* params = app.add_subcommand("params", "the parameter table, as the effect declares it");
+    CLI::App* about = app.add_subcommand("about", "the About text and the effect's identity");
+    CLI::App* version_command = app.add_subcommand("version", "the version and the effect's identity");
+    CLI::App* colorspaces =
+        app.add_subcommand("colorspaces", "the colour spaces --input-colorspace and --output-colorspace know");
+    CLI::App* help = app.add_subcommand("help", "print this help");
+
+    // An option given twice takes its last value, as options always have here.
+    render->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    std::string fps, frames, shard, downsample, depth, size;
+    render->add_option("INPUT", r.job.input, "the image, sequence pattern or movie (default: the test card)");
+    render->add_option("-o,--out", r.job.output, "the output image or pattern")->type_name("PATH");
+    render->add_option("--mask", r.job.mask, "the Mask Layer: an image, a pattern, or \"builtin\"")
+        ->type_name("PATH");
+    render
+        ->add_option("--set", r.settings,
+                     "a parameter by UI name or slug (repeatable); popups by choice text or number, "
+                     "checkboxes on/off")
+        ->type_name("NAME=VALUE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
+    render->add_option("--preset", r.presets, "parameter values and keyframes from JSON (repeatable)")
+        ->type_name("FILE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
+    render->add_option("--save-preset", r.save_preset, "write the parameters (after --preset and --set) as JSON")
+        ->type_name("FILE");
+    double seconds = 0.0;
+    std::int64_t frame_number = 0;
+    CLI::Option* time = render->add_option("--time", seconds, "the still's time in seconds (default 0)")
+                            ->type_name("SECONDS")
+                            ->check(CLI::Range(-1.0e6, 1.0e6));
+    render
+        ->add_option("--fps", fps,
+                     "frame rate: 24, 23.976, 29.97, 30000/1001 (default: a movie's own rate; 24 for a "
+                     "pattern without --frames)")
+        ->type_name("RATE")
+        ->check(accepts([](const std::string& t) { return parse_frame_rate(t); },
+                        "a rate above 0 and up to 1000, such as 24, 29.97 or 30000/1001"));
+    CLI::Option* frame = render->add_option("--frame", frame_number, "render frame N (time = N / fps)")->type_name("N");
+    CLI::Option* range =
+        render->add_option("--frames", frames, "render frames A to B, inclusive")
+            ->type_name("A-B")
+            ->check(accepts([](const std::string& t) { return parse_frame_range(t); },
+                            "A-B with A <= B, for example 1-48"));
+    frame->excludes(range);
+    render->add_option("--shard", shard, "render only the frames f with f mod N = K-1")
+        ->type_name("K/N")
+        ->check(accepts([](const std::string& t) { return parse_shard(t); }, "K/N with 1 <= K <= N, for example 2/8"));
+    render->add_option("--downsample", downsample, "render at 1/N resolution (or 1/X by 1/Y), as the host does")
+        ->type_name("N|X,Y")
+        ->check(accepts([](const std::string& t) { return parse_downsample(t); }, "N or X,Y from 1 to 65536"));
+    render->add_option("--depth", depth, "world depth (default: the input's)")
+        ->type_name("8|16|32")
+        ->check(CLI::IsMember({"8", "16", "32"}));
+    render->add_option("--size", size, "size of the test card (default 960x540)")
+        ->type_name("WxH")
+        ->check(accepts([](const std::string& t) { return parse_size(t); },
+                        "WIDTHxHEIGHT with sides from 1 to 65536, for example 1920x1080"));
+    render->add_option("-j,--jobs", r.job.jobs, "frames rendered at once (default: all cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
+    CLI::Option* progress = render->add_flag("--progress", r.job.progress, "show the progress bar even when not on a terminal");
+    CLI::Option* quiet = render->add_flag("--quiet", r.job.quiet, "print nothing but warnings and errors");
+    progress->excludes(quiet);
+    render->add_flag("--skip-existing", r.skip_existing,
+                     "render only the frames whose output file is missing (to resume a run)");
+    render->add_option("--input-colorspace", r.job.input_colorspace,
+                       "convert what is read from this colour space to linear (see lumatrail colorspaces)")
+        ->type_name("NAME");
+    render->add_option("--output-colorspace", r.job.output_colorspace,
+                       "convert what is written from linear to this colour space")
+        ->type_name("NAME");
+    render->add_flag("--stats", r.stats,
+                     "print on stderr the time each frame spent reading, rendering and writing, the totals, "
+                     "the wall time and the start-up");
+
+    // Made before parsing: afterwards the app's help is that of the command given.
+    const std::string full_help = app.help() + "\n" + render->help();
+    std::vector<const char*> argv{"lumatrail"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    try {
+        app.parse(int(argv.size()), argv.data());
+    } catch (const CLI::CallForHelp&) {
+        c.command = CommandName::Help;
+        c.help = render->parsed() ? render->help() : full_help;
+        return c;
+    } catch (const CLI::ParseError& e) {
+        explain(e, app, render);
+    }
+
+    if (help->parsed() || (app.get_subcommands().empty() && !version)) {
+        if (app.get_subcommands().empty() && args.empty()) usage_error("no command given");
+        c.command = CommandName::Help;
+        c.help = full_help;
+        return c;
+    }
+    c.command = version || version_command->parsed() ? CommandName::Version
+                : about->parsed()                    ? CommandName::About
+                : params->parsed()                   ? CommandName::Params
+                : colorspaces->parsed()              ? CommandName::Colorspaces
+                : demo->parsed()                     ? CommandName::Demo
+                                                     : CommandName::Render;
+    if (c.command != CommandName::Render) return c;
+
+    if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
+    if (time->count()) r.time = seconds;
+    if (frame->count()) r.frame = frame_number;
+    if (!fps.empty()) r.rate = parse_frame_rate(fps);
+    if (!frames.empty()) r.range = parse_frame_range(frames);
+    if (!shard.empty()) r.shard = parse_shard(shard);
+    if (!depth.empty()) r.job.depth = depth_of(depth);
+    if (!downsample.empty()) {
+        const auto [x, y] = *parse_downsample(downsample);
+        r.job.downsample_x = {1, std::uint32_t(x)};
+        r.job.downsample_y = {1, std::uint32_t(y)};
+    }
+    if (!size.empty()) {
+        std::tie(r.job.card_width, r.job.card_height) = *parse_size(size);
+        r.size_given = true;
+    }
+    if ((r.frame || r.range) && !r.rate) usage_error("--frame and --frames need --fps");
+    return c;
+}
+
+}  // namespace lumatrail::tools
