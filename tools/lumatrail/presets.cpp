@@ -2,10 +2,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <memory>
+#include <system_error>
 
 #include "tools/lumatrail/param_values.h"
 #include "tools/lumatrail/tool_error.h"
@@ -15,12 +19,97 @@ namespace {
 
 using nlohmann::json;
 
+// A preset needs three levels (the object, a parameter's keyframes, a key);
+// anything nested deeper than this is refused while parsing, before code that
+// recurses over the value (dump, for one) can run out of stack.
+constexpr int MAX_PRESET_DEPTH = 16;
+// Far more than any preset, even with long baked animations; a file that
+// never ends (a device, a pipe) stops here.
+constexpr std::size_t MAX_PRESET_BYTES = std::size_t(64) << 20;
+
+std::string named(const std::string& path) { return "the preset \"" + path + "\""; }
+
+// The system's words for an error number, starting lower case to follow on.
+std::string reason(int error) {
+    std::string text = std::generic_category().message(error);
+    if (!text.empty()) text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+// The preset's text; throws ToolError(EXIT_INPUT) when the file cannot be read.
+std::string read_preset(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        throw ToolError(EXIT_INPUT, named(path) + " is a folder, not a file");
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) {
+        const int error = errno;
+        throw ToolError(EXIT_INPUT, error == ENOENT ? named(path) + " does not exist"
+                                                    : "cannot read " + named(path) + ": " + reason(error));
+    }
+    std::string text;
+    char buffer[1 << 16];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get())) {
+        text.append(buffer, n);
+        if (text.size() > MAX_PRESET_BYTES)
+            throw ToolError(EXIT_USAGE, named(path) + " is over " + std::to_string(MAX_PRESET_BYTES >> 20) +
+                                            " MB, far larger than any preset");
+    }
+    if (std::ferror(file.get())) {
+        const int error = errno;
+        throw ToolError(EXIT_INPUT, error == EISDIR ? named(path) + " is a folder, not a file"
+                                                    : "cannot read " + named(path) + ": " + reason(error));
+    }
+    return text;
+}
+
+// What the JSON library says, without its "[json.exception.kind.id] " tag and
+// cut to a readable length.
+std::string library_detail(const json::exception& e) {
+    std::string_view text = e.what();
+    if (const std::size_t tag_end = text.find("] ");
+        text.starts_with("[json.exception.") && tag_end != text.npos)
+        text.remove_prefix(tag_end + 2);
+    if (text.starts_with("parse error ")) text.remove_prefix(12);
+    return excerpt(text, 160);
+}
+
+// The preset's JSON; throws ToolError(EXIT_USAGE) saying in plain words what
+// keeps it from being read.
+json parse_preset(const std::string& path, const std::string& text) {
+    const json::parser_callback_t limit_depth = [&](int depth, json::parse_event_t event, json&) {
+        const bool opens =
+            event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
+        if (opens && depth >= MAX_PRESET_DEPTH)
+            throw ToolError(EXIT_USAGE, named(path) + " nests lists or objects more than " +
+                                            std::to_string(MAX_PRESET_DEPTH) + " levels deep");
+        return true;
+    };
+    try {
+        return json::parse(text, limit_depth);
+    } catch (const json::parse_error& e) {
+        const std::string detail = library_detail(e);
+        throw ToolError(EXIT_USAGE, named(path) + " is not valid JSON" +
+                                        (detail.starts_with("at ") ? " " : ": ") + detail);
+    } catch (const json::out_of_range& e) {
+        if (e.id != 406) throw ToolError(EXIT_USAGE, named(path) + " cannot be read: " + library_detail(e));
+        // The number is quoted in the library's message: "number overflow parsing '1e999'".
+        const std::string_view what = e.what();
+        const std::size_t open = what.find('\''), close = what.rfind('\'');
+        const std::string number = open < close ? excerpt(what.substr(open + 1, close - open - 1))
+                                                : std::string("beyond a double's range");
+        throw ToolError(EXIT_USAGE, named(path) + " holds a number too large: " + number);
+    } catch (const json::exception& e) {
+        throw ToolError(EXIT_USAGE, named(path) + " cannot be read: " + library_detail(e));
+    }
+}
+
 double value_of(const offline::OfflineParam& p, const json& v) {
     if (v.is_number()) return v.get<double>();
     if (v.is_boolean()) return v.get<bool>() ? 1.0 : 0.0;
     if (v.is_string()) return parse_value(p, v.get<std::string>());
     throw std::invalid_argument("\"" + p.name + "\" takes a number, a choice's text or true/false, not " +
-                                v.dump());
+                                excerpt(v.dump()));
 }
 
 json value_json(const offline::OfflineParam& p, double v) {
@@ -53,17 +142,9 @@ std::string preset_text(const offline::OfflineHost& host) {
 }  // namespace
 
 void load_preset(offline::OfflineHost& host, const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw ToolError(EXIT_INPUT, "cannot read the preset \"" + path + "\"");
-    json doc;
-    try {
-        doc = json::parse(in);
-    } catch (const json::parse_error& e) {
-        throw ToolError(EXIT_USAGE, "the preset \"" + path + "\" is not valid JSON: " + e.what());
-    }
+    const json doc = parse_preset(path, read_preset(path));
     if (!doc.is_object())
-        throw ToolError(EXIT_USAGE,
-                        "the preset \"" + path + "\" must be a JSON object of parameter names and values");
+        throw ToolError(EXIT_USAGE, named(path) + " must be a JSON object of parameter names and values");
     // Checked in full before anything is set.
     std::vector<std::pair<std::int32_t, std::vector<offline::ParamKey>>> changes;
     try {
@@ -75,7 +156,8 @@ void load_preset(offline::OfflineHost& host, const std::string& path) {
                 for (const json& key : v) {
                     if (!key.is_array() || key.size() != 2 || !key[0].is_number())
                         throw std::invalid_argument("keyframes of \"" + p.name +
-                                                    "\" are [seconds, value] pairs, not " + key.dump());
+                                                    "\" are [seconds, value] pairs, not " +
+                                                    excerpt(key.dump()));
                     keys.push_back({key[0].get<double>(), value_of(p, key[1])});
                 }
             } else {
@@ -87,7 +169,9 @@ void load_preset(offline::OfflineHost& host, const std::string& path) {
             changes.emplace_back(index, std::move(keys));
         }
     } catch (const std::invalid_argument& e) {
-        throw ToolError(EXIT_USAGE, "the preset \"" + path + "\": " + e.what());
+        throw ToolError(EXIT_USAGE, named(path) + ": " + e.what());
+    } catch (const json::exception& e) {
+        throw ToolError(EXIT_USAGE, named(path) + " cannot be read: " + library_detail(e));
     }
     for (auto& [index, keys] : changes) offline::set_param_keys(host, index, std::move(keys));
 }

@@ -14,8 +14,11 @@
 
 namespace lumatrail::tools {
 
-// Sets every parameter the preset names; throws ToolError(EXIT_USAGE)
-// naming the file and what is wrong, leaving the host unchanged.
+// Sets every parameter the preset names. Throws ToolError naming the file and
+// what is wrong, leaving the host unchanged: EXIT_INPUT when the file cannot
+// be read (missing, a folder, unreadable), EXIT_USAGE when its contents are
+// not a preset (not JSON, nested more than a few levels, unknown names,
+// values out of range).
 void load_preset(offline::OfflineHost& host, const std::string& path);
 
 // Writes the value or keyframes of every parameter that holds a value,
