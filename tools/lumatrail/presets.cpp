@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -74,19 +75,37 @@ std::string library_detail(const json::exception& e) {
     return excerpt(text, 160);
 }
 
-// The preset's JSON; throws ToolError(EXIT_USAGE) saying in plain words what
-// keeps it from being read.
-json parse_preset(const std::string& path, const std::string& text) {
-    const json::parser_callback_t limit_depth = [&](int depth, json::parse_event_t event, json&) {
-        const bool opens =
-            event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
-        if (opens && depth >= MAX_PRESET_DEPTH)
-            throw ToolError(EXIT_USAGE, named(path) + " nests lists or objects more than " +
-                                            std::to_string(MAX_PRESET_DEPTH) + " levels deep");
+// A name and value of the preset's object.
+struct Member {
+    std::string name;
+    json value;
+};
+
+// The members of the preset's object in file order, a name given twice
+// included (a JSON object keeps one value per key, sorted by key); throws
+// ToolError(EXIT_USAGE) saying in plain words what keeps the text from being
+// read.
+std::vector<Member> parse_preset(const std::string& path, const std::string& text) {
+    using Event = json::parse_event_t;
+    std::vector<Member> members;
+    std::string name;
+    // Depth 1 is the object's members (or, were the text an array, its items).
+    const json::parser_callback_t collect = [&](int depth, Event event, json& parsed) {
+        if (event == Event::object_start || event == Event::array_start) {
+            if (depth >= MAX_PRESET_DEPTH)
+                throw ToolError(EXIT_USAGE, named(path) + " nests lists or objects more than " +
+                                                std::to_string(MAX_PRESET_DEPTH) + " levels deep");
+        } else if (depth == 1 && event == Event::key) {
+            name = parsed.get<std::string>();
+        } else if (depth == 1) {  // a member's value, or the end of one that is a list or object
+            members.push_back({name, parsed});
+        }
         return true;
     };
     try {
-        return json::parse(text, limit_depth);
+        if (!json::parse(text, collect).is_object())
+            throw ToolError(EXIT_USAGE, named(path) + " must be a JSON object of parameter names and values");
+        return members;
     } catch (const json::parse_error& e) {
         const std::string detail = library_detail(e);
         throw ToolError(EXIT_USAGE, named(path) + " is not valid JSON" +
@@ -141,16 +160,22 @@ std::string preset_text(const offline::OfflineHost& host) {
 
 }  // namespace
 
-void load_preset(offline::OfflineHost& host, const std::string& path) {
-    const json doc = parse_preset(path, read_preset(path));
-    if (!doc.is_object())
-        throw ToolError(EXIT_USAGE, named(path) + " must be a JSON object of parameter names and values");
-    // Checked in full before anything is set.
-    std::vector<std::pair<std::int32_t, std::vector<offline::ParamKey>>> changes;
+std::vector<std::string> load_preset(offline::OfflineHost& host, const std::string& path) {
+    const std::vector<Member> members = parse_preset(path, read_preset(path));
+    // Every value is checked before anything is set; a parameter named again
+    // takes the later value.
+    struct Change {
+        std::int32_t index;
+        std::vector<offline::ParamKey> keys;
+        const json* value;  // as written, for the warning
+        int times;
+    };
+    std::vector<Change> changes;
     try {
-        for (const auto& [name, v] : doc.items()) {
-            const std::int32_t index = find_parameter(host, name);
+        for (const Member& member : members) {
+            const std::int32_t index = find_parameter(host, member.name);
             const offline::OfflineParam& p = host.params[std::size_t(index)];
+            const json& v = member.value;
             std::vector<offline::ParamKey> keys;
             if (v.is_array()) {
                 for (const json& key : v) {
@@ -166,14 +191,30 @@ void load_preset(offline::OfflineHost& host, const std::string& path) {
             offline::OfflineHost trial_host;  // the range check, without touching the real host
             trial_host.params = {p};
             offline::set_param_keys(trial_host, 0, keys);
-            changes.emplace_back(index, std::move(keys));
+            const auto same = std::find_if(changes.begin(), changes.end(),
+                                           [&](const Change& c) { return c.index == index; });
+            if (same == changes.end()) {
+                changes.push_back({index, std::move(keys), &v, 1});
+            } else {
+                same->keys = std::move(keys);
+                same->value = &v;
+                ++same->times;
+            }
         }
     } catch (const std::invalid_argument& e) {
         throw ToolError(EXIT_USAGE, named(path) + ": " + e.what());
     } catch (const json::exception& e) {
         throw ToolError(EXIT_USAGE, named(path) + " cannot be read: " + library_detail(e));
     }
-    for (auto& [index, keys] : changes) offline::set_param_keys(host, index, std::move(keys));
+    std::vector<std::string> warnings;
+    for (Change& c : changes) {
+        if (c.times > 1)
+            warnings.push_back(named(path) + " sets \"" + host.params[std::size_t(c.index)].name + "\" " +
+                               (c.times == 2 ? std::string("twice") : std::to_string(c.times) + " times") +
+                               "; the last value, " + excerpt(c.value->dump()) + ", is used");
+        offline::set_param_keys(host, c.index, std::move(c.keys));
+    }
+    return warnings;
 }
 
 void save_preset(const offline::OfflineHost& host, const std::string& path) {

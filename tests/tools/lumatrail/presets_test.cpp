@@ -9,6 +9,7 @@
 #include <fstream>
 #include <limits>
 
+#include "host/parameters.h"
 #include "tests/support/effect_host.h"
 #include "tools/lumatrail/param_values.h"
 #include "tools/lumatrail/presets.h"
@@ -18,7 +19,9 @@ namespace lumatrail::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::ThrowsMessage;
 
 // A float as a user types it: its shortest decimal.
@@ -36,9 +39,9 @@ struct Presets : testing::EffectHostTest {
                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".json");
     }
     void TearDown() override { fs::remove(file); }
-    void load(const std::string& text) {
+    std::vector<std::string> load(const std::string& text) {
         std::ofstream(file) << text;
-        load_preset(host, file.string());
+        return load_preset(host, file.string());
     }
     double value(std::size_t index) const { return host.params[index].keys.front().value; }
 };
@@ -72,6 +75,27 @@ TEST_F(Presets, EveryEndOfEverySliderRangeIsAcceptedAndNothingBeyondIt) {
         }
     }
     EXPECT_GT(sliders, 20);
+}
+
+// A control named twice (by UI name and slug, or the same key again) is a
+// warning for the caller to print; the value last in the file is used.
+TEST_F(Presets, AControlNamedTwiceWarnsAndTheLastInTheFileWins) {
+    const struct {
+        const char* text;
+        double drag;
+        std::string warning;
+    } cases[] = {
+        {R"({"Drag": 1, "drag": 2})", 2, "sets \"Drag\" twice; the last value, 2, is used"},
+        {R"({"drag": 2, "Drag": 1.5})", 1.5, "sets \"Drag\" twice; the last value, 1.5, is used"},
+        {R"({"drag": 4, "amount": 50, "drag": 3, "Drag": [[0, 1], [1, 6]]})", 1,
+         "sets \"Drag\" 3 times; the last value, [[0,1],[1,6]], is used"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_THAT(load(c.text), ElementsAre("the preset \"" + file.string() + "\" " + c.warning));
+        EXPECT_EQ(value(PARAM_DRAG), c.drag);
+    }
+    EXPECT_THAT(load(R"({"Drag": 1, "amount": 50, "Direction": "Vertical"})"), IsEmpty());
 }
 
 }  // namespace
