@@ -35,6 +35,16 @@ bool holds_value(const offline::OfflineParam& p) {
     return t == PF_Param_FLOAT_SLIDER || t == PF_Param_POPUP || t == PF_Param_CHECKBOX;
 }
 
+// Why a control that holds no value cannot be set, and how it is given
+// instead.
+std::string holds_no_value(const offline::OfflineParam& p, std::size_t index) {
+    const std::string quoted = "\"" + p.name + "\"";
+    if (p.declared.param_type != PF_Param_LAYER)
+        return quoted + " is a group of controls and holds no value ('lumatrail params' lists them all)";
+    if (index == 0) return quoted + " is the picture rendered: lumatrail render INPUT -o OUTPUT";
+    return quoted + " is a layer and holds no value; give the mask with --mask FILE";
+}
+
 bool parse_number(std::string_view text, double& out) {
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, out);
@@ -76,6 +86,12 @@ std::int32_t find_parameter(const offline::OfflineHost& host, std::string_view n
             best_distance = d;
             best = std::int32_t(i);
         }
+    }
+    // Names of layers and groups too, so as to say how they are given.
+    for (std::size_t i = 0; i < host.params.size(); ++i) {
+        const offline::OfflineParam& p = host.params[i];
+        if (!p.name.empty() && (p.name == name || slug(p.name) == wanted))
+            throw std::invalid_argument(holds_no_value(p, i));
     }
     std::string message = "no parameter is named \"" + excerpt(name) + "\"";
     if (best >= 0)

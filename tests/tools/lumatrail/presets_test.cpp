@@ -77,6 +77,13 @@ TEST_F(Presets, EveryEndOfEverySliderRangeIsAcceptedAndNothingBeyondIt) {
     EXPECT_GT(sliders, 20);
 }
 
+TEST_F(Presets, TheMaskLayerIsGivenAsAFileNotAValue) {
+    EXPECT_THAT([&] { load(R"({"Drag": 2, "Mask Layer": "matte.png"})"); },
+                ThrowsMessage<ToolError>(HasSubstr("the preset \"" + file.string() +
+                                                   "\": \"Mask Layer\" is a layer and holds no value; give "
+                                                   "the mask with --mask FILE")));
+}
+
 // A control named twice (by UI name and slug, or the same key again) is a
 // warning for the caller to print; the value last in the file is used.
 TEST_F(Presets, AControlNamedTwiceWarnsAndTheLastInTheFileWins) {
