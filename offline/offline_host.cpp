@@ -1,9 +1,10 @@
 #include "offline/offline_host.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
-#include <sstream>
+#include <limits>
 #include <stdexcept>
 
 namespace lumatrail::offline {
@@ -124,22 +125,32 @@ PF_Err checkin_param(PF_ProgPtr effect_ref, PF_ParamDef* param) {
 
 PF_Err abort_never(PF_ProgPtr) { return PF_Err_NONE; }
 
-std::string format_number(double v) {
-    std::ostringstream s;
-    s << v;
-    return s.str();
+// The shortest text that reads back as the same number: a range end of 0.1f
+// prints as 0.1, and a value just outside it shows the digits that differ.
+template <typename Number>
+std::string format_number(Number v) {
+    char text[64];
+    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
-void check_value(const OfflineParam& p, double value) {
+// The value to keep for the parameter; throws std::invalid_argument saying
+// what the parameter accepts. A slider's range is compared as the host keeps
+// it, in single precision, so that every end typed as printed is accepted (the
+// double 0.1 lies just below 0.1f); a value that rounds onto an end is kept as
+// exactly that end, so the effect never reads a value outside its range.
+double checked_value(const OfflineParam& p, double value) {
     const PF_ParamDef& d = p.declared;
     const std::string quoted = "\"" + p.name + "\"";
     switch (d.param_type) {
-    case PF_Param_FLOAT_SLIDER:
-        if (!(value >= double(d.u.fs_d.valid_min) && value <= double(d.u.fs_d.valid_max)))
-            throw std::invalid_argument(quoted + " accepts values from " + format_number(d.u.fs_d.valid_min) +
-                                        " to " + format_number(d.u.fs_d.valid_max) + "; got " +
-                                        format_number(value));
-        return;
+    case PF_Param_FLOAT_SLIDER: {
+        const float low = d.u.fs_d.valid_min, high = d.u.fs_d.valid_max;
+        // Beyond the float range (or NaN) the conversion itself would be undefined.
+        const bool representable = std::abs(value) <= double(std::numeric_limits<float>::max());
+        if (!(representable && float(value) >= low && float(value) <= high))
+            throw std::invalid_argument(quoted + " accepts values from " + format_number(low) + " to " +
+                                        format_number(high) + "; got " + format_number(value));
+        return std::clamp(value, double(low), double(high));
+    }
     case PF_Param_POPUP:
         if (!(value >= 1 && value <= d.u.pd.num_choices && value == std::floor(value))) {
             std::string list;
@@ -149,12 +160,12 @@ void check_value(const OfflineParam& p, double value) {
                                         std::to_string(d.u.pd.num_choices) + " (" + list + "); got " +
                                         format_number(value));
         }
-        return;
+        return value;
     case PF_Param_CHECKBOX:
         if (value != 0 && value != 1)
             throw std::invalid_argument(quoted + " is a checkbox: 0 (off) or 1 (on); got " +
                                         format_number(value));
-        return;
+        return value;
     default:
         throw std::invalid_argument(quoted + " is a " + std::string(param_kind_name(d.param_type)) +
                                     " and holds no value");
@@ -217,7 +228,7 @@ void set_param_value(OfflineHost& host, std::string_view ui_name, double value) 
 void set_param_keys(OfflineHost& host, std::int32_t index, std::vector<ParamKey> keys) {
     const OfflineParam& p = param_at(host, index);
     if (keys.empty()) throw std::invalid_argument("\"" + p.name + "\" needs at least one value");
-    for (const ParamKey& k : keys) check_value(p, k.value);
+    for (ParamKey& k : keys) k.value = checked_value(p, k.value);
     std::stable_sort(keys.begin(), keys.end(),
                      [](const ParamKey& a, const ParamKey& b) { return a.time_seconds < b.time_seconds; });
     host.params[std::size_t(index)].keys = std::move(keys);

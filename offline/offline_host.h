@@ -109,7 +109,9 @@ std::int32_t find_param(const OfflineHost& host, std::string_view ui_name);
 
 // Sets a constant value (slider value, one-based popup choice, checkbox 0 or
 // 1). Throws std::invalid_argument saying what the parameter accepts when the
-// value is outside its valid range or the parameter holds no value.
+// value is outside its valid range or the parameter holds no value. Slider
+// ranges are compared in single precision, as declared; a value that rounds
+// onto an end is kept as exactly that end.
 void set_param_value(OfflineHost& host, std::int32_t index, double value);
 void set_param_value(OfflineHost& host, std::string_view ui_name, double value);
 

@@ -35,6 +35,16 @@ bool holds_value(const offline::OfflineParam& p) {
     return t == PF_Param_FLOAT_SLIDER || t == PF_Param_POPUP || t == PF_Param_CHECKBOX;
 }
 
+// Why a control that holds no value cannot be set, and how it is given
+// instead.
+std::string holds_no_value(const offline::OfflineParam& p, std::size_t index) {
+    const std::string quoted = "\"" + p.name + "\"";
+    if (p.declared.param_type != PF_Param_LAYER)
+        return quoted + " is a group of controls and holds no value ('lumatrail params' lists them all)";
+    if (index == 0) return quoted + " is the picture rendered: lumatrail render INPUT -o OUTPUT";
+    return quoted + " is a layer and holds no value; give the mask with --mask FILE";
+}
+
 bool parse_number(std::string_view text, double& out) {
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, out);
@@ -56,6 +66,13 @@ std::string slug(std::string_view text) {
     return out;
 }
 
+std::string excerpt(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return std::string(text);
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;  // inside a character
+    return std::string(text.substr(0, end)) + "...";
+}
+
 std::int32_t find_parameter(const offline::OfflineHost& host, std::string_view name) {
     const std::string wanted = slug(name);
     std::int32_t best = -1;
@@ -70,7 +87,13 @@ std::int32_t find_parameter(const offline::OfflineHost& host, std::string_view n
             best = std::int32_t(i);
         }
     }
-    std::string message = "no parameter is named \"" + std::string(name) + "\"";
+    // Names of layers and groups too, so as to say how they are given.
+    for (std::size_t i = 0; i < host.params.size(); ++i) {
+        const offline::OfflineParam& p = host.params[i];
+        if (!p.name.empty() && (p.name == name || slug(p.name) == wanted))
+            throw std::invalid_argument(holds_no_value(p, i));
+    }
+    std::string message = "no parameter is named \"" + excerpt(name) + "\"";
     if (best >= 0)
         message += "; did you mean \"" + host.params[std::size_t(best)].name + "\" (" +
                    slug(host.params[std::size_t(best)].name) + ")?";
@@ -86,7 +109,7 @@ double parse_value(const offline::OfflineParam& p, std::string_view text) {
         if (parse_number(text, number)) return number;  // checked against the range when set
         std::string list;
         for (std::size_t i = 0; i < p.choices.size(); ++i) list += (i ? ", " : "") + slug(p.choices[i]);
-        throw std::invalid_argument("\"" + p.name + "\" has no choice \"" + std::string(text) +
+        throw std::invalid_argument("\"" + p.name + "\" has no choice \"" + excerpt(text) +
                                     "\"; choose one of " + list + " (or 1 to " +
                                     std::to_string(p.choices.size()) + ")");
     }
@@ -94,12 +117,12 @@ double parse_value(const offline::OfflineParam& p, std::string_view text) {
         const std::string v = lower(text);
         if (v == "on" || v == "true" || v == "yes" || v == "1") return 1.0;
         if (v == "off" || v == "false" || v == "no" || v == "0") return 0.0;
-        throw std::invalid_argument("\"" + p.name + "\" is a checkbox: on or off, not \"" +
-                                    std::string(text) + "\"");
+        throw std::invalid_argument("\"" + p.name + "\" is a checkbox: on or off, not \"" + excerpt(text) +
+                                    "\"");
     }
     case PF_Param_FLOAT_SLIDER:
         if (parse_number(text, number)) return number;
-        throw std::invalid_argument("\"" + p.name + "\" takes a number, not \"" + std::string(text) + "\"");
+        throw std::invalid_argument("\"" + p.name + "\" takes a number, not \"" + excerpt(text) + "\"");
     default: throw std::invalid_argument("\"" + p.name + "\" holds no value");
     }
 }

@@ -13,6 +13,11 @@ namespace lumatrail::tools {
 // "Streak Length (px)" -> "streak-length-px".
 std::string slug(std::string_view text);
 
+// The text cut to at most `limit` bytes, at a character boundary, and "..."
+// when cut: a message quoting what a user gave stays readable whatever its
+// size.
+std::string excerpt(std::string_view text, std::size_t limit = 60);
+
 // The parameter's index; throws std::invalid_argument naming the closest
 // parameter when nothing matches.
 std::int32_t find_parameter(const offline::OfflineHost& host, std::string_view name);

@@ -2,10 +2,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <memory>
+#include <system_error>
 
 #include "tools/lumatrail/param_values.h"
 #include "tools/lumatrail/tool_error.h"
@@ -15,12 +20,115 @@ namespace {
 
 using nlohmann::json;
 
+// A preset needs three levels (the object, a parameter's keyframes, a key);
+// anything nested deeper than this is refused while parsing, before code that
+// recurses over the value (dump, for one) can run out of stack.
+constexpr int MAX_PRESET_DEPTH = 16;
+// Far more than any preset, even with long baked animations; a file that
+// never ends (a device, a pipe) stops here.
+constexpr std::size_t MAX_PRESET_BYTES = std::size_t(64) << 20;
+
+std::string named(const std::string& path) { return "the preset \"" + path + "\""; }
+
+// The system's words for an error number, starting lower case to follow on.
+std::string reason(int error) {
+    std::string text = std::generic_category().message(error);
+    if (!text.empty()) text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+// The preset's text; throws ToolError(EXIT_INPUT) when the file cannot be read.
+std::string read_preset(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        throw ToolError(EXIT_INPUT, named(path) + " is a folder, not a file");
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) {
+        const int error = errno;
+        throw ToolError(EXIT_INPUT, error == ENOENT ? named(path) + " does not exist"
+                                                    : "cannot read " + named(path) + ": " + reason(error));
+    }
+    std::string text;
+    char buffer[1 << 16];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get())) {
+        text.append(buffer, n);
+        if (text.size() > MAX_PRESET_BYTES)
+            throw ToolError(EXIT_USAGE, named(path) + " is over " + std::to_string(MAX_PRESET_BYTES >> 20) +
+                                            " MB, far larger than any preset");
+    }
+    if (std::ferror(file.get())) {
+        const int error = errno;
+        throw ToolError(EXIT_INPUT, error == EISDIR ? named(path) + " is a folder, not a file"
+                                                    : "cannot read " + named(path) + ": " + reason(error));
+    }
+    return text;
+}
+
+// What the JSON library says, without its "[json.exception.kind.id] " tag and
+// cut to a readable length.
+std::string library_detail(const json::exception& e) {
+    std::string_view text = e.what();
+    if (const std::size_t tag_end = text.find("] ");
+        text.starts_with("[json.exception.") && tag_end != text.npos)
+        text.remove_prefix(tag_end + 2);
+    if (text.starts_with("parse error ")) text.remove_prefix(12);
+    return excerpt(text, 160);
+}
+
+// A name and value of the preset's object.
+struct Member {
+    std::string name;
+    json value;
+};
+
+// The members of the preset's object in file order, a name given twice
+// included (a JSON object keeps one value per key, sorted by key); throws
+// ToolError(EXIT_USAGE) saying in plain words what keeps the text from being
+// read.
+std::vector<Member> parse_preset(const std::string& path, const std::string& text) {
+    using Event = json::parse_event_t;
+    std::vector<Member> members;
+    std::string name;
+    // Depth 1 is the object's members (or, were the text an array, its items).
+    const json::parser_callback_t collect = [&](int depth, Event event, json& parsed) {
+        if (event == Event::object_start || event == Event::array_start) {
+            if (depth >= MAX_PRESET_DEPTH)
+                throw ToolError(EXIT_USAGE, named(path) + " nests lists or objects more than " +
+                                                std::to_string(MAX_PRESET_DEPTH) + " levels deep");
+        } else if (depth == 1 && event == Event::key) {
+            name = parsed.get<std::string>();
+        } else if (depth == 1) {  // a member's value, or the end of one that is a list or object
+            members.push_back({name, parsed});
+        }
+        return true;
+    };
+    try {
+        if (!json::parse(text, collect).is_object())
+            throw ToolError(EXIT_USAGE, named(path) + " must be a JSON object of parameter names and values");
+        return members;
+    } catch (const json::parse_error& e) {
+        const std::string detail = library_detail(e);
+        throw ToolError(EXIT_USAGE, named(path) + " is not valid JSON" +
+                                        (detail.starts_with("at ") ? " " : ": ") + detail);
+    } catch (const json::out_of_range& e) {
+        if (e.id != 406) throw ToolError(EXIT_USAGE, named(path) + " cannot be read: " + library_detail(e));
+        // The number is quoted in the library's message: "number overflow parsing '1e999'".
+        const std::string_view what = e.what();
+        const std::size_t open = what.find('\''), close = what.rfind('\'');
+        const std::string number = open < close ? excerpt(what.substr(open + 1, close - open - 1))
+                                                : std::string("beyond a double's range");
+        throw ToolError(EXIT_USAGE, named(path) + " holds a number too large: " + number);
+    } catch (const json::exception& e) {
+        throw ToolError(EXIT_USAGE, named(path) + " cannot be read: " + library_detail(e));
+    }
+}
+
 double value_of(const offline::OfflineParam& p, const json& v) {
     if (v.is_number()) return v.get<double>();
     if (v.is_boolean()) return v.get<bool>() ? 1.0 : 0.0;
     if (v.is_string()) return parse_value(p, v.get<std::string>());
     throw std::invalid_argument("\"" + p.name + "\" takes a number, a choice's text or true/false, not " +
-                                v.dump());
+                                excerpt(v.dump()));
 }
 
 json value_json(const offline::OfflineParam& p, double v) {
@@ -52,30 +160,29 @@ std::string preset_text(const offline::OfflineHost& host) {
 
 }  // namespace
 
-void load_preset(offline::OfflineHost& host, const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw ToolError(EXIT_INPUT, "cannot read the preset \"" + path + "\"");
-    json doc;
+std::vector<std::string> load_preset(offline::OfflineHost& host, const std::string& path) {
+    const std::vector<Member> members = parse_preset(path, read_preset(path));
+    // Every value is checked before anything is set; a parameter named again
+    // takes the later value.
+    struct Change {
+        std::int32_t index;
+        std::vector<offline::ParamKey> keys;
+        const json* value;  // as written, for the warning
+        int times;
+    };
+    std::vector<Change> changes;
     try {
-        doc = json::parse(in);
-    } catch (const json::parse_error& e) {
-        throw ToolError(EXIT_USAGE, "the preset \"" + path + "\" is not valid JSON: " + e.what());
-    }
-    if (!doc.is_object())
-        throw ToolError(EXIT_USAGE,
-                        "the preset \"" + path + "\" must be a JSON object of parameter names and values");
-    // Checked in full before anything is set.
-    std::vector<std::pair<std::int32_t, std::vector<offline::ParamKey>>> changes;
-    try {
-        for (const auto& [name, v] : doc.items()) {
-            const std::int32_t index = find_parameter(host, name);
+        for (const Member& member : members) {
+            const std::int32_t index = find_parameter(host, member.name);
             const offline::OfflineParam& p = host.params[std::size_t(index)];
+            const json& v = member.value;
             std::vector<offline::ParamKey> keys;
             if (v.is_array()) {
                 for (const json& key : v) {
                     if (!key.is_array() || key.size() != 2 || !key[0].is_number())
                         throw std::invalid_argument("keyframes of \"" + p.name +
-                                                    "\" are [seconds, value] pairs, not " + key.dump());
+                                                    "\" are [seconds, value] pairs, not " +
+                                                    excerpt(key.dump()));
                     keys.push_back({key[0].get<double>(), value_of(p, key[1])});
                 }
             } else {
@@ -84,12 +191,30 @@ void load_preset(offline::OfflineHost& host, const std::string& path) {
             offline::OfflineHost trial_host;  // the range check, without touching the real host
             trial_host.params = {p};
             offline::set_param_keys(trial_host, 0, keys);
-            changes.emplace_back(index, std::move(keys));
+            const auto same = std::find_if(changes.begin(), changes.end(),
+                                           [&](const Change& c) { return c.index == index; });
+            if (same == changes.end()) {
+                changes.push_back({index, std::move(keys), &v, 1});
+            } else {
+                same->keys = std::move(keys);
+                same->value = &v;
+                ++same->times;
+            }
         }
     } catch (const std::invalid_argument& e) {
-        throw ToolError(EXIT_USAGE, "the preset \"" + path + "\": " + e.what());
+        throw ToolError(EXIT_USAGE, named(path) + ": " + e.what());
+    } catch (const json::exception& e) {
+        throw ToolError(EXIT_USAGE, named(path) + " cannot be read: " + library_detail(e));
     }
-    for (auto& [index, keys] : changes) offline::set_param_keys(host, index, std::move(keys));
+    std::vector<std::string> warnings;
+    for (Change& c : changes) {
+        if (c.times > 1)
+            warnings.push_back(named(path) + " sets \"" + host.params[std::size_t(c.index)].name + "\" " +
+                               (c.times == 2 ? std::string("twice") : std::to_string(c.times) + " times") +
+                               "; the last value, " + excerpt(c.value->dump()) + ", is used");
+        offline::set_param_keys(host, c.index, std::move(c.keys));
+    }
+    return warnings;
 }
 
 void save_preset(const offline::OfflineHost& host, const std::string& path) {

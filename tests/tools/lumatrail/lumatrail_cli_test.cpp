@@ -28,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct ToolRun {
     int exit_code;
@@ -200,10 +201,11 @@ TEST_F(LumatrailCli, JobsAndShardsDoNotChangeTheFiles) {
 }
 
 TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
+    const auto preset = [&](const std::string& name) { return "the preset \"" + at(name) + "\""; };
     const struct {
         std::string args;
         int code;
-        const char* message;
+        std::string message;
     } cases[] = {
         {"render -o " + at("x.png") + " --set streak-lenght=4", 2, "did you mean \"Streak Length (px)\""},
         {"render -o " + at("x.png") + " --set amount=140", 2, "from 0 to 100"},
@@ -215,15 +217,41 @@ TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
         {"render -o " + at("x.unknownext"), 4, "no image format"},
         {"render -o " + at("x.png") + " --preset " + at("broken.json"), 2, "not valid JSON"},
         {"render -o " + at("x.png") + " --preset " + at("wrong.json"), 2, "accepts values from 1 to 32768"},
+        {"render -o " + at("x.png") + " --preset " + at("missing.json"), 3,
+         preset("missing.json") + " does not exist"},
+        {"render -o " + at("x.png") + " --preset " + at("folder.json"), 3,
+         preset("folder.json") + " is a folder, not a file"},
+        {"render -o " + at("x.png") + " --preset " + at("huge.json"), 2,
+         preset("huge.json") + " holds a number too large: 1e999"},
+        {"render -o " + at("x.png") + " --preset " + at("deep.json"), 2, preset("deep.json") + " nests"},
+        {"render -o " + at("x.png") + " --preset " + at("deeper.json"), 2, preset("deeper.json") + " nests"},
+        {"render -o " + at("x.png") + " --preset " + at("long.json"), 2, "true/false, not [0,1,2,"},
         {"frobnicate", 2, "unknown command"},
         {"--plugin " + at("none.so") + " about", 3, "cannot load"},
     };
     std::ofstream(at("broken.json")) << "{\"Amount (%)\": ";
     std::ofstream(at("wrong.json")) << R"json({"Streak Length (px)": [[0, 10], [1, 0]]})json";
+    fs::create_directories(at("folder.json"));
+    std::ofstream(at("huge.json")) << R"json({"drag": [[0, 1], [1, 1e999]]})json";
+    // Lists nested far deeper than any preset needs, and a value far longer
+    // than a message can quote.
+    std::ofstream(at("deep.json")) << "{\"drag\": " << std::string(5000, '[') << 1 << std::string(5000, ']')
+                                   << "}";
+    std::ofstream(at("deeper.json")) << "{\"drag\": " << std::string(100000, '[') << std::string(100000, ']')
+                                     << "}";
+    {
+        std::ofstream long_value(at("long.json"));
+        long_value << "{\"drag\": [[0, [0";
+        for (int i = 1; i < 5000; ++i) long_value << "," << i;
+        long_value << "]]]}";
+    }
     for (const auto& c : cases) {
         const ToolRun r = run(c.args);
         EXPECT_EQ(r.exit_code, c.code) << c.args << "\n" << r.output;
         EXPECT_THAT(r.output, HasSubstr(c.message)) << c.args;
+        // One message in the program's own words, of a readable length.
+        EXPECT_THAT(r.output, Not(HasSubstr("exception"))) << c.args;
+        EXPECT_LT(r.output.size(), 400u) << c.args << "\n" << r.output;
         EXPECT_FALSE(fs::exists(at("x.png"))) << c.args;
     }
     const ToolRun help = run("--help");

@@ -53,6 +53,13 @@ TEST_F(ParamValues, MistakesSayWhatIsAllowed) {
                 ThrowsMessage<std::invalid_argument>(HasSubstr("from 0 to 100")));
     EXPECT_THAT([&] { apply_setting(host, "amount"); },
                 ThrowsMessage<std::invalid_argument>(HasSubstr("NAME=VALUE")));
+    // Controls that hold no value: how to give them instead.
+    EXPECT_THAT([&] { apply_setting(host, "Mask Layer=matte.png"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("give the mask with --mask FILE")));
+    EXPECT_THAT([&] { apply_setting(host, "input=photo.png"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("lumatrail render INPUT")));
+    EXPECT_THAT([&] { apply_setting(host, "Mask Source=1"); },
+                ThrowsMessage<std::invalid_argument>(HasSubstr("\"Mask Source\" is a group")));
     EXPECT_EQ(value(PARAM_AMOUNT), 100.0);  // nothing changed
 }
 
