@@ -49,7 +49,9 @@ std::optional<std::int64_t> whole_number(std::string_view text) {
 template <class Parse>
 CLI::Validator accepts(Parse parse, const std::string& expected) {
     return CLI::Validator(
-        [parse, expected](std::string& text) { return parse(text) ? std::string() : expected + ", not \"" + text + "\""; },
+        [parse, expected](std::string& text) {
+            return parse(text) ? std::string() : expected + ", not \"" + text + "\"";
+        },
         "", "");
 }
 
@@ -77,7 +79,9 @@ std::optional<std::pair<std::int32_t, std::int32_t>> parse_downsample(const std:
 }
 
 PF_PixelFormat depth_of(const std::string& bits) {
-    return bits == "8" ? PF_PixelFormat_ARGB32 : bits == "16" ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB128;
+    return bits == "8"    ? PF_PixelFormat_ARGB32
+           : bits == "16" ? PF_PixelFormat_ARGB64
+                          : PF_PixelFormat_ARGB128;
 }
 
 [[noreturn]] void usage_error(const std::string& message) { throw ToolError(EXIT_USAGE, message); }
@@ -95,8 +99,8 @@ PF_PixelFormat depth_of(const std::string& bits) {
             usage_error("unknown command \"" + first +
                         "\" (commands: render, demo, params, about, version, colorspaces, help)");
         if (render->parsed())
-            usage_error("more than one input: \"" + render->get_option("INPUT")->as<std::string>() + "\" and \"" +
-                        first + "\"");
+            usage_error("more than one input: \"" + render->get_option("INPUT")->as<std::string>() +
+                        "\" and \"" + first + "\"");
         usage_error("unexpected argument \"" + first + "\"");
     }
     std::string message = e.what();
@@ -142,12 +146,13 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     CLI::App* render = app.add_subcommand("render", "render a still, a sequence or a movie")->fallthrough();
     render->footer(FOOTER);
     CLI::App* demo = app.add_subcommand("demo", "render the built-in test card in every mode");
-    demo->add_option("--out-dir", c.demo_dir, "the folder for the pictures (default: demo)")->type_name("DIR");
+    demo->add_option("--out-dir", c.demo_dir, "the folder for the pictures (default: demo)")
+        ->type_name("DIR");
     CLI::App* params = app.add_subcommand("params", "the parameter table, as the effect declares it");
     CLI::App* about = app.add_subcommand("about", "the About text and the effect's identity");
     CLI::App* version_command = app.add_subcommand("version", "the version and the effect's identity");
-    CLI::App* colorspaces =
-        app.add_subcommand("colorspaces", "the colour spaces --input-colorspace and --output-colorspace know");
+    CLI::App* colorspaces = app.add_subcommand(
+        "colorspaces", "the colour spaces --input-colorspace and --output-colorspace know");
     CLI::App* help = app.add_subcommand("help", "print this help");
 
     // An option given twice takes its last value, as options always have here.
@@ -168,7 +173,9 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         ->type_name("FILE")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->allow_extra_args(false);
-    render->add_option("--save-preset", r.save_preset, "write the parameters (after --preset and --set) as JSON")
+    render
+        ->add_option("--save-preset", r.save_preset,
+                     "write the parameters (after --preset and --set) as JSON")
         ->type_name("FILE");
     double seconds = 0.0;
     std::int64_t frame_number = 0;
@@ -182,19 +189,22 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         ->type_name("RATE")
         ->check(accepts([](const std::string& t) { return parse_frame_rate(t); },
                         "a rate above 0 and up to 1000, such as 24, 29.97 or 30000/1001"));
-    CLI::Option* frame = render->add_option("--frame", frame_number, "render frame N (time = N / fps)")->type_name("N");
-    CLI::Option* range =
-        render->add_option("--frames", frames, "render frames A to B, inclusive")
-            ->type_name("A-B")
-            ->check(accepts([](const std::string& t) { return parse_frame_range(t); },
-                            "A-B with A <= B, for example 1-48"));
+    CLI::Option* frame =
+        render->add_option("--frame", frame_number, "render frame N (time = N / fps)")->type_name("N");
+    CLI::Option* range = render->add_option("--frames", frames, "render frames A to B, inclusive")
+                             ->type_name("A-B")
+                             ->check(accepts([](const std::string& t) { return parse_frame_range(t); },
+                                             "A-B with A <= B, for example 1-48"));
     frame->excludes(range);
     render->add_option("--shard", shard, "render only the frames f with f mod N = K-1")
         ->type_name("K/N")
-        ->check(accepts([](const std::string& t) { return parse_shard(t); }, "K/N with 1 <= K <= N, for example 2/8"));
-    render->add_option("--downsample", downsample, "render at 1/N resolution (or 1/X by 1/Y), as the host does")
+        ->check(accepts([](const std::string& t) { return parse_shard(t); },
+                        "K/N with 1 <= K <= N, for example 2/8"));
+    render
+        ->add_option("--downsample", downsample, "render at 1/N resolution (or 1/X by 1/Y), as the host does")
         ->type_name("N|X,Y")
-        ->check(accepts([](const std::string& t) { return parse_downsample(t); }, "N or X,Y from 1 to 65536"));
+        ->check(
+            accepts([](const std::string& t) { return parse_downsample(t); }, "N or X,Y from 1 to 65536"));
     render->add_option("--depth", depth, "world depth (default: the input's)")
         ->type_name("8|16|32")
         ->check(CLI::IsMember({"8", "16", "32"}));
@@ -205,16 +215,19 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     render->add_option("-j,--jobs", r.job.jobs, "frames rendered at once (default: all cores)")
         ->type_name("N")
         ->check(CLI::Range(1u, 1024u));
-    CLI::Option* progress = render->add_flag("--progress", r.job.progress, "show the progress bar even when not on a terminal");
+    CLI::Option* progress =
+        render->add_flag("--progress", r.job.progress, "show the progress bar even when not on a terminal");
     CLI::Option* quiet = render->add_flag("--quiet", r.job.quiet, "print nothing but warnings and errors");
     progress->excludes(quiet);
     render->add_flag("--skip-existing", r.skip_existing,
                      "render only the frames whose output file is missing (to resume a run)");
-    render->add_option("--input-colorspace", r.job.input_colorspace,
-                       "convert what is read from this colour space to linear (see lumatrail colorspaces)")
+    render
+        ->add_option("--input-colorspace", r.job.input_colorspace,
+                     "convert what is read from this colour space to linear (see lumatrail colorspaces)")
         ->type_name("NAME");
-    render->add_option("--output-colorspace", r.job.output_colorspace,
-                       "convert what is written from linear to this colour space")
+    render
+        ->add_option("--output-colorspace", r.job.output_colorspace,
+                     "convert what is written from linear to this colour space")
         ->type_name("NAME");
     render->add_flag("--stats", r.stats,
                      "print on stderr the time each frame spent reading, rendering and writing, the totals, "

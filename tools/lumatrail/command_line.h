@@ -21,12 +21,12 @@ struct RenderOptions {
     RenderJob job;
     std::vector<std::string> settings, presets;  // --set NAME=VALUE, --preset FILE, in order
     std::string save_preset;
-    std::optional<std::int64_t> frame;                             // --frame N
-    std::optional<std::pair<std::int64_t, std::int64_t>> range;    // --frames A-B
-    std::optional<std::pair<std::int64_t, std::int64_t>> shard;    // --shard K/N
-    std::optional<FrameRate> rate;                                 // --fps
-    std::optional<double> time;                                    // --time SECONDS
-    bool size_given = false;                                       // --size
+    std::optional<std::int64_t> frame;                           // --frame N
+    std::optional<std::pair<std::int64_t, std::int64_t>> range;  // --frames A-B
+    std::optional<std::pair<std::int64_t, std::int64_t>> shard;  // --shard K/N
+    std::optional<FrameRate> rate;                               // --fps
+    std::optional<double> time;                                  // --time SECONDS
+    bool size_given = false;                                     // --size
     bool skip_existing = false;
     bool stats = false;
 };

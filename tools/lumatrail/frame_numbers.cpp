@@ -73,7 +73,8 @@ std::optional<FrameRate> parse_frame_rate(std::string_view text) {
 }
 
 std::string to_string(FrameRate rate) {
-    return rate.den == 1 ? std::to_string(rate.num) : std::to_string(rate.num) + "/" + std::to_string(rate.den);
+    return rate.den == 1 ? std::to_string(rate.num)
+                         : std::to_string(rate.num) + "/" + std::to_string(rate.den);
 }
 
 std::int64_t last_frame_at(FrameRate rate) { return std::numeric_limits<std::int32_t>::max() / rate.den; }
@@ -132,7 +133,8 @@ std::vector<std::int64_t> frames_on_disk(const std::string& pattern) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string file = it->path().filename().string();
-        if (file.size() <= prefix.size() + suffix.size() || !file.starts_with(prefix) || !file.ends_with(suffix))
+        if (file.size() <= prefix.size() + suffix.size() || !file.starts_with(prefix) ||
+            !file.ends_with(suffix))
             continue;
         const std::string_view number =
             std::string_view(file).substr(prefix.size(), file.size() - prefix.size() - suffix.size());

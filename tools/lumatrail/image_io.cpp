@@ -120,7 +120,8 @@ offline::OfflineWorld convert_depth(const offline::OfflineWorld& src, PF_PixelFo
 std::vector<std::string> known_colorspaces() {
     const OIIO::ColorConfig config;
     std::vector<std::string> names;
-    for (int i = 0; i < config.getNumColorSpaces(); ++i) names.emplace_back(config.getColorSpaceNameByIndex(i));
+    for (int i = 0; i < config.getNumColorSpaces(); ++i)
+        names.emplace_back(config.getColorSpaceNameByIndex(i));
     return names;
 }
 

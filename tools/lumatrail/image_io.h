@@ -21,8 +21,8 @@ namespace lumatrail::tools {
 // What a file's header says, read without decoding any pixel.
 struct ImageInfo {
     std::int32_t width = 0, height = 0;
-    PF_PixelFormat depth = PF_PixelFormat_ARGB32;  // the world depth the file reads into
-    std::int32_t frames = 1;                       // 1 for a still; a movie's frame count
+    PF_PixelFormat depth = PF_PixelFormat_ARGB32;                     // the world depth the file reads into
+    std::int32_t frames = 1;                                          // 1 for a still; a movie's frame count
     std::optional<std::pair<std::int64_t, std::int64_t>> frame_rate;  // a movie's, as num/den
 };
 

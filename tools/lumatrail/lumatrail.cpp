@@ -131,6 +131,8 @@ void print_params(PF_EffectMainFunc effect_main) {
     std::printf("\n%zu parameters declared (input layer included).\n", host.params.size());
 }
 
+void warn(const std::string& message) { std::fprintf(stderr, "lumatrail: warning: %s\n", message.c_str()); }
+
 // The frames a render covers: --frame, --frames, every frame of a movie, or
 // every frame of a sequence on disk; then this shard's, then those not yet
 // rendered. Sets the frame rate a movie or a found sequence implies.
@@ -143,11 +145,12 @@ void plan_frames(RenderOptions& r) {
         const ImageInfo info = probe_image(job.input);
         if (info.frames > 1) {
             job.input_is_movie = true;
-            if (!r.rate && info.frame_rate) r.rate = FrameRate{info.frame_rate->first, info.frame_rate->second};
+            if (!r.rate && info.frame_rate)
+                r.rate = FrameRate{info.frame_rate->first, info.frame_rate->second};
             if (!range) range = {0, info.frames - 1};
             if (range->first < 0 || range->second >= info.frames)
-                usage_error("\"" + job.input + "\" has frames 0-" + std::to_string(info.frames - 1) + ", not " +
-                            std::to_string(range->first) + "-" + std::to_string(range->second));
+                usage_error("\"" + job.input + "\" has frames 0-" + std::to_string(info.frames - 1) +
+                            ", not " + std::to_string(range->first) + "-" + std::to_string(range->second));
         }
     }
     if (pattern && !range) {
@@ -155,9 +158,10 @@ void plan_frames(RenderOptions& r) {
         if (found.empty()) throw ToolError(EXIT_INPUT, "no file fits the pattern \"" + job.input + "\"");
         for (std::size_t i = 1; i < found.size(); ++i)
             if (found[i] != found[i - 1] + 1)
-                throw ToolError(EXIT_INPUT, "\"" + frame_path(job.input, found[i - 1] + 1) + "\" is missing from frames " +
-                                                std::to_string(found.front()) + "-" + std::to_string(found.back()) +
-                                                " of \"" + job.input + "\" (render the parts with --frames)");
+                throw ToolError(EXIT_INPUT, "\"" + frame_path(job.input, found[i - 1] + 1) +
+                                                "\" is missing from frames " + std::to_string(found.front()) +
+                                                "-" + std::to_string(found.back()) + " of \"" + job.input +
+                                                "\" (render the parts with --frames)");
         range = {found.front(), found.back()};
         if (!job.quiet)
             std::printf("found frames %lld-%lld of %s%s\n", static_cast<long long>(found.front()),
@@ -173,8 +177,8 @@ void plan_frames(RenderOptions& r) {
         for (const std::int64_t f : {range->first, range->second})
             if (f > last || f < -last)
                 usage_error("frame " + std::to_string(f) + " is beyond what the host's time holds at " +
-                            to_string(*r.rate) + " frames a second (frames -" + std::to_string(last) + " to " +
-                            std::to_string(last) + ")");
+                            to_string(*r.rate) + " frames a second (frames -" + std::to_string(last) +
+                            " to " + std::to_string(last) + ")");
         const auto [k, n] = r.shard.value_or(std::pair<std::int64_t, std::int64_t>{1, 1});
         job.frames = shard_frames(range->first, range->second, k, n, MAX_FRAMES_PER_RUN);
         if (job.frames.size() > MAX_FRAMES_PER_RUN)
@@ -184,17 +188,17 @@ void plan_frames(RenderOptions& r) {
     if (r.shard && !range) usage_error("--shard needs several frames: --frames, a pattern or a movie");
     if (r.skip_existing) {
         const std::size_t before = job.frames.size();
-        std::erase_if(job.frames, [&](std::int64_t f) { return std::filesystem::exists(frame_path(job.output, f)); });
+        std::erase_if(job.frames,
+                      [&](std::int64_t f) { return std::filesystem::exists(frame_path(job.output, f)); });
         if (!job.quiet && before != job.frames.size())
             std::printf("skipping %zu of %zu frames whose files exist\n", before - job.frames.size(), before);
     }
 }
 
-void warn(const std::string& message) { std::fprintf(stderr, "lumatrail: warning: %s\n", message.c_str()); }
-
 bool holds_other_than(const offline::OfflineHost& host, const std::string& name, double value) {
     const offline::OfflineParam& p = host.params[std::size_t(find_parameter(host, name))];
-    return std::any_of(p.keys.begin(), p.keys.end(), [&](const offline::ParamKey& k) { return k.value != value; });
+    return std::any_of(p.keys.begin(), p.keys.end(),
+                       [&](const offline::ParamKey& k) { return k.value != value; });
 }
 
 // Options that would do nothing are said to do nothing.
@@ -202,8 +206,9 @@ void warn_of_no_ops(const offline::OfflineHost& host, const RenderOptions& r) {
     const bool mask_mode = holds_other_than(host, "Mask Mode", 1.0);
     const bool show_mask = holds_other_than(host, "Show Mask", 0.0);
     if (!r.job.mask.empty() && !mask_mode && !show_mask)
-        warn("--mask is not used while Mask Mode is \"Off - Full Frame Sort\" and Show Mask is off "
-             "(set mask-mode=sort-inside-mask or stretch-from-mask)");
+        warn(
+            "--mask is not used while Mask Mode is \"Off - Full Frame Sort\" and Show Mask is off "
+            "(set mask-mode=sort-inside-mask or stretch-from-mask)");
     if (r.job.mask.empty() && (mask_mode || show_mask))
         warn("no --mask was given, so Mask Mode and Show Mask have no mask layer to use");
     if (r.size_given && !r.job.input.empty())
@@ -217,7 +222,8 @@ void render_command(PF_EffectMainFunc effect_main, RenderOptions r, CancelSignal
     r.job.time = r.time.value_or(0.0);
     offline::OfflineHost host;
     load(host, effect_main);
-    for (const std::string& preset : r.presets) load_preset(host, preset);
+    for (const std::string& preset : r.presets)
+        for (const std::string& warning : load_preset(host, preset)) warn(warning);
     for (const std::string& s : r.settings) {
         try {
             apply_setting(host, s);
@@ -294,9 +300,10 @@ void demo(PF_EffectMainFunc effect_main, const std::string& dir, CancelSignals& 
             f);
         std::fclose(f);
     }
-    render_args(effect_main,
-                {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o", dir + "/sweep.####.png"},
-                signals);
+    render_args(
+        effect_main,
+        {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o", dir + "/sweep.####.png"},
+        signals);
     std::printf("  %s/sweep.0000.png ... %s/sweep.0012.png (preset %s)\n", dir.c_str(), dir.c_str(),
                 preset.c_str());
 }

@@ -61,20 +61,23 @@ std::string duration(double seconds) {
 void check_output(const std::string& pattern, const std::string& first) {
     std::error_code ec;
     if (fs::is_directory(first, ec))
-        throw ToolError(EXIT_OUTPUT, "the output \"" + first + "\" is a folder; -o takes a file name such as \"" +
+        throw ToolError(EXIT_OUTPUT, "the output \"" + first +
+                                         "\" is a folder; -o takes a file name such as \"" +
                                          (fs::path(first) / "out.png").string() + "\"");
     if (!can_write(first))
-        throw ToolError(EXIT_OUTPUT,
-                        "cannot write \"" + first +
-                            "\": no image format is known for its extension (try .png, .tif, .exr, .jpg or .dpx)");
+        throw ToolError(
+            EXIT_OUTPUT,
+            "cannot write \"" + first +
+                "\": no image format is known for its extension (try .png, .tif, .exr, .jpg or .dpx)");
     const fs::path folder = fs::path(first).has_parent_path() ? fs::path(first).parent_path() : ".";
     if (!fs::is_directory(folder, ec))
         throw ToolError(EXIT_OUTPUT, "the output folder \"" + folder.string() + "\" does not exist");
     std::string probe = (folder / ".lumatrail-write-check-XXXXXX").string();
     const int fd = mkstemp(probe.data());
     if (fd < 0)
-        throw ToolError(EXIT_OUTPUT, "cannot write \"" + (pattern == first ? first : pattern) + "\": files cannot be created in the folder \"" +
-                                         folder.string() + "\" (" + std::strerror(errno) + ")");
+        throw ToolError(EXIT_OUTPUT, "cannot write \"" + (pattern == first ? first : pattern) +
+                                         "\": files cannot be created in the folder \"" + folder.string() +
+                                         "\" (" + std::strerror(errno) + ")");
     close(fd);
     std::remove(probe.c_str());
 }
@@ -106,17 +109,19 @@ void print_progress(std::size_t done, std::size_t total, Clock::duration spent, 
     const double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
     char counts[160];
     if (done > 0 && done < total)
-        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed  %.2f frames/s  %s left", done, total,
-                      duration(elapsed).c_str(), rate, duration(double(total - done) / rate).c_str());
+        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed  %.2f frames/s  %s left", done,
+                      total, duration(elapsed).c_str(), rate, duration(double(total - done) / rate).c_str());
     else
-        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed", done, total, duration(elapsed).c_str());
+        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed", done, total,
+                      duration(elapsed).c_str());
     const int width = terminal_width() - 1;  // the last column would wrap on some terminals
     std::string line = "rendering";
     const int room = width - int(line.size()) - int(std::strlen(counts)) - 3;
     if (room >= 10) {
         const int bar = std::min(room, 30);
         const int filled = int(std::size_t(bar) * done / std::max<std::size_t>(total, 1));
-        line += " [" + std::string(std::size_t(filled), '#') + std::string(std::size_t(bar - filled), '-') + "]";
+        line +=
+            " [" + std::string(std::size_t(filled), '#') + std::string(std::size_t(bar - filled), '-') + "]";
     }
     line += counts;
     if (int(line.size()) > width) line.resize(std::size_t(std::max(width, 0)));
@@ -156,11 +161,13 @@ unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint
     // Every picture as a world and once more as the file's decoded buffer;
     // per frame the output world, the written file's buffer, the layer at
     // render resolution and the effect's float working images.
-    const std::uint64_t pixel = job.depth == PF_PixelFormat_ARGB128 || plan.depth == PF_PixelFormat_ARGB128 ? 16
-                                : job.depth == PF_PixelFormat_ARGB64 || plan.depth == PF_PixelFormat_ARGB64 ? 8
-                                                                                                            : 4;
+    const std::uint64_t pixel =
+        job.depth == PF_PixelFormat_ARGB128 || plan.depth == PF_PixelFormat_ARGB128 ? 16
+        : job.depth == PF_PixelFormat_ARGB64 || plan.depth == PF_PixelFormat_ARGB64 ? 8
+                                                                                    : 4;
     const std::uint64_t inputs =
-        2 * pixel * (std::uint64_t(plan.width * plan.height) + std::uint64_t(plan.mask_width * plan.mask_height));
+        2 * pixel *
+        (std::uint64_t(plan.width * plan.height) + std::uint64_t(plan.mask_width * plan.mask_height));
     const std::uint64_t rendered = std::uint64_t(w * h);
     const std::uint64_t per_frame = rendered * (3 * pixel + 16) + (plan.inputs_per_frame ? inputs : 0);
     const std::uint64_t shared = plan.inputs_per_frame ? 0 : inputs;
@@ -170,7 +177,8 @@ unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint
             std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
             return std::string(text);
         };
-        throw ToolError(EXIT_INPUT, what + " is " + std::to_string(plan.width) + "x" + std::to_string(plan.height) +
+        throw ToolError(EXIT_INPUT, what + " is " + std::to_string(plan.width) + "x" +
+                                        std::to_string(plan.height) +
                                         ": reading and rendering it takes about " + gib(shared + per_frame) +
                                         " of memory, and " + gib(available) + " is available");
     }
@@ -178,16 +186,15 @@ unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint
     return unsigned(std::clamp<std::uint64_t>(fit, 1, std::max(job.jobs, 1u)));
 }
 
-RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host, const RenderJob& job,
-                         CancelSignals& signals) {
+RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
+                         const RenderJob& job, CancelSignals& signals) {
     const Clock::time_point start = Clock::now();
     if (job.frames.empty()) throw ToolError(EXIT_USAGE, "there is no frame to render");
     if (job.frames.size() > 1 && !is_sequence_pattern(job.output))
         throw ToolError(EXIT_USAGE, "several frames need an output pattern such as out.####.png, not \"" +
                                         job.output + "\"");
     check_output(job.output, frame_path(job.output, job.frames.front()));
-    if (!job.input_is_movie)
-        check_inputs_exist(job.input, job.frames);
+    if (!job.input_is_movie) check_inputs_exist(job.input, job.frames);
     check_inputs_exist(job.mask, job.frames);
 
     // The sizes first, from the files' headers: nothing is read or allocated
@@ -322,9 +329,11 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
     const Clock::time_point frames_start = Clock::now();
     const std::size_t total = job.frames.size();
     {
-        const unsigned count = std::max(1u, std::min<unsigned>(fitting, unsigned(std::min<std::size_t>(total, 1024))));
+        const unsigned count =
+            std::max(1u, std::min<unsigned>(fitting, unsigned(std::min<std::size_t>(total, 1024))));
         if (count < job.jobs && count < total && !job.quiet)
-            std::fprintf(stderr, "lumatrail: note: rendering %u frames at a time, as many as the memory holds\n",
+            std::fprintf(stderr,
+                         "lumatrail: note: rendering %u frames at a time, as many as the memory holds\n",
                          count);
         times.threads = count;
         std::atomic<unsigned> running{count};
@@ -348,14 +357,16 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
     }
     if (signals.cancelled()) {
         std::lock_guard lock(failure_mutex);
-        if (!failure || failure->exit_code != EXIT_EFFECT) failure = ToolError(signals.exit_code(), "cancelled");
+        if (!failure || failure->exit_code != EXIT_EFFECT)
+            failure = ToolError(signals.exit_code(), "cancelled");
     }
     if (failure) {
         if (failure->exit_code == EXIT_CANCELLED || failure->exit_code == EXIT_TERMINATED)
-            throw ToolError(failure->exit_code,
-                            "cancelled" + std::string(signals.signal_number() == SIGTERM ? " (SIGTERM)" : "") +
-                                " after " + std::to_string(written.load()) + " of " + std::to_string(total) +
-                                " frames; the finished files are complete and no partly written file was left");
+            throw ToolError(
+                failure->exit_code,
+                "cancelled" + std::string(signals.signal_number() == SIGTERM ? " (SIGTERM)" : "") +
+                    " after " + std::to_string(written.load()) + " of " + std::to_string(total) +
+                    " frames; the finished files are complete and no partly written file was left");
         throw *failure;
     }
     times.wall_ms = ms_since(start);

@@ -81,7 +81,7 @@ unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint
 // where the time went. Throws ToolError with the exit code for the first
 // failure, or for a cancel by `signals` (finished files stay, no partial file
 // is left).
-RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host, const RenderJob& job,
-                         CancelSignals& signals);
+RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
+                         const RenderJob& job, CancelSignals& signals);
 
 }  // namespace lumatrail::tools

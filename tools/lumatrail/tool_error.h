@@ -9,9 +9,9 @@ namespace lumatrail::tools {
 enum ExitCode : int {
     EXIT_INTERNAL = 1,
     EXIT_USAGE = 2,
-    EXIT_INPUT = 3,   // an input is missing or unreadable
-    EXIT_OUTPUT = 4,  // an output cannot be written
-    EXIT_EFFECT = 5,  // the effect reported an error
+    EXIT_INPUT = 3,         // an input is missing or unreadable
+    EXIT_OUTPUT = 4,        // an output cannot be written
+    EXIT_EFFECT = 5,        // the effect reported an error
     EXIT_CANCELLED = 130,   // Ctrl-C (SIGINT)
     EXIT_TERMINATED = 143,  // SIGTERM
 };

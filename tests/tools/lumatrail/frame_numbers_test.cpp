@@ -37,8 +37,8 @@ TEST(FrameRates, BroadcastRatesAreExactFractions) {
     expect_rate("59.94", 60000, 1001);
     expect_rate("119.88", 120000, 1001);
     expect_rate("1000", 1000, 1);
-    for (const char* bad : {"", "0", "-24", "0/1", "24/0", "1001", "2002/2", "1e3", "24fps", "2 4", "abc", ".",
-                            "29.-97", "+24", "24/-1", "99999999999/1"})
+    for (const char* bad : {"", "0", "-24", "0/1", "24/0", "1001", "2002/2", "1e3", "24fps", "2 4", "abc",
+                            ".", "29.-97", "+24", "24/-1", "99999999999/1"})
         EXPECT_FALSE(parse_frame_rate(bad).has_value()) << bad;
 }
 
@@ -78,11 +78,13 @@ TEST(FramePatterns, TheLastRunOfHashesOrTheOnePercentDHoldsTheFrame) {
 TEST(FramePatterns, FramesOnDiskAreThoseThePatternNames) {
     const fs::path dir = fs::path(::testing::TempDir()) / ("frames_on_disk_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    for (const char* name : {"x.0001.png", "x.0002.png", "x.0010.png", "x.-0003.png", "x.12345.png",
-                             // not names the pattern gives:
-                             "x.1.png", "x.00001.png", "x.0004.tif", "y.0005.png", "x.+006.png", "x.00a7.png"})
+    for (const char* name :
+         {"x.0001.png", "x.0002.png", "x.0010.png", "x.-0003.png", "x.12345.png",
+          // not names the pattern gives:
+          "x.1.png", "x.00001.png", "x.0004.tif", "y.0005.png", "x.+006.png", "x.00a7.png"})
         std::ofstream(dir / name) << "";
-    EXPECT_EQ(frames_on_disk((dir / "x.####.png").string()), (std::vector<std::int64_t>{-3, 1, 2, 10, 12345}));
+    EXPECT_EQ(frames_on_disk((dir / "x.####.png").string()),
+              (std::vector<std::int64_t>{-3, 1, 2, 10, 12345}));
     EXPECT_TRUE(frames_on_disk((dir / "none.####.png").string()).empty());
     fs::remove_all(dir);
 }
@@ -94,10 +96,12 @@ TEST(Shards, OnlyTheShardsFramesAreCountedAndTheyMatchTheRemainderRule) {
                 std::vector<std::int64_t> expected;
                 for (std::int64_t f = first; f <= first + 11; ++f)
                     if (((f % n) + n) % n == k - 1) expected.push_back(f);
-                EXPECT_EQ(shard_frames(first, first + 11, k, n, 100), expected) << k << "/" << n << " from " << first;
+                EXPECT_EQ(shard_frames(first, first + 11, k, n, 100), expected)
+                    << k << "/" << n << " from " << first;
             }
     // A huge range in as many shards: two frames, found without walking it.
-    EXPECT_EQ(shard_frames(0, 2'000'000'000, 1, 2'000'000'000, 10), (std::vector<std::int64_t>{0, 2'000'000'000}));
+    EXPECT_EQ(shard_frames(0, 2'000'000'000, 1, 2'000'000'000, 10),
+              (std::vector<std::int64_t>{0, 2'000'000'000}));
     const std::int64_t top = std::numeric_limits<std::int32_t>::max();
     EXPECT_EQ(shard_frames(top - 1, top, 1, 1, 10), (std::vector<std::int64_t>{top - 1, top}));
     // Past the limit the list stops one frame over it.
@@ -105,9 +109,10 @@ TEST(Shards, OnlyTheShardsFramesAreCountedAndTheyMatchTheRemainderRule) {
 }
 
 TEST(CommandLine, OptionsAreCheckedWhereTheyAreDeclared) {
-    const CommandLine c = parse_command_line({"render", "in.png", "-o", "out.####.png", "--set", "drag=1", "--set",
-                                              "amount=50", "--fps", "29.97", "--frames", "-10--2", "--shard", "2/3",
-                                              "--size", "64x36", "--downsample", "2,3", "-j", "3"});
+    const CommandLine c = parse_command_line(
+        {"render",    "in.png", "-o",           "out.####.png", "--set",  "drag=1",  "--set",
+         "amount=50", "--fps",  "29.97",        "--frames",     "-10--2", "--shard", "2/3",
+         "--size",    "64x36",  "--downsample", "2,3",          "-j",     "3"});
     ASSERT_EQ(c.command, CommandName::Render);
     EXPECT_EQ(c.render.job.input, "in.png");
     EXPECT_EQ(c.render.settings, (std::vector<std::string>{"drag=1", "amount=50"}));
@@ -120,7 +125,8 @@ TEST(CommandLine, OptionsAreCheckedWhereTheyAreDeclared) {
     EXPECT_EQ(parse_command_line({"help"}).command, CommandName::Help);
     EXPECT_EQ(parse_command_line({"--version"}).command, CommandName::Version);
     EXPECT_EQ(parse_command_line({"version"}).command, CommandName::Version);
-    EXPECT_EQ(parse_command_line({"render", "--help"}).help.find("--skip-existing") != std::string::npos, true);
+    EXPECT_EQ(parse_command_line({"render", "--help"}).help.find("--skip-existing") != std::string::npos,
+              true);
 
     const struct {
         std::vector<std::string> args;

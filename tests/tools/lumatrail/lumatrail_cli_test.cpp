@@ -547,7 +547,8 @@ TEST_F(LumatrailCli, StatsDoNotChangeTheExitCodeOfAFailure) {
 std::vector<std::string> partial_files(const fs::path& folder) {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(folder))
-        if (e.path().filename().string().find("partial") != std::string::npos) found.push_back(e.path().string());
+        if (e.path().filename().string().find("partial") != std::string::npos)
+            found.push_back(e.path().string());
     return found;
 }
 
@@ -567,8 +568,9 @@ TEST_F(LumatrailCli, SignalsCancelCleanlyAtEveryStage) {
     }
     // Before the render loop: while the test card of a large still is made
     // (after the libraries have loaded; before that the signal kills).
-    const ToolRun early = run_shell("timeout --preserve-status --signal=INT 1 " + std::string(LUMATRAIL_TOOL) +
-                                    " render --size 8000x4500 -o " + at("big.png"));
+    const ToolRun early =
+        run_shell("timeout --preserve-status --signal=INT 1 " + std::string(LUMATRAIL_TOOL) +
+                  " render --size 8000x4500 -o " + at("big.png"));
     EXPECT_EQ(early.exit_code, 130) << early.output;
     EXPECT_THAT(early.output, HasSubstr("cancelled"));
     EXPECT_FALSE(fs::exists(at("big.png")));
@@ -629,9 +631,11 @@ TEST_F(LumatrailCli, FrameNumbersAndRatesHoldBeyondThirtyTwoBits) {
     EXPECT_EQ(past.exit_code, 2) << past.output;
     EXPECT_THAT(past.output, HasSubstr("beyond what the host's time holds"));
     // Huge ranges in as many shards render only the shard's frames.
-    ASSERT_EQ(run(card + "--fps 24 --frames 0-2000000000 --shard 1/2000000000 -o " + at("s.#.png")).exit_code, 0);
+    ASSERT_EQ(run(card + "--fps 24 --frames 0-2000000000 --shard 1/2000000000 -o " + at("s.#.png")).exit_code,
+              0);
     EXPECT_TRUE(fs::exists(at("s.2000000000.png")));
-    ASSERT_EQ(run(card + "--fps 24 --frames 0-2147483646 --shard 2147483647/2147483647 -o " + at("t.#.png")).exit_code,
+    ASSERT_EQ(run(card + "--fps 24 --frames 0-2147483646 --shard 2147483647/2147483647 -o " + at("t.#.png"))
+                  .exit_code,
               0);
     EXPECT_TRUE(fs::exists(at("t.2147483646.png")));
     const ToolRun endless = run(card + "--fps 24 --frames 0-99999999 -o " + at("e.#.png"));
@@ -650,7 +654,8 @@ TEST_F(LumatrailCli, FrameNumbersAndRatesHoldBeyondThirtyTwoBits) {
 
 TEST_F(LumatrailCli, SequencesAreFoundOnDiskAndResumed) {
     for (int f = 1; f <= 3; ++f)
-        write_image(offline::test_card(24 + 8 * f, 16, PF_PixelFormat_ARGB32), frame_path(at("in.####.tif"), f));
+        write_image(offline::test_card(24 + 8 * f, 16, PF_PixelFormat_ARGB32),
+                    frame_path(at("in.####.tif"), f));
     const ToolRun all = run("render " + at("in.####.tif") + " -o " + at("out.####.tif"));
     ASSERT_EQ(all.exit_code, 0) << all.output;
     EXPECT_THAT(all.output, HasSubstr("found frames 1-3"));
@@ -693,17 +698,19 @@ TEST_F(LumatrailCli, MessagesNameTheRealProblemAndWarnOfNoOps) {
 
     const struct {
         std::string args;
-        const char* warning;
+        std::string warning;
     } no_ops[] = {
         {"--mask builtin", "--mask is not used"},
         {"--set mask-mode=sort-inside-mask", "no --mask was given"},
         {opaque_input(), "--size is for the test card"},
         {"--fps 24 --frame 3 --time 2", "--time is not used"},
+        {"--preset " + at("twice.json"), "the preset \"" + at("twice.json") + "\" sets \"Drag\" twice"},
     };
+    std::ofstream(at("twice.json")) << R"json({"Drag": 1, "drag": 2})json";
     for (const auto& c : no_ops) {
         const SplitRun r = run_split("render --size 16x9 " + c.args + " -o " + at("w.png"), dir);
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_THAT(r.err, HasSubstr("lumatrail: warning: " + std::string(c.warning))) << c.args;
+        EXPECT_THAT(r.err, HasSubstr("lumatrail: warning: " + c.warning)) << c.args;
     }
     const SplitRun quiet = run_split("render --size 16x9 -o " + at("w.png"), dir);
     EXPECT_EQ(quiet.err, "");
@@ -712,10 +719,10 @@ TEST_F(LumatrailCli, MessagesNameTheRealProblemAndWarnOfNoOps) {
 TEST_F(LumatrailCli, ProgressFitsTheTerminalAndCountsTime) {
     for (const int columns : {80, 30}) {
         const std::string err_file = at("progress.txt");
-        const ToolRun r = run_shell("COLUMNS=" + std::to_string(columns) + " " + LUMATRAIL_TOOL +
-                                        " render --progress --size 1920x1080 --set render-mode=force-lines -o " +
-                                        at("p.png"),
-                                    err_file);
+        const ToolRun r = run_shell(
+            "COLUMNS=" + std::to_string(columns) + " " + LUMATRAIL_TOOL +
+                " render --progress --size 1920x1080 --set render-mode=force-lines -o " + at("p.png"),
+            err_file);
         ASSERT_EQ(r.exit_code, 0) << r.output;
         const std::string err = bytes_of(err_file);
         std::size_t lines = 0;
