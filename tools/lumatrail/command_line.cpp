@@ -36,14 +36,6 @@ for memory), 4 output not writable, 5 the effect reported an error, 130
 cancelled by Ctrl-C (SIGINT), 143 cancelled by SIGTERM.
 )";
 
-std::optional<std::int64_t> whole_number(std::string_view text) {
-    std::int64_t n = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
-    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-    return n;
-}
-
 // A validator from a parser: the text is accepted when the parser gives a
 // value, and refused with `expected` otherwise.
 template <class Parse>

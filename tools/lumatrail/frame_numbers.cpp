@@ -16,14 +16,6 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t MAX_RATE = 1000;
 
-std::optional<std::int64_t> whole_number(std::string_view text) {
-    std::int64_t n = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
-    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-    return n;
-}
-
 std::optional<FrameRate> lowest_terms(std::int64_t num, std::int64_t den) {
     if (num <= 0 || den <= 0) return std::nullopt;
     const std::int64_t g = std::gcd(num, den);
@@ -42,6 +34,14 @@ std::size_t file_name_start(const std::string& path) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> whole_number(std::string_view text) {
+    std::int64_t n = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, n);
+    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+    return n;
+}
 
 std::optional<FrameRate> parse_frame_rate(std::string_view text) {
     if (const std::size_t slash = text.find('/'); slash != std::string_view::npos) {

@@ -13,6 +13,9 @@
 
 namespace lumatrail::tools {
 
+// A whole number written in full ("12", "-7"); empty for anything else.
+std::optional<std::int64_t> whole_number(std::string_view text);
+
 // Frames per second as numerator / denominator, in lowest terms.
 struct FrameRate {
     std::int64_t num = 24, den = 1;
