@@ -10,6 +10,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "tools/lumatrail/png_check.h"
+
 namespace lumatrail::tools {
 namespace {
 
@@ -18,6 +20,16 @@ using OIIO::ImageInput;
 using OIIO::ImageOutput;
 using OIIO::ImageSpec;
 using OIIO::TypeDesc;
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The library joins its messages with newlines, the first saying most; some
+// readers say nothing at all about a file cut short.
+std::string first_line(std::string message) {
+    message.resize(std::min(message.size(), message.find('\n')));
+    while (!message.empty() && (message.back() == ' ' || message.back() == '\r')) message.pop_back();
+    return message.empty() ? "the file is damaged or cut short" : message;
+}
 
 std::uint16_t to_world16(std::uint16_t v) {
     return std::uint16_t((std::uint32_t(v) * 32768u + 32767u) / 65535u);
@@ -65,7 +77,7 @@ void read_pixels(ImageInput& in, const std::string& path, offline::OfflineWorld&
     // Every value is read from the file: no need to clear the buffer first.
     const auto data = std::make_unique_for_overwrite<typename Depth::Value[]>(n * std::size_t(channels));
     if (!in.read_image(0, 0, 0, channels, Depth::TYPE, data.get()))
-        throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + in.geterror());
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + first_line(in.geterror()));
     auto* pixels = static_cast<Pixel*>(world.world.data);
     for (std::size_t i = 0; i < n; ++i) {
         const typename Depth::Value* p = data.get() + i * std::size_t(channels);
@@ -118,14 +130,19 @@ offline::OfflineWorld convert_depth(const offline::OfflineWorld& src, PF_PixelFo
 
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth) {
     std::error_code ec;
-    if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: \"" + path + "\"");
+    if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: " + quoted(path));
+    // Opening reads the chunks before the image data, reading the rest.
+    if (const auto problem = png_problem(path, PngScope::header))
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
     auto in = ImageInput::open(path);
-    if (!in) throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + OIIO::geterror());
+    if (!in) throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + first_line(OIIO::geterror()));
     const ImageSpec spec = in->spec();
     if (spec.width < 1 || spec.height < 1 || spec.width > 65536 || spec.height > 65536)
         throw ToolError(EXIT_INPUT, "\"" + path + "\" is " + std::to_string(spec.width) + "x" +
                                         std::to_string(spec.height) +
                                         "; sizes from 1 to 65536 are supported");
+    if (const auto problem = png_problem(path, PngScope::whole))
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
     offline::OfflineWorld world = offline::make_world(natural_depth(spec.format), spec.width, spec.height);
     offline::with_pixel_type(world.format,
                              [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, world); });

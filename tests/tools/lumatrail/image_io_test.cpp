@@ -1,0 +1,225 @@
+// Image files read and written by the lumatrail program: damaged files, made
+// here byte by byte.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imageio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "offline/test_card.h"
+#include "tools/lumatrail/image_io.h"
+
+namespace lumatrail::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string bytes_of(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_bytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+void put_big_endian(std::string& bytes, std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k) bytes[at + std::size_t(k)] = char(v >> (24 - 8 * k));
+}
+std::string png_chunk(const std::string& type, const std::string& data) {
+    std::string chunk(4, '\0');
+    put_big_endian(chunk, 0, std::uint32_t(data.size()));
+    chunk += type + data;
+    const std::string crc_of = type + data;
+    chunk.append(4, '\0');
+    put_big_endian(
+        chunk, chunk.size() - 4,
+        std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(crc_of.data()), uInt(crc_of.size()))));
+    return chunk;
+}
+
+// A PNG file as an encoder writes it: every row's filter byte followed by the
+// row's bytes, pass after pass when interlaced, with every checksum right (and
+// a palette of 256 colours for colour type 3).
+// `rows_left_out` drops the last rows, `filter` is the first row's filter.
+std::string png_file(std::uint32_t w, std::uint32_t h, int bit_depth, int colour_type, bool interlaced,
+                     int rows_left_out = 0, char filter = 0) {
+    const int channels = colour_type == 6 ? 4 : colour_type == 2 ? 3 : colour_type == 4 ? 2 : 1;
+    std::string raw;
+    auto rows = [&](std::uint32_t width, std::uint32_t count) {
+        if (width == 0) return;
+        const std::size_t bytes = (std::size_t(width) * std::size_t(channels * bit_depth) + 7) / 8;
+        for (std::uint32_t y = 0; y < count; ++y) {
+            raw.push_back(raw.empty() ? filter : '\0');
+            for (std::size_t x = 0; x < bytes; ++x) raw.push_back(char((x * 7 + y * 13 + raw.size()) & 0xff));
+        }
+    };
+    if (!interlaced) {
+        rows(w, h);
+    } else {
+        const std::uint32_t passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+        for (const auto& p : passes)
+            rows(w > p[0] ? (w - p[0] + p[2] - 1) / p[2] : 0, h > p[1] ? (h - p[1] + p[3] - 1) / p[3] : 0);
+    }
+    if (rows_left_out > 0) {
+        const std::size_t row = 1 + (std::size_t(w) * std::size_t(channels * bit_depth) + 7) / 8;
+        raw.resize(raw.size() - row * std::size_t(rows_left_out));
+    }
+    uLongf size = compressBound(uLong(raw.size()));
+    std::string compressed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(compressed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+             uLong(raw.size()));
+    compressed.resize(size);
+    std::string header(13, '\0');
+    put_big_endian(header, 0, w);
+    put_big_endian(header, 4, h);
+    header[8] = char(bit_depth), header[9] = char(colour_type), header[12] = char(interlaced);
+    std::string palette;
+    for (int i = 0; i < 3 * 256; ++i) palette.push_back(char(i * 5));
+    return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) +
+           (colour_type == 3 ? png_chunk("PLTE", palette) : "") + png_chunk("IDAT", compressed) +
+           png_chunk("IEND", "");
+}
+
+// What the call throws: a ToolError, or a failure of the test.
+ToolError failure_of(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const ToolError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no ToolError was thrown";
+    return ToolError(0, "");
+}
+
+struct ToolRun {
+    int exit_code;
+    std::string out, err;
+};
+
+// The lumatrail program with these arguments, stdout and stderr apart.
+ToolRun run(const std::string& arguments, const fs::path& scratch) {
+    const fs::path err = scratch / "stderr.txt";
+    const std::string command = std::string(LUMATRAIL_TOOL) + " " + arguments + " 2>" + err.string();
+    ToolRun r{-1, {}, {}};
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) r.out.append(buffer, n);
+    const int status = pclose(pipe);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.err = bytes_of(err);
+    fs::remove(err);
+    return r;
+}
+
+struct ImageIo : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::path(::testing::TempDir()) /
+              ("lumatrail_image_io_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+
+    // A real PNG file written by the program, as bytes.
+    std::string written_png(PF_PixelFormat depth, std::int32_t w = 4, std::int32_t h = 4) {
+        write_image(offline::test_card(w, h, depth), at("written.png"));
+        return bytes_of(at("written.png"));
+    }
+};
+
+TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
+    // Sound files of every shape the checks count rows for: read as the
+    // library reads them directly.
+    const struct {
+        std::uint32_t w, h;
+        int bits, colour_type;
+        bool interlaced;
+    } sound[] = {{13, 11, 8, 6, true}, {3, 2, 16, 2, true},  {1, 1, 8, 0, true}, {37, 5, 1, 0, false},
+                 {9, 17, 4, 0, true},  {5, 3, 16, 4, false}, {7, 6, 8, 3, true}, {11, 3, 4, 3, false}};
+    for (const auto& s : sound) {
+        SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h) + " " + std::to_string(s.bits) +
+                     " bits");
+        // Names of their own: the library caches what it reads by name.
+        const std::string name = at("sound" + std::to_string(&s - sound) + ".png");
+        write_bytes(name, png_file(s.w, s.h, s.bits, s.colour_type, s.interlaced));
+        const offline::OfflineWorld w = read_image(name, PF_PixelFormat_ARGB128);
+        OIIO::ImageBuf direct(name);
+        ASSERT_TRUE(direct.read(0, 0, true, OIIO::TypeDesc::FLOAT));
+        const int channels = direct.nchannels();
+        float worst = 0;
+        for (std::uint32_t y = 0; y < s.h; ++y)
+            for (std::uint32_t x = 0; x < s.w; ++x) {
+                float p[4] = {0, 0, 0, 1};
+                direct.getpixel(int(x), int(y), p, 4);
+                const float alpha = channels == 2 ? p[1] : channels == 4 ? p[3] : 1.0f;
+                const float blue = channels >= 3 ? p[2] : p[0];
+                const PF_PixelFloat& q =
+                    *offline::pixel_at<PF_PixelFloat>(w, std::int32_t(x), std::int32_t(y));
+                worst = std::max(
+                    {worst, std::abs(q.red - p[0]), std::abs(q.blue - blue), std::abs(q.alpha - alpha)});
+            }
+        // The 16-bit world holds a file's 65536 levels in 32769.
+        EXPECT_LT(worst, 2e-5f);
+    }
+
+    const std::string png = written_png(PF_PixelFormat_ARGB32, 64, 48);
+    std::string flipped = png;
+    flipped[png.size() / 2] ^= 0x55;
+    const struct {
+        const char* name;
+        std::string bytes;
+    } damaged[] = {
+        {"in_signature.png", png.substr(0, 6)},
+        {"after_signature.png", png.substr(0, 12)},
+        {"in_header.png", png.substr(0, 20)},
+        {"in_data.png", png.substr(0, png.size() / 2)},
+        {"no_end.png", png.substr(0, png.size() - 12)},
+        {"last_byte.png", png.substr(0, png.size() - 1)},
+        {"flipped.png", flipped},
+        // Checksums right, the image data wrong.
+        {"rows_missing.png", png_file(20, 10, 8, 2, false, 3)},
+        {"rows_missing_interlaced.png", png_file(20, 10, 8, 2, true, 1)},
+        {"bad_filter.png", png_file(20, 10, 8, 2, false, 0, 7)},
+        {"bad_header.png", png_file(20, 10, 3, 2, false)},
+    };
+    for (const auto& d : damaged) {
+        SCOPED_TRACE(d.name);
+        write_bytes(at(d.name), d.bytes);
+        const ToolError e = failure_of([&] { read_image(at(d.name)); });
+        EXPECT_EQ(e.exit_code, EXIT_INPUT);
+        EXPECT_THAT(e.what(), HasSubstr(at(d.name)));
+        EXPECT_THAT(e.what(), Not(HasSubstr("\n")));
+    }
+
+    // The program says so once, with nothing from the libraries around it,
+    // and no leak turns its exit code into 1 under the leak checker.
+    const ToolRun r = run("render " + at("in_data.png") + " -o " + at("out.png"), dir);
+    EXPECT_EQ(r.exit_code, EXIT_INPUT) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(at("in_data.png")));
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_FALSE(fs::exists(at("out.png")));
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
