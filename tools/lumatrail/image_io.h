@@ -5,19 +5,37 @@
 // and dissociates it on writing formats that store it straight. Depths:
 // 8-bit files read into 8-bit worlds, 16-bit into 16-bit worlds (0..65535
 // mapped onto 0..32768 with rounding, and back), half and float into float
-// worlds; a requested depth converts instead.
+// worlds; a requested depth converts instead. A movie is read a frame at a
+// time: the library's movie reader gives each frame as a subimage.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "offline/offline_world.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 
-// Reads an image; throws ToolError(EXIT_INPUT) saying what is wrong.
-offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {});
+// What a file's header says, read without decoding a pixel.
+struct ImageInfo {
+    std::int32_t width = 0, height = 0;            // as the header claims them, however large
+    PF_PixelFormat depth = PF_PixelFormat_ARGB32;  // the world depth read_image gives by default
+    std::int32_t frames = 1;                       // 1 for a still; a movie's frame count
+    std::optional<std::pair<std::int64_t, std::int64_t>> frame_rate;  // a movie's frames per second, num/den
+    bool movie = false;
+};
+
+// Opens the file for its header only: quick and small whatever size it
+// claims. Throws ToolError(EXIT_INPUT) naming the file when it cannot be read.
+ImageInfo probe_image(const std::string& path);
+
+// Reads an image, or a movie's frame (counted from 0); throws
+// ToolError(EXIT_INPUT) saying what is wrong, in one line naming the file.
+offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {},
+                                 std::int32_t frame = 0);
 
 // Writes through a temporary file in the same folder, renamed when complete;
 // throws ToolError(EXIT_OUTPUT) and leaves nothing behind on failure.

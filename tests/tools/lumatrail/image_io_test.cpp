@@ -1,5 +1,5 @@
 // Image files read and written by the lumatrail program: damaged files, made
-// here byte by byte.
+// here byte by byte, and movies.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -211,6 +211,8 @@ TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
         EXPECT_THAT(e.what(), HasSubstr(at(d.name)));
         EXPECT_THAT(e.what(), Not(HasSubstr("\n")));
     }
+    EXPECT_EQ(failure_of([&] { probe_image(at("in_header.png")); }).exit_code, EXIT_INPUT);
+    EXPECT_EQ(probe_image(at("in_data.png")).width, 64) << "the header alone is whole";
 
     // The program says so once, with nothing from the libraries around it,
     // and no leak turns its exit code into 1 under the leak checker.
@@ -219,6 +221,50 @@ TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
     EXPECT_THAT(r.err, HasSubstr(at("in_data.png")));
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_FALSE(fs::exists(at("out.png")));
+}
+
+TEST_F(ImageIo, MovieFramesReadOneByOne) {
+    if (OIIO::get_string_attribute("extension_list").find("ffmpeg:") == std::string::npos)
+        GTEST_SKIP() << "this OpenImageIO reads no movies";
+    const std::string source = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=24 -frames:v 5 -y ";
+    ASSERT_EQ(std::system((source + "-c:v ffv1 " + at("movie.mov")).c_str()), 0);
+    ASSERT_EQ(std::system((source + "-c:v mpeg4 " + at("movie.mp4")).c_str()), 0);
+    ASSERT_EQ(std::system((source + at("frame%d.png")).c_str()), 0);
+
+    for (const char* name : {"movie.mov", "movie.mp4"}) {
+        SCOPED_TRACE(name);
+        const ImageInfo info = probe_image(at(name));
+        EXPECT_EQ(info.width, 64);
+        EXPECT_EQ(info.height, 48);
+        EXPECT_EQ(info.depth, PF_PixelFormat_ARGB32);
+        EXPECT_EQ(info.frames, 5);
+        EXPECT_TRUE(info.movie);
+        EXPECT_EQ(info.frame_rate, (std::pair<std::int64_t, std::int64_t>{24, 1}));
+        EXPECT_FALSE(offline::same_pixels(read_image(at(name), {}, 0), read_image(at(name), {}, 4)));
+        for (const int frame : {5, -1}) {
+            const ToolError e = failure_of([&] { read_image(at(name), {}, frame); });
+            EXPECT_EQ(e.exit_code, EXIT_INPUT);
+            EXPECT_THAT(e.what(), HasSubstr(at(name)));
+            EXPECT_THAT(e.what(), HasSubstr("frame " + std::to_string(frame)));
+            EXPECT_THAT(e.what(), HasSubstr("5 frames"));
+        }
+    }
+    // A lossless movie holds exactly the frames the same source gives as pictures.
+    for (int frame = 0; frame < 5; ++frame)
+        EXPECT_TRUE(offline::same_pixels(read_image(at("movie.mov"), {}, frame),
+                                         read_image(at("frame" + std::to_string(frame + 1) + ".png"))))
+            << frame;
+
+    const ImageInfo still = probe_image(at("frame1.png"));
+    EXPECT_FALSE(still.movie);
+    EXPECT_EQ(still.frames, 1);
+    EXPECT_FALSE(still.frame_rate.has_value());
+    EXPECT_THAT(failure_of([&] { read_image(at("frame1.png"), {}, 1); }).what(), HasSubstr("1 frame,"));
+
+    // The program reads a movie without the leak checker failing it.
+    const ToolRun r = run("render " + at("movie.mov") + " -o " + at("out.png"), dir);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
 }
 
 }  // namespace
