@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "offline/offline_world.h"
 #include "tools/lumatrail/tool_error.h"
@@ -34,14 +35,30 @@ ImageInfo probe_image(const std::string& path);
 
 // Reads an image, or a movie's frame (counted from 0); throws
 // ToolError(EXIT_INPUT) saying what is wrong, in one line naming the file.
+// With an input colour space the pixels are converted from it into the
+// linear working space (linear_colorspace()); an unknown name throws
+// ToolError(EXIT_USAGE).
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {},
-                                 std::int32_t frame = 0);
+                                 std::int32_t frame = 0, const std::string& input_colorspace = {});
 
 // Writes through a temporary file in the same folder, renamed when complete;
-// throws ToolError(EXIT_OUTPUT) and leaves nothing behind on failure.
-void write_image(const offline::OfflineWorld& world, const std::string& path);
+// throws ToolError(EXIT_OUTPUT) and leaves nothing behind on failure. With an
+// output colour space the pixels are converted into it from the linear
+// working space first; an unknown name throws ToolError(EXIT_USAGE).
+void write_image(const offline::OfflineWorld& world, const std::string& path,
+                 const std::string& output_colorspace = {});
 
 // Whether the extension names a format the library can write.
 bool can_write(const std::string& path);
+
+// The colour spaces of the library's colour configuration (OpenColorIO's,
+// from $OCIO, or the library's own) that convert to and from the working
+// space, and that space: the configuration's scene-linear one.
+std::vector<std::string> known_colorspaces();
+std::string linear_colorspace();
+
+// Throws ToolError(EXIT_USAGE) unless the name converts to and from the
+// working space (names are matched as the configuration matches them).
+void check_colorspace(const std::string& name);
 
 }  // namespace lumatrail::tools

@@ -1,10 +1,11 @@
 // Image files read and written by the lumatrail program: damaged files, made
-// here byte by byte, and movies.
+// here byte by byte, colour spaces and movies.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,6 +222,71 @@ TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
     EXPECT_THAT(r.err, HasSubstr(at("in_data.png")));
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_FALSE(fs::exists(at("out.png")));
+}
+
+TEST_F(ImageIo, ColourSpacesConvertAsTheLibraryConverts) {
+    const std::vector<std::string> names = known_colorspaces();
+    const std::string linear = linear_colorspace();
+    EXPECT_THAT(names, ::testing::Contains("sRGB"));
+    EXPECT_THAT(names, ::testing::Contains(linear));
+    for (const std::string& name : names) EXPECT_NO_THROW(check_colorspace(name)) << name;
+
+    // Every 8-bit level, opaque, then a row with alpha.
+    offline::OfflineWorld card = offline::make_world(PF_PixelFormat_ARGB32, 256, 3);
+    for (std::int32_t x = 0; x < 256; ++x) {
+        const auto v = std::uint8_t(x), u = std::uint8_t(255 - x);
+        *offline::pixel_at<PF_Pixel>(card, x, 0) = {255, v, u, std::uint8_t(x * 7)};
+        *offline::pixel_at<PF_Pixel>(card, x, 1) = {255, u, std::uint8_t(x / 2), v};
+        *offline::pixel_at<PF_Pixel>(card, x, 2) = {v, std::uint8_t(v / 2), std::uint8_t(v / 3), v};
+    }
+    write_image(card, at("srgb.png"));
+
+    OIIO::ImageBuf source(at("srgb.png"));
+    ASSERT_TRUE(source.read(0, 0, true, OIIO::TypeDesc::FLOAT));
+    const OIIO::ImageBuf expected = OIIO::ImageBufAlgo::colorconvert(source, "sRGB", linear);
+    const offline::OfflineWorld lin = read_image(at("srgb.png"), PF_PixelFormat_ARGB128, 0, "sRGB");
+    int differing = 0;
+    for (std::int32_t y = 0; y < 3; ++y)
+        for (std::int32_t x = 0; x < 256; ++x) {
+            float e[4];
+            expected.getpixel(x, y, e, 4);
+            const PF_PixelFloat& p = *offline::pixel_at<PF_PixelFloat>(lin, x, y);
+            differing += p.red != e[0] || p.green != e[1] || p.blue != e[2] || p.alpha != e[3];
+        }
+    EXPECT_EQ(differing, 0);
+    EXPECT_LT(offline::pixel_at<PF_PixelFloat>(lin, 128, 0)->red, 0.25f)
+        << "mid grey is dark in linear light";
+
+    // Back to sRGB: what the library writes from its own conversion, and for
+    // the opaque rows the very bytes read.
+    write_image(lin, at("back.png"), "sRGB");
+    {
+        const OIIO::ImageBuf converted = OIIO::ImageBufAlgo::colorconvert(expected, linear, "sRGB");
+        ASSERT_TRUE(converted.write(at("direct.png"), OIIO::TypeDesc::UINT8));
+    }
+    OIIO::ImageBuf back(at("back.png")), direct(at("direct.png"));
+    EXPECT_TRUE(OIIO::ImageBufAlgo::compare(back, direct, 0.0f, 0.0f).nfail == 0);
+    const offline::OfflineWorld again = read_image(at("back.png"));
+    int changed = 0;
+    for (std::int32_t y = 0; y < 2; ++y)
+        for (std::int32_t x = 0; x < 256; ++x) {
+            const PF_Pixel &a = *offline::pixel_at<PF_Pixel>(again, x, y),
+                           &b = *offline::pixel_at<PF_Pixel>(card, x, y);
+            changed += a.red != b.red || a.green != b.green || a.blue != b.blue || a.alpha != b.alpha;
+        }
+    EXPECT_EQ(changed, 0);
+
+    // Unknown names are a usage error, wherever they come, and nothing is written.
+    for (const auto& call :
+         std::vector<std::function<void()>>{[&] { check_colorspace("no-such-space"); },
+                                            [&] { read_image(at("srgb.png"), {}, 0, "no-such-space"); },
+                                            [&] { write_image(card, at("never.png"), "no-such-space"); }}) {
+        const ToolError e = failure_of(call);
+        EXPECT_EQ(e.exit_code, EXIT_USAGE);
+        EXPECT_THAT(e.what(), HasSubstr("\"no-such-space\""));
+        EXPECT_THAT(e.what(), HasSubstr("lumatrail colorspaces"));
+    }
+    EXPECT_FALSE(fs::exists(at("never.png")));
 }
 
 TEST_F(ImageIo, MovieFramesReadOneByOne) {
