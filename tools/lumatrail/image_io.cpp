@@ -4,12 +4,15 @@
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -275,6 +278,34 @@ ImageInfo info_of(ImageInput& in) {
     return info;
 }
 
+std::string size_text(std::uint64_t bytes) {
+    char text[32];
+    if (bytes >= 1000000000u)
+        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+    return text;
+}
+
+std::uint64_t half_of_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page <= 0) return std::numeric_limits<std::uint64_t>::max();
+    return std::uint64_t(pages) * std::uint64_t(page) / 2;
+}
+
+// The most a read holds at once: the file's values with the world they fill
+// and the world at another depth, or with a colour conversion the values as
+// floats, the RGBA floats converted and the world made from them.
+std::uint64_t bytes_to_read(const ImageSpec& spec, PF_PixelFormat natural, PF_PixelFormat target,
+                            bool convert_colour) {
+    const std::uint64_t pixels = std::uint64_t(spec.width) * std::uint64_t(spec.height);
+    const auto channels = std::uint64_t(std::max(spec.nchannels, 1));
+    if (convert_colour)
+        return pixels * (channels * sizeof(float) + 4 * sizeof(float) + offline::pixel_size(target));
+    return pixels * (channels * (offline::pixel_size(natural) / 4) + offline::pixel_size(natural) +
+                     (target != natural ? offline::pixel_size(target) : 0));
+}
+
 }  // namespace
 
 ImageInfo probe_image(const std::string& path) {
@@ -283,7 +314,8 @@ ImageInfo probe_image(const std::string& path) {
 }
 
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth,
-                                 std::int32_t frame, const std::string& input_colorspace) {
+                                 std::int32_t frame, const std::string& input_colorspace,
+                                 std::optional<std::uint64_t> memory_budget) {
     const std::string linear = input_colorspace.empty() ? "" : linear_for(input_colorspace);
     const auto in = open_input(path);
     const ImageInfo info = info_of(*in);
@@ -296,21 +328,32 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
     if (spec.width < 1 || spec.height < 1 || spec.width > 65536 || spec.height > 65536)
         throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + "; sizes from 1 to 65536 are supported");
     const PF_PixelFormat natural = natural_depth(spec.format), target = depth.value_or(natural);
+    const std::uint64_t needed = bytes_to_read(spec, natural, target, !input_colorspace.empty());
+    const std::uint64_t allowed = memory_budget.value_or(half_of_memory());
+    if (needed > allowed)
+        throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + ": reading it would take " +
+                                        size_text(needed) + ", more than the " + size_text(allowed) +
+                                        " allowed");
+    // Only now the whole file, so that a huge claim is refused from its header alone.
     if (const auto problem = png_problem(path, PngScope::whole))
         throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
-    if (!input_colorspace.empty()) {
-        std::vector<float> rgba = read_rgba(*in, path, frame, spec);
-        if (const auto failure = convert_colours(rgba, spec.width, spec.height, input_colorspace, linear))
-            throw ToolError(EXIT_INPUT,
-                            "cannot convert " + quoted(path) + " from " + input_colorspace + ": " + *failure);
-        return world_of_rgba(rgba, spec.width, spec.height, target);
+    try {
+        if (!input_colorspace.empty()) {
+            std::vector<float> rgba = read_rgba(*in, path, frame, spec);
+            if (const auto failure = convert_colours(rgba, spec.width, spec.height, input_colorspace, linear))
+                throw ToolError(EXIT_INPUT, "cannot convert " + quoted(path) + " from " + input_colorspace +
+                                                ": " + *failure);
+            return world_of_rgba(rgba, spec.width, spec.height, target);
+        }
+        offline::OfflineWorld world = offline::make_world(natural, spec.width, spec.height);
+        offline::with_pixel_type(
+            natural, [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, frame, spec, world); });
+        // Returned by name, so that the picture is moved out rather than copied.
+        if (target != natural) return convert_depth(world, target);
+        return world;
+    } catch (const std::bad_alloc&) {
+        throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + ", too large to read into memory");
     }
-    offline::OfflineWorld world = offline::make_world(natural, spec.width, spec.height);
-    offline::with_pixel_type(
-        natural, [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, frame, spec, world); });
-    // Returned by name, so that the picture is moved out rather than copied.
-    if (target != natural) return convert_depth(world, target);
-    return world;
 }
 
 bool can_write(const std::string& path) { return ImageOutput::create(path) != nullptr; }

@@ -37,9 +37,12 @@ ImageInfo probe_image(const std::string& path);
 // ToolError(EXIT_INPUT) saying what is wrong, in one line naming the file.
 // With an input colour space the pixels are converted from it into the
 // linear working space (linear_colorspace()); an unknown name throws
-// ToolError(EXIT_USAGE).
+// ToolError(EXIT_USAGE). Nothing is allocated for a file whose pixels would
+// take more than memory_budget bytes while read (by default half this
+// machine's memory): it is refused, with its size.
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {},
-                                 std::int32_t frame = 0, const std::string& input_colorspace = {});
+                                 std::int32_t frame = 0, const std::string& input_colorspace = {},
+                                 std::optional<std::uint64_t> memory_budget = {});
 
 // Writes through a temporary file in the same folder, renamed when complete;
 // throws ToolError(EXIT_OUTPUT) and leaves nothing behind on failure. With an

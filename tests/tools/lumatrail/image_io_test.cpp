@@ -1,5 +1,6 @@
-// Image files read and written by the lumatrail program: damaged files, made
-// here byte by byte, colour spaces and movies.
+// Image files read and written by the lumatrail program: headers read
+// alone, files that lie about their size or are damaged, colour spaces and
+// movies. Damaged files are made here byte by byte.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -43,6 +44,10 @@ void write_bytes(const fs::path& p, const std::string& bytes) { std::ofstream(p,
 void put_big_endian(std::string& bytes, std::size_t at, std::uint32_t v) {
     for (int k = 0; k < 4; ++k) bytes[at + std::size_t(k)] = char(v >> (24 - 8 * k));
 }
+void put_little_endian(std::string& bytes, std::uint32_t v, int size) {
+    for (int k = 0; k < size; ++k) bytes.push_back(char(v >> (8 * k)));
+}
+
 std::string png_chunk(const std::string& type, const std::string& data) {
     std::string chunk(4, '\0');
     put_big_endian(chunk, 0, std::uint32_t(data.size()));
@@ -99,6 +104,32 @@ std::string png_file(std::uint32_t w, std::uint32_t h, int bit_depth, int colour
            png_chunk("IEND", "");
 }
 
+// A PNG file whose header claims another size, its checksum made to match.
+std::string claiming_size(std::string png, std::uint32_t w, std::uint32_t h) {
+    put_big_endian(png, 16, w);
+    put_big_endian(png, 20, h);
+    put_big_endian(png, 29, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17)));
+    return png;
+}
+
+// A 16-bit grey TIFF file of that size holding one strip of 100 bytes.
+std::string tiff_claiming(std::uint32_t w, std::uint32_t h) {
+    const std::uint32_t entries[][3] = {{256, 4, w}, {257, 4, h}, {258, 3, 16}, {259, 3, 1},   {262, 3, 1},
+                                        {273, 4, 0}, {277, 3, 1}, {278, 4, h},  {279, 4, 100}, {284, 3, 1}};
+    const std::uint32_t data_at = 8 + 2 + 12 * std::size(entries) + 4;
+    std::string tiff("II*\0", 4);
+    put_little_endian(tiff, 8, 4);
+    put_little_endian(tiff, std::uint32_t(std::size(entries)), 2);
+    for (const auto& e : entries) {
+        put_little_endian(tiff, e[0], 2);
+        put_little_endian(tiff, e[1], 2);
+        put_little_endian(tiff, 1, 4);
+        put_little_endian(tiff, e[0] == 273 ? data_at : e[2], 4);
+    }
+    put_little_endian(tiff, 0, 4);
+    return tiff + std::string(100, '\0');
+}
+
 // What the call throws: a ToolError, or a failure of the test.
 ToolError failure_of(const std::function<void()>& call) {
     try {
@@ -148,6 +179,45 @@ struct ImageIo : ::testing::Test {
         return bytes_of(at("written.png"));
     }
 };
+
+TEST_F(ImageIo, HugeClaimsAreProbedFromTheHeaderAndRefusedBeforeAnythingIsAllocated) {
+    write_bytes(at("claims20k.png"), claiming_size(written_png(PF_PixelFormat_ARGB32), 20000, 20000));
+    write_bytes(at("claims64k.png"), claiming_size(written_png(PF_PixelFormat_ARGB64), 65536, 65536));
+    write_bytes(at("claims70k.png"), claiming_size(written_png(PF_PixelFormat_ARGB32), 70000, 8));
+    write_bytes(at("claims.tif"), tiff_claiming(65535, 32767));
+    const struct {
+        const char* file;
+        std::int32_t width, height;
+        PF_PixelFormat depth;
+    } cases[] = {{"claims20k.png", 20000, 20000, PF_PixelFormat_ARGB32},
+                 {"claims64k.png", 65536, 65536, PF_PixelFormat_ARGB64},
+                 {"claims70k.png", 70000, 8, PF_PixelFormat_ARGB32},
+                 {"claims.tif", 65535, 32767, PF_PixelFormat_ARGB64}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const ImageInfo info = probe_image(at(c.file));
+        EXPECT_EQ(info.width, c.width);
+        EXPECT_EQ(info.height, c.height);
+        EXPECT_EQ(info.depth, c.depth);
+        EXPECT_EQ(info.frames, 1);
+        EXPECT_FALSE(info.frame_rate.has_value());
+        EXPECT_FALSE(info.movie);
+        // Within a budget of 256 MB the size alone refuses the file.
+        const ToolError e = failure_of([&] { read_image(at(c.file), {}, 0, {}, 256'000'000); });
+        EXPECT_EQ(e.exit_code, EXIT_INPUT);
+        EXPECT_THAT(e.what(), HasSubstr(at(c.file)));
+        EXPECT_THAT(e.what(), HasSubstr(std::to_string(c.width) + "x" + std::to_string(c.height)));
+    }
+    EXPECT_THAT(failure_of([&] { read_image(at("claims64k.png"), {}, 0, {}, 256'000'000); }).what(),
+                HasSubstr("256.0 MB"));
+    // Within the machine's own budget the PNG files' few bytes of image data
+    // refuse them before their pixels are allocated.
+    for (const char* file : {"claims20k.png", "claims64k.png"}) {
+        const ToolError e = failure_of([&] { read_image(at(file)); });
+        EXPECT_EQ(e.exit_code, EXIT_INPUT) << file;
+        EXPECT_THAT(e.what(), HasSubstr(at(file)));
+    }
+}
 
 TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
     // Sound files of every shape the checks count rows for: read as the
