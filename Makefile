@@ -18,7 +18,7 @@
 # the cross build never slows the native edit-build-test loop.
 
 NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev \
-                   libopenimageio-dev nlohmann-json3-dev libcli11-dev ffmpeg clang-format git
+                   libopenimageio-dev nlohmann-json3-dev libcli11-dev zlib1g-dev ffmpeg clang-format git
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 

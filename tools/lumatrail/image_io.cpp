@@ -1,24 +1,57 @@
 #include "tools/lumatrail/image_io.h"
 
 #include <OpenImageIO/color.h>
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
+
+#include "tools/lumatrail/png_check.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// OpenImageIO 2.4's movie reader never frees the codec context it allocates
+// when it opens a movie, nor what hangs from it; the program cannot free it
+// for the library, so the leak checker is told to pass over it. FFmpeg's
+// libraries keep no frame pointers, so the checker's stacks end in av_malloc,
+// which nothing but that reader reaches in this program.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
+    return "leak:av_malloc\n";
+}
+// Nor is the list of what it passed over printed after every movie read.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
+#endif
 
 namespace lumatrail::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using OIIO::ImageBuf;
 using OIIO::ImageInput;
 using OIIO::ImageOutput;
 using OIIO::ImageSpec;
 using OIIO::TypeDesc;
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The library joins its messages with newlines, the first saying most; some
+// readers say nothing at all about a file cut short.
+std::string first_line(std::string message) {
+    message.resize(std::min(message.size(), message.find('\n')));
+    while (!message.empty() && (message.back() == ' ' || message.back() == '\r')) message.pop_back();
+    return message.empty() ? "the file is damaged or cut short" : message;
+}
 
 std::uint16_t to_world16(std::uint16_t v) {
     return std::uint16_t((std::uint32_t(v) * 32768u + 32767u) / 65535u);
@@ -55,25 +88,44 @@ PF_PixelFormat natural_depth(TypeDesc t) {
     return PF_PixelFormat_ARGB128;
 }
 
-// Reads the open file into a world of its pixel type: grey files fill the
-// three colours, a missing alpha is full (a second channel of two is alpha).
-template <class Pixel>
-void read_pixels(ImageInput& in, const std::string& path, offline::OfflineWorld& world) {
-    using Depth = FileDepth<Pixel>;
-    const ImageSpec& spec = in.spec();
+// Calls put(i, alpha, red, green, blue) for every pixel of values read as
+// the file holds its channels: grey fills the three colours, a missing alpha
+// is full (a second channel of two is alpha).
+template <class Value, class Put>
+void each_pixel(const Value* data, const ImageSpec& spec, Value full, Put&& put) {
     const int channels = spec.nchannels, alpha = spec.alpha_channel;
     const std::size_t n = std::size_t(spec.width) * std::size_t(spec.height);
-    // Every value is read from the file: no need to clear the buffer first.
-    const auto data = std::make_unique_for_overwrite<typename Depth::Value[]>(n * std::size_t(channels));
-    if (!in.read_image(0, 0, 0, channels, Depth::TYPE, data.get()))
-        throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + in.geterror());
-    auto* pixels = static_cast<Pixel*>(world.world.data);
     for (std::size_t i = 0; i < n; ++i) {
-        const typename Depth::Value* p = data.get() + i * std::size_t(channels);
-        const auto red = p[0], green = channels >= 3 ? p[1] : p[0], blue = channels >= 3 ? p[2] : p[0];
-        const auto a = alpha >= 0 && alpha < channels ? p[alpha] : channels == 2 ? p[1] : Depth::FULL;
-        pixels[i] = {Depth::to_world(a), Depth::to_world(red), Depth::to_world(green), Depth::to_world(blue)};
+        const Value* p = data + i * std::size_t(channels);
+        const Value red = p[0], green = channels >= 3 ? p[1] : p[0], blue = channels >= 3 ? p[2] : p[0];
+        const Value a = alpha >= 0 && alpha < channels ? p[alpha] : channels == 2 ? p[1] : full;
+        put(i, a, red, green, blue);
     }
+}
+
+// The frame's values as the file holds its channels, as `type`.
+template <class Value>
+std::unique_ptr<Value[]> read_values(ImageInput& in, const std::string& path, int frame,
+                                     const ImageSpec& spec, TypeDesc type) {
+    const std::size_t n = std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels);
+    // Every value is read from the file: no need to clear the buffer first.
+    auto data = std::make_unique_for_overwrite<Value[]>(n);
+    if (!in.read_image(frame, 0, 0, spec.nchannels, type, data.get()))
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + first_line(in.geterror()));
+    return data;
+}
+
+// Reads the frame into a world of its pixel type.
+template <class Pixel>
+void read_pixels(ImageInput& in, const std::string& path, int frame, const ImageSpec& spec,
+                 offline::OfflineWorld& world) {
+    using Depth = FileDepth<Pixel>;
+    using Value = typename Depth::Value;
+    const auto data = read_values<Value>(in, path, frame, spec, Depth::TYPE);
+    auto* pixels = static_cast<Pixel*>(world.world.data);
+    each_pixel<Value>(data.get(), spec, Depth::FULL, [&](std::size_t i, Value a, Value r, Value g, Value b) {
+        pixels[i] = {Depth::to_world(a), Depth::to_world(r), Depth::to_world(g), Depth::to_world(b)};
+    });
 }
 
 // Each pixel as four channels 0..1 (the world's values over its full value).
@@ -115,47 +167,200 @@ offline::OfflineWorld convert_depth(const offline::OfflineWorld& src, PF_PixelFo
     return out;
 }
 
+// The frame's pixels as RGBA floats, premultiplied as the library reads them.
+std::vector<float> read_rgba(ImageInput& in, const std::string& path, int frame, const ImageSpec& spec) {
+    const auto data = read_values<float>(in, path, frame, spec, TypeDesc::FLOAT);
+    std::vector<float> rgba(std::size_t(spec.width) * std::size_t(spec.height) * 4);
+    each_pixel<float>(data.get(), spec, 1.0f, [&](std::size_t i, float a, float r, float g, float b) {
+        float* p = rgba.data() + 4 * i;
+        p[0] = r, p[1] = g, p[2] = b, p[3] = a;
+    });
+    return rgba;
+}
+
+// The world's pixels as RGBA floats 0..1, and a world from them.
+std::vector<float> rgba_of(const offline::OfflineWorld& w) {
+    const std::size_t width = std::size_t(w.world.width);
+    std::vector<float> rgba(width * std::size_t(w.world.height) * 4);
+    offline::with_pixel_type(w.format, [&](auto pixel) {
+        using Pixel = decltype(pixel);
+        for (std::int32_t y = 0; y < w.world.height; ++y)
+            for (std::size_t x = 0; x < width; ++x) {
+                float c[4];
+                unit_channels(offline::pixel_at<Pixel>(w, 0, y)[x], c);
+                float* p = rgba.data() + 4 * (std::size_t(y) * width + x);
+                p[0] = c[1], p[1] = c[2], p[2] = c[3], p[3] = c[0];
+            }
+    });
+    return rgba;
+}
+
+offline::OfflineWorld world_of_rgba(const std::vector<float>& rgba, std::int32_t w, std::int32_t h,
+                                    PF_PixelFormat format) {
+    offline::OfflineWorld out = offline::make_world(format, w, h);
+    offline::with_pixel_type(format, [&](auto pixel) {
+        using Pixel = decltype(pixel);
+        for (std::int32_t y = 0; y < h; ++y) {
+            Pixel* row = offline::pixel_at<Pixel>(out, 0, y);
+            for (std::int32_t x = 0; x < w; ++x) {
+                const float* p = rgba.data() + 4 * (std::size_t(y) * std::size_t(w) + std::size_t(x));
+                const float c[4] = {p[3], p[0], p[1], p[2]};
+                row[x] = from_unit_channels<Pixel>(c);
+            }
+        }
+    });
+    return out;
+}
+
+// Converts RGBA floats from one colour space to another, on the colours
+// without their alpha; what went wrong otherwise.
+std::optional<std::string> convert_colours(std::vector<float>& rgba, std::int32_t w, std::int32_t h,
+                                           const std::string& from, const std::string& to) {
+    ImageSpec spec(w, h, 4, TypeDesc::FLOAT);
+    spec.alpha_channel = 3;
+    ImageBuf buffer(spec, rgba.data());
+    if (OIIO::ImageBufAlgo::colorconvert(buffer, buffer, from, to, true)) return std::nullopt;
+    return first_line(buffer.geterror());
+}
+
+std::string linear_of(const OIIO::ColorConfig& config) {
+    for (const char* role : {"scene_linear", "linear"})
+        if (const char* name = config.getColorSpaceNameByRole(role); name && *name) return name;
+    return "linear";
+}
+
+bool converts(const OIIO::ColorConfig& config, const std::string& name, const std::string& linear) {
+    return !name.empty() && config.createColorProcessor(name, linear) &&
+           config.createColorProcessor(linear, name);
+}
+
+// The working space, once the name is known to convert to and from it.
+std::string linear_for(const std::string& name) {
+    const OIIO::ColorConfig config;
+    std::string linear = linear_of(config);
+    if (!converts(config, name, linear))
+        throw ToolError(EXIT_USAGE,
+                        "unknown colour space \"" + name + "\"; `lumatrail colorspaces` lists them");
+    return linear;
+}
+
+// Opens the file for its header, once nothing in it can make libpng print.
+std::unique_ptr<ImageInput> open_input(const std::string& path) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: " + quoted(path));
+    if (const auto problem = png_problem(path, PngScope::header))
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
+    auto in = ImageInput::open(path);
+    if (!in) throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + first_line(OIIO::geterror()));
+    return in;
+}
+
+ImageInfo info_of(ImageInput& in) {
+    const ImageSpec spec = in.spec();
+    ImageInfo info;
+    info.width = spec.width;
+    info.height = spec.height;
+    info.depth = natural_depth(spec.format);
+    info.movie = spec.get_int_attribute("oiio:Movie", 0) != 0;
+    if (!info.movie) return info;
+    // The movie reader gives its frame count; a reader that does not is asked frame by frame.
+    info.frames = spec.get_int_attribute("oiio:subimages", 0);
+    if (info.frames < 1) {
+        info.frames = 0;
+        while (in.seek_subimage(info.frames, 0)) ++info.frames;
+        info.frames = std::max(info.frames, 1);
+        in.seek_subimage(0, 0);
+    }
+    if (const OIIO::ParamValue* rate = spec.find_attribute("FramesPerSecond", OIIO::TypeRational)) {
+        const int* r = static_cast<const int*>(rate->data());
+        if (r[0] > 0 && r[1] > 0) info.frame_rate = std::pair<std::int64_t, std::int64_t>{r[0], r[1]};
+    }
+    return info;
+}
+
+std::string size_text(std::uint64_t bytes) {
+    char text[32];
+    if (bytes >= 1000000000u)
+        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+    return text;
+}
+
+std::uint64_t half_of_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page <= 0) return std::numeric_limits<std::uint64_t>::max();
+    return std::uint64_t(pages) * std::uint64_t(page) / 2;
+}
+
+// The most a read holds at once: the file's values with the world they fill
+// and the world at another depth, or with a colour conversion the values as
+// floats, the RGBA floats converted and the world made from them.
+std::uint64_t bytes_to_read(const ImageSpec& spec, PF_PixelFormat natural, PF_PixelFormat target,
+                            bool convert_colour) {
+    const std::uint64_t pixels = std::uint64_t(spec.width) * std::uint64_t(spec.height);
+    const auto channels = std::uint64_t(std::max(spec.nchannels, 1));
+    if (convert_colour)
+        return pixels * (channels * sizeof(float) + 4 * sizeof(float) + offline::pixel_size(target));
+    return pixels * (channels * (offline::pixel_size(natural) / 4) + offline::pixel_size(natural) +
+                     (target != natural ? offline::pixel_size(target) : 0));
+}
+
 }  // namespace
 
-std::vector<std::string> known_colorspaces() {
-    const OIIO::ColorConfig config;
-    std::vector<std::string> names;
-    for (int i = 0; i < config.getNumColorSpaces(); ++i)
-        names.emplace_back(config.getColorSpaceNameByIndex(i));
-    return names;
-}
-
 ImageInfo probe_image(const std::string& path) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: \"" + path + "\"");
-    auto in = ImageInput::open(path);
-    if (!in) throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + OIIO::geterror());
-    const ImageSpec& spec = in->spec();
-    return {spec.width, spec.height, natural_depth(spec.format), 1, {}};
+    const auto in = open_input(path);
+    return info_of(*in);
 }
 
-offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: \"" + path + "\"");
-    auto in = ImageInput::open(path);
-    if (!in) throw ToolError(EXIT_INPUT, "cannot read \"" + path + "\": " + OIIO::geterror());
-    const ImageSpec spec = in->spec();
+offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth,
+                                 std::int32_t frame, const std::string& input_colorspace,
+                                 std::optional<std::uint64_t> memory_budget) {
+    const std::string linear = input_colorspace.empty() ? "" : linear_for(input_colorspace);
+    const auto in = open_input(path);
+    const ImageInfo info = info_of(*in);
+    if (frame < 0 || frame >= info.frames)
+        throw ToolError(EXIT_INPUT, quoted(path) + " has no frame " + std::to_string(frame) + ": it holds " +
+                                        std::to_string(info.frames) +
+                                        (info.frames == 1 ? " frame" : " frames") + ", counted from 0");
+    const ImageSpec spec = frame == 0 ? in->spec() : in->spec(frame, 0);
+    const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
     if (spec.width < 1 || spec.height < 1 || spec.width > 65536 || spec.height > 65536)
-        throw ToolError(EXIT_INPUT, "\"" + path + "\" is " + std::to_string(spec.width) + "x" +
-                                        std::to_string(spec.height) +
-                                        "; sizes from 1 to 65536 are supported");
-    offline::OfflineWorld world = offline::make_world(natural_depth(spec.format), spec.width, spec.height);
-    offline::with_pixel_type(world.format,
-                             [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, world); });
-    in->close();
-    // Returned by name, so that the picture is moved out rather than copied.
-    if (depth && *depth != world.format) return convert_depth(world, *depth);
-    return world;
+        throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + "; sizes from 1 to 65536 are supported");
+    const PF_PixelFormat natural = natural_depth(spec.format), target = depth.value_or(natural);
+    const std::uint64_t needed = bytes_to_read(spec, natural, target, !input_colorspace.empty());
+    const std::uint64_t allowed = memory_budget.value_or(half_of_memory());
+    if (needed > allowed)
+        throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + ": reading it would take " +
+                                        size_text(needed) + ", more than the " + size_text(allowed) +
+                                        " allowed");
+    // Only now the whole file, so that a huge claim is refused from its header alone.
+    if (const auto problem = png_problem(path, PngScope::whole))
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
+    try {
+        if (!input_colorspace.empty()) {
+            std::vector<float> rgba = read_rgba(*in, path, frame, spec);
+            if (const auto failure = convert_colours(rgba, spec.width, spec.height, input_colorspace, linear))
+                throw ToolError(EXIT_INPUT, "cannot convert " + quoted(path) + " from " + input_colorspace +
+                                                ": " + *failure);
+            return world_of_rgba(rgba, spec.width, spec.height, target);
+        }
+        offline::OfflineWorld world = offline::make_world(natural, spec.width, spec.height);
+        offline::with_pixel_type(
+            natural, [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, frame, spec, world); });
+        // Returned by name, so that the picture is moved out rather than copied.
+        if (target != natural) return convert_depth(world, target);
+        return world;
+    } catch (const std::bad_alloc&) {
+        throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + ", too large to read into memory");
+    }
 }
 
 bool can_write(const std::string& path) { return ImageOutput::create(path) != nullptr; }
 
-void write_image(const offline::OfflineWorld& w, const std::string& path) {
+void write_image(const offline::OfflineWorld& w, const std::string& path,
+                 const std::string& output_colorspace) {
+    const std::string linear = output_colorspace.empty() ? "" : linear_for(output_colorspace);
     if (!w.world.data) throw ToolError(EXIT_OUTPUT, "nothing was rendered to write to \"" + path + "\"");
     const fs::path target(path);
     std::error_code ec;
@@ -170,11 +375,14 @@ void write_image(const offline::OfflineWorld& w, const std::string& path) {
                                          "(try .png, .tif, .exr, .jpg or .dpx)");
     const bool alpha = out->supports("alpha");
     const int channels = alpha ? 4 : 3;
-    // Straight from the world's pixels, RGB(A) interleaved, at the world's depth.
-    // Every value of the buffer is set below: no need to clear it first.
+    // Unless the colours are converted, straight from the world's pixels, RGB(A)
+    // interleaved, at the world's depth. Every value of the buffer is set below:
+    // no need to clear it first.
     const auto [type, buffer] = offline::with_pixel_type(w.format, [&](auto pixel) {
         using Pixel = decltype(pixel);
         using Depth = FileDepth<Pixel>;
+        if (!output_colorspace.empty())
+            return std::pair{TypeDesc(Depth::TYPE), std::unique_ptr<std::uint8_t[]>()};
         const std::size_t width = std::size_t(w.world.width);
         auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(
             width * std::size_t(w.world.height) * std::size_t(channels) * sizeof(typename Depth::Value));
@@ -194,18 +402,45 @@ void write_image(const offline::OfflineWorld& w, const std::string& path) {
     });
     ImageSpec spec(w.world.width, w.world.height, channels, type);
     spec.alpha_channel = alpha ? 3 : -1;
+    // Converted colours go to the library as RGBA floats, which it turns into
+    // the file's values (without alpha: the first three of every four).
+    std::vector<float> rgba;
+    if (!output_colorspace.empty()) {
+        rgba = rgba_of(w);
+        if (const auto failure =
+                convert_colours(rgba, w.world.width, w.world.height, linear, output_colorspace))
+            throw ToolError(EXIT_OUTPUT, "cannot convert the picture for " + quoted(path) + " to " +
+                                             output_colorspace + ": " + *failure);
+    }
+    const auto write = [&] {
+        if (rgba.empty()) return out->write_image(type, buffer.get());
+        return out->write_image(TypeDesc::FLOAT, rgba.data(), OIIO::stride_t(4 * sizeof(float)));
+    };
 
     // Same folder, so the rename cannot cross file systems; the real name's
     // format was chosen above.
     std::string hidden_name(1, '.');
     hidden_name.append(target.filename().string()).append(".partial");
     const std::string temporary = (folder / hidden_name).string();
-    const bool ok = out->open(temporary, spec) && out->write_image(type, buffer.get()) && out->close();
+    const bool ok = out->open(temporary, spec) && write() && out->close();
     if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
         const std::string reason = ok ? "cannot rename the finished file into place" : out->geterror();
         std::remove(temporary.c_str());
         throw ToolError(EXIT_OUTPUT, "cannot write \"" + path + "\": " + reason);
     }
 }
+
+std::vector<std::string> known_colorspaces() {
+    const OIIO::ColorConfig config;
+    const std::string linear = linear_of(config);
+    std::vector<std::string> names;
+    for (const std::string& name : config.getColorSpaceNames())
+        if (converts(config, name, linear)) names.push_back(name);
+    return names;
+}
+
+std::string linear_colorspace() { return linear_of(OIIO::ColorConfig()); }
+
+void check_colorspace(const std::string& name) { linear_for(name); }
 
 }  // namespace lumatrail::tools

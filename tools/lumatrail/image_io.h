@@ -5,9 +5,11 @@
 // and dissociates it on writing formats that store it straight. Depths:
 // 8-bit files read into 8-bit worlds, 16-bit into 16-bit worlds (0..65535
 // mapped onto 0..32768 with rounding, and back), half and float into float
-// worlds; a requested depth converts instead.
+// worlds; a requested depth converts instead. A movie is read a frame at a
+// time: the library's movie reader gives each frame as a subimage.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,28 +20,48 @@
 
 namespace lumatrail::tools {
 
-// What a file's header says, read without decoding any pixel.
+// What a file's header says, read without decoding a pixel.
 struct ImageInfo {
-    std::int32_t width = 0, height = 0;
-    PF_PixelFormat depth = PF_PixelFormat_ARGB32;                     // the world depth the file reads into
-    std::int32_t frames = 1;                                          // 1 for a still; a movie's frame count
-    std::optional<std::pair<std::int64_t, std::int64_t>> frame_rate;  // a movie's, as num/den
+    std::int32_t width = 0, height = 0;            // as the header claims them, however large
+    PF_PixelFormat depth = PF_PixelFormat_ARGB32;  // the world depth read_image gives by default
+    std::int32_t frames = 1;                       // 1 for a still; a movie's frame count
+    std::optional<std::pair<std::int64_t, std::int64_t>> frame_rate;  // a movie's frames per second, num/den
+    bool movie = false;
 };
 
-// Throws ToolError(EXIT_INPUT) naming the file when it cannot be opened.
+// Opens the file for its header only: quick and small whatever size it
+// claims. Throws ToolError(EXIT_INPUT) naming the file when it cannot be read.
 ImageInfo probe_image(const std::string& path);
 
-// The colour space names the library's colour configuration knows.
-std::vector<std::string> known_colorspaces();
-
-// Reads an image; throws ToolError(EXIT_INPUT) saying what is wrong.
-offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {});
+// Reads an image, or a movie's frame (counted from 0); throws
+// ToolError(EXIT_INPUT) saying what is wrong, in one line naming the file.
+// With an input colour space the pixels are converted from it into the
+// linear working space (linear_colorspace()); an unknown name throws
+// ToolError(EXIT_USAGE). Nothing is allocated for a file whose pixels would
+// take more than memory_budget bytes while read (by default half this
+// machine's memory): it is refused, with its size.
+offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {},
+                                 std::int32_t frame = 0, const std::string& input_colorspace = {},
+                                 std::optional<std::uint64_t> memory_budget = {});
 
 // Writes through a temporary file in the same folder, renamed when complete;
-// throws ToolError(EXIT_OUTPUT) and leaves nothing behind on failure.
-void write_image(const offline::OfflineWorld& world, const std::string& path);
+// throws ToolError(EXIT_OUTPUT) and leaves nothing behind on failure. With an
+// output colour space the pixels are converted into it from the linear
+// working space first; an unknown name throws ToolError(EXIT_USAGE).
+void write_image(const offline::OfflineWorld& world, const std::string& path,
+                 const std::string& output_colorspace = {});
 
 // Whether the extension names a format the library can write.
 bool can_write(const std::string& path);
+
+// The colour spaces of the library's colour configuration (OpenColorIO's,
+// from $OCIO, or the library's own) that convert to and from the working
+// space, and that space: the configuration's scene-linear one.
+std::vector<std::string> known_colorspaces();
+std::string linear_colorspace();
+
+// Throws ToolError(EXIT_USAGE) unless the name converts to and from the
+// working space (names are matched as the configuration matches them).
+void check_colorspace(const std::string& name);
 
 }  // namespace lumatrail::tools

@@ -143,7 +143,7 @@ void plan_frames(RenderOptions& r) {
     if (r.frame) range = {*r.frame, *r.frame};
     if (!job.input.empty() && !pattern && job.input != "builtin") {
         const ImageInfo info = probe_image(job.input);
-        if (info.frames > 1) {
+        if (info.movie || info.frames > 1) {
             job.input_is_movie = true;
             if (!r.rate && info.frame_rate)
                 r.rate = FrameRate{info.frame_rate->first, info.frame_rate->second};
@@ -220,6 +220,10 @@ void warn_of_no_ops(const offline::OfflineHost& host, const RenderOptions& r) {
 void render_command(PF_EffectMainFunc effect_main, RenderOptions r, CancelSignals& signals,
                     const ProcessTimes& process = {}) {
     r.job.time = r.time.value_or(0.0);
+    for (const std::string* name : {&r.job.input_colorspace, &r.job.output_colorspace})
+        if (!name->empty()) check_colorspace(*name);
+    // Linear light read into 8 or 16 bits would band: a conversion reads into float unless told otherwise.
+    if (!r.job.input_colorspace.empty() && !r.job.depth) r.job.depth = PF_PixelFormat_ARGB128;
     offline::OfflineHost host;
     load(host, effect_main);
     for (const std::string& preset : r.presets)

@@ -228,8 +228,10 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
     times.frames.resize(job.frames.size());
     SharedLayers shared;
     const auto read_input = [&](std::int64_t frame) {
-        const std::string path = job.input_is_movie ? job.input : frame_path(job.input, frame);
-        return layer(read_image(path, job.depth));
+        // A movie's frame N is its Nth picture; a pattern's is its own file.
+        if (job.input_is_movie)
+            return layer(read_image(job.input, job.depth, std::int32_t(frame), job.input_colorspace));
+        return layer(read_image(frame_path(job.input, frame), job.depth, 0, job.input_colorspace));
     };
     if (job.input.empty()) {
         shared.input = std::make_unique<offline::OfflineLayer>(layer(
@@ -298,7 +300,8 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
                                                   ? "the effect failed with error " + std::to_string(err)
                                                   : result.message));
         phase = Clock::now();
-        write_image(result.output, frame_path(job.output, frame));
+        if (stop) throw ToolError(signals.cancelled() ? signals.exit_code() : EXIT_CANCELLED, "cancelled");
+        write_image(result.output, frame_path(job.output, frame), job.output_colorspace);
         spent.write_ms = ms_since(phase);
     };
 

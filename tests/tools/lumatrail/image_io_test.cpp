@@ -1,0 +1,418 @@
+// Image files read and written by the lumatrail program: headers read
+// alone, files that lie about their size or are damaged, colour spaces and
+// movies. Damaged files are made here byte by byte.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
+#include <OpenImageIO/imageio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "offline/test_card.h"
+#include "tools/lumatrail/image_io.h"
+
+namespace lumatrail::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string bytes_of(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_bytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+void put_big_endian(std::string& bytes, std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k) bytes[at + std::size_t(k)] = char(v >> (24 - 8 * k));
+}
+void put_little_endian(std::string& bytes, std::uint32_t v, int size) {
+    for (int k = 0; k < size; ++k) bytes.push_back(char(v >> (8 * k)));
+}
+
+std::string png_chunk(const std::string& type, const std::string& data) {
+    std::string chunk(4, '\0');
+    put_big_endian(chunk, 0, std::uint32_t(data.size()));
+    chunk += type + data;
+    const std::string crc_of = type + data;
+    chunk.append(4, '\0');
+    put_big_endian(
+        chunk, chunk.size() - 4,
+        std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(crc_of.data()), uInt(crc_of.size()))));
+    return chunk;
+}
+
+// A PNG file as an encoder writes it: every row's filter byte followed by the
+// row's bytes, pass after pass when interlaced, with every checksum right (and
+// a palette of 256 colours for colour type 3).
+// `rows_left_out` drops the last rows, `filter` is the first row's filter.
+std::string png_file(std::uint32_t w, std::uint32_t h, int bit_depth, int colour_type, bool interlaced,
+                     int rows_left_out = 0, char filter = 0) {
+    const int channels = colour_type == 6 ? 4 : colour_type == 2 ? 3 : colour_type == 4 ? 2 : 1;
+    std::string raw;
+    auto rows = [&](std::uint32_t width, std::uint32_t count) {
+        if (width == 0) return;
+        const std::size_t bytes = (std::size_t(width) * std::size_t(channels * bit_depth) + 7) / 8;
+        for (std::uint32_t y = 0; y < count; ++y) {
+            raw.push_back(raw.empty() ? filter : '\0');
+            for (std::size_t x = 0; x < bytes; ++x) raw.push_back(char((x * 7 + y * 13 + raw.size()) & 0xff));
+        }
+    };
+    if (!interlaced) {
+        rows(w, h);
+    } else {
+        const std::uint32_t passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+        for (const auto& p : passes)
+            rows(w > p[0] ? (w - p[0] + p[2] - 1) / p[2] : 0, h > p[1] ? (h - p[1] + p[3] - 1) / p[3] : 0);
+    }
+    if (rows_left_out > 0) {
+        const std::size_t row = 1 + (std::size_t(w) * std::size_t(channels * bit_depth) + 7) / 8;
+        raw.resize(raw.size() - row * std::size_t(rows_left_out));
+    }
+    uLongf size = compressBound(uLong(raw.size()));
+    std::string compressed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(compressed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+             uLong(raw.size()));
+    compressed.resize(size);
+    std::string header(13, '\0');
+    put_big_endian(header, 0, w);
+    put_big_endian(header, 4, h);
+    header[8] = char(bit_depth), header[9] = char(colour_type), header[12] = char(interlaced);
+    std::string palette;
+    for (int i = 0; i < 3 * 256; ++i) palette.push_back(char(i * 5));
+    return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) +
+           (colour_type == 3 ? png_chunk("PLTE", palette) : "") + png_chunk("IDAT", compressed) +
+           png_chunk("IEND", "");
+}
+
+// A PNG file whose header claims another size, its checksum made to match.
+std::string claiming_size(std::string png, std::uint32_t w, std::uint32_t h) {
+    put_big_endian(png, 16, w);
+    put_big_endian(png, 20, h);
+    put_big_endian(png, 29, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17)));
+    return png;
+}
+
+// A 16-bit grey TIFF file of that size holding one strip of 100 bytes.
+std::string tiff_claiming(std::uint32_t w, std::uint32_t h) {
+    const std::uint32_t entries[][3] = {{256, 4, w}, {257, 4, h}, {258, 3, 16}, {259, 3, 1},   {262, 3, 1},
+                                        {273, 4, 0}, {277, 3, 1}, {278, 4, h},  {279, 4, 100}, {284, 3, 1}};
+    const std::uint32_t data_at = 8 + 2 + 12 * std::size(entries) + 4;
+    std::string tiff("II*\0", 4);
+    put_little_endian(tiff, 8, 4);
+    put_little_endian(tiff, std::uint32_t(std::size(entries)), 2);
+    for (const auto& e : entries) {
+        put_little_endian(tiff, e[0], 2);
+        put_little_endian(tiff, e[1], 2);
+        put_little_endian(tiff, 1, 4);
+        put_little_endian(tiff, e[0] == 273 ? data_at : e[2], 4);
+    }
+    put_little_endian(tiff, 0, 4);
+    return tiff + std::string(100, '\0');
+}
+
+// What the call throws: a ToolError, or a failure of the test.
+ToolError failure_of(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const ToolError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no ToolError was thrown";
+    return ToolError(0, "");
+}
+
+struct ToolRun {
+    int exit_code;
+    std::string out, err;
+};
+
+// The lumatrail program with these arguments, stdout and stderr apart.
+ToolRun run(const std::string& arguments, const fs::path& scratch) {
+    const fs::path err = scratch / "stderr.txt";
+    const std::string command = std::string(LUMATRAIL_TOOL) + " " + arguments + " 2>" + err.string();
+    ToolRun r{-1, {}, {}};
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) r.out.append(buffer, n);
+    const int status = pclose(pipe);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.err = bytes_of(err);
+    fs::remove(err);
+    return r;
+}
+
+struct ImageIo : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::path(::testing::TempDir()) /
+              ("lumatrail_image_io_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+
+    // A real PNG file written by the program, as bytes.
+    std::string written_png(PF_PixelFormat depth, std::int32_t w = 4, std::int32_t h = 4) {
+        write_image(offline::test_card(w, h, depth), at("written.png"));
+        return bytes_of(at("written.png"));
+    }
+};
+
+TEST_F(ImageIo, HugeClaimsAreProbedFromTheHeaderAndRefusedBeforeAnythingIsAllocated) {
+    write_bytes(at("claims20k.png"), claiming_size(written_png(PF_PixelFormat_ARGB32), 20000, 20000));
+    write_bytes(at("claims64k.png"), claiming_size(written_png(PF_PixelFormat_ARGB64), 65536, 65536));
+    write_bytes(at("claims70k.png"), claiming_size(written_png(PF_PixelFormat_ARGB32), 70000, 8));
+    write_bytes(at("claims.tif"), tiff_claiming(65535, 32767));
+    const struct {
+        const char* file;
+        std::int32_t width, height;
+        PF_PixelFormat depth;
+    } cases[] = {{"claims20k.png", 20000, 20000, PF_PixelFormat_ARGB32},
+                 {"claims64k.png", 65536, 65536, PF_PixelFormat_ARGB64},
+                 {"claims70k.png", 70000, 8, PF_PixelFormat_ARGB32},
+                 {"claims.tif", 65535, 32767, PF_PixelFormat_ARGB64}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const ImageInfo info = probe_image(at(c.file));
+        EXPECT_EQ(info.width, c.width);
+        EXPECT_EQ(info.height, c.height);
+        EXPECT_EQ(info.depth, c.depth);
+        EXPECT_EQ(info.frames, 1);
+        EXPECT_FALSE(info.frame_rate.has_value());
+        EXPECT_FALSE(info.movie);
+        // Within a budget of 256 MB the size alone refuses the file.
+        const ToolError e = failure_of([&] { read_image(at(c.file), {}, 0, {}, 256'000'000); });
+        EXPECT_EQ(e.exit_code, EXIT_INPUT);
+        EXPECT_THAT(e.what(), HasSubstr(at(c.file)));
+        EXPECT_THAT(e.what(), HasSubstr(std::to_string(c.width) + "x" + std::to_string(c.height)));
+    }
+    EXPECT_THAT(failure_of([&] { read_image(at("claims64k.png"), {}, 0, {}, 256'000'000); }).what(),
+                HasSubstr("256.0 MB"));
+    // Within the machine's own budget the PNG files' few bytes of image data
+    // refuse them before their pixels are allocated.
+    for (const char* file : {"claims20k.png", "claims64k.png"}) {
+        const ToolError e = failure_of([&] { read_image(at(file)); });
+        EXPECT_EQ(e.exit_code, EXIT_INPUT) << file;
+        EXPECT_THAT(e.what(), HasSubstr(at(file)));
+    }
+}
+
+TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
+    // Sound files of every shape the checks count rows for: read as the
+    // library reads them directly.
+    const struct {
+        std::uint32_t w, h;
+        int bits, colour_type;
+        bool interlaced;
+    } sound[] = {{13, 11, 8, 6, true}, {3, 2, 16, 2, true},  {1, 1, 8, 0, true}, {37, 5, 1, 0, false},
+                 {9, 17, 4, 0, true},  {5, 3, 16, 4, false}, {7, 6, 8, 3, true}, {11, 3, 4, 3, false}};
+    for (const auto& s : sound) {
+        SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h) + " " + std::to_string(s.bits) +
+                     " bits");
+        // Names of their own: the library caches what it reads by name.
+        const std::string name = at("sound" + std::to_string(&s - sound) + ".png");
+        write_bytes(name, png_file(s.w, s.h, s.bits, s.colour_type, s.interlaced));
+        const offline::OfflineWorld w = read_image(name, PF_PixelFormat_ARGB128);
+        OIIO::ImageBuf direct(name);
+        ASSERT_TRUE(direct.read(0, 0, true, OIIO::TypeDesc::FLOAT));
+        const int channels = direct.nchannels();
+        float worst = 0;
+        for (std::uint32_t y = 0; y < s.h; ++y)
+            for (std::uint32_t x = 0; x < s.w; ++x) {
+                float p[4] = {0, 0, 0, 1};
+                direct.getpixel(int(x), int(y), p, 4);
+                const float alpha = channels == 2 ? p[1] : channels == 4 ? p[3] : 1.0f;
+                const float blue = channels >= 3 ? p[2] : p[0];
+                const PF_PixelFloat& q =
+                    *offline::pixel_at<PF_PixelFloat>(w, std::int32_t(x), std::int32_t(y));
+                worst = std::max(
+                    {worst, std::abs(q.red - p[0]), std::abs(q.blue - blue), std::abs(q.alpha - alpha)});
+            }
+        // The 16-bit world holds a file's 65536 levels in 32769.
+        EXPECT_LT(worst, 2e-5f);
+    }
+
+    const std::string png = written_png(PF_PixelFormat_ARGB32, 64, 48);
+    std::string flipped = png;
+    flipped[png.size() / 2] ^= 0x55;
+    const struct {
+        const char* name;
+        std::string bytes;
+    } damaged[] = {
+        {"in_signature.png", png.substr(0, 6)},
+        {"after_signature.png", png.substr(0, 12)},
+        {"in_header.png", png.substr(0, 20)},
+        {"in_data.png", png.substr(0, png.size() / 2)},
+        {"no_end.png", png.substr(0, png.size() - 12)},
+        {"last_byte.png", png.substr(0, png.size() - 1)},
+        {"flipped.png", flipped},
+        // Checksums right, the image data wrong.
+        {"rows_missing.png", png_file(20, 10, 8, 2, false, 3)},
+        {"rows_missing_interlaced.png", png_file(20, 10, 8, 2, true, 1)},
+        {"bad_filter.png", png_file(20, 10, 8, 2, false, 0, 7)},
+        {"bad_header.png", png_file(20, 10, 3, 2, false)},
+    };
+    for (const auto& d : damaged) {
+        SCOPED_TRACE(d.name);
+        write_bytes(at(d.name), d.bytes);
+        const ToolError e = failure_of([&] { read_image(at(d.name)); });
+        EXPECT_EQ(e.exit_code, EXIT_INPUT);
+        EXPECT_THAT(e.what(), HasSubstr(at(d.name)));
+        EXPECT_THAT(e.what(), Not(HasSubstr("\n")));
+    }
+    EXPECT_EQ(failure_of([&] { probe_image(at("in_header.png")); }).exit_code, EXIT_INPUT);
+    EXPECT_EQ(probe_image(at("in_data.png")).width, 64) << "the header alone is whole";
+
+    // The program says so once, with nothing from the libraries around it,
+    // and no leak turns its exit code into 1 under the leak checker.
+    const ToolRun r = run("render " + at("in_data.png") + " -o " + at("out.png"), dir);
+    EXPECT_EQ(r.exit_code, EXIT_INPUT) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(at("in_data.png")));
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_FALSE(fs::exists(at("out.png")));
+}
+
+TEST_F(ImageIo, ColourSpacesConvertAsTheLibraryConverts) {
+    const std::vector<std::string> names = known_colorspaces();
+    const std::string linear = linear_colorspace();
+    EXPECT_THAT(names, ::testing::Contains("sRGB"));
+    EXPECT_THAT(names, ::testing::Contains(linear));
+    for (const std::string& name : names) EXPECT_NO_THROW(check_colorspace(name)) << name;
+
+    // Every 8-bit level, opaque, then a row with alpha.
+    offline::OfflineWorld card = offline::make_world(PF_PixelFormat_ARGB32, 256, 3);
+    for (std::int32_t x = 0; x < 256; ++x) {
+        const auto v = std::uint8_t(x), u = std::uint8_t(255 - x);
+        *offline::pixel_at<PF_Pixel>(card, x, 0) = {255, v, u, std::uint8_t(x * 7)};
+        *offline::pixel_at<PF_Pixel>(card, x, 1) = {255, u, std::uint8_t(x / 2), v};
+        *offline::pixel_at<PF_Pixel>(card, x, 2) = {v, std::uint8_t(v / 2), std::uint8_t(v / 3), v};
+    }
+    write_image(card, at("srgb.png"));
+
+    OIIO::ImageBuf source(at("srgb.png"));
+    ASSERT_TRUE(source.read(0, 0, true, OIIO::TypeDesc::FLOAT));
+    const OIIO::ImageBuf expected = OIIO::ImageBufAlgo::colorconvert(source, "sRGB", linear);
+    const offline::OfflineWorld lin = read_image(at("srgb.png"), PF_PixelFormat_ARGB128, 0, "sRGB");
+    int differing = 0;
+    for (std::int32_t y = 0; y < 3; ++y)
+        for (std::int32_t x = 0; x < 256; ++x) {
+            float e[4];
+            expected.getpixel(x, y, e, 4);
+            const PF_PixelFloat& p = *offline::pixel_at<PF_PixelFloat>(lin, x, y);
+            differing += p.red != e[0] || p.green != e[1] || p.blue != e[2] || p.alpha != e[3];
+        }
+    EXPECT_EQ(differing, 0);
+    EXPECT_LT(offline::pixel_at<PF_PixelFloat>(lin, 128, 0)->red, 0.25f)
+        << "mid grey is dark in linear light";
+
+    // Back to sRGB: what the library writes from its own conversion, and for
+    // the opaque rows the very bytes read.
+    write_image(lin, at("back.png"), "sRGB");
+    {
+        const OIIO::ImageBuf converted = OIIO::ImageBufAlgo::colorconvert(expected, linear, "sRGB");
+        ASSERT_TRUE(converted.write(at("direct.png"), OIIO::TypeDesc::UINT8));
+    }
+    OIIO::ImageBuf back(at("back.png")), direct(at("direct.png"));
+    EXPECT_TRUE(OIIO::ImageBufAlgo::compare(back, direct, 0.0f, 0.0f).nfail == 0);
+    const offline::OfflineWorld again = read_image(at("back.png"));
+    int changed = 0;
+    for (std::int32_t y = 0; y < 2; ++y)
+        for (std::int32_t x = 0; x < 256; ++x) {
+            const PF_Pixel &a = *offline::pixel_at<PF_Pixel>(again, x, y),
+                           &b = *offline::pixel_at<PF_Pixel>(card, x, y);
+            changed += a.red != b.red || a.green != b.green || a.blue != b.blue || a.alpha != b.alpha;
+        }
+    EXPECT_EQ(changed, 0);
+
+    // Unknown names are a usage error, wherever they come, and nothing is written.
+    for (const auto& call :
+         std::vector<std::function<void()>>{[&] { check_colorspace("no-such-space"); },
+                                            [&] { read_image(at("srgb.png"), {}, 0, "no-such-space"); },
+                                            [&] { write_image(card, at("never.png"), "no-such-space"); }}) {
+        const ToolError e = failure_of(call);
+        EXPECT_EQ(e.exit_code, EXIT_USAGE);
+        EXPECT_THAT(e.what(), HasSubstr("\"no-such-space\""));
+        EXPECT_THAT(e.what(), HasSubstr("lumatrail colorspaces"));
+    }
+    EXPECT_FALSE(fs::exists(at("never.png")));
+}
+
+TEST_F(ImageIo, MovieFramesReadOneByOne) {
+    if (OIIO::get_string_attribute("extension_list").find("ffmpeg:") == std::string::npos)
+        GTEST_SKIP() << "this OpenImageIO reads no movies";
+    const std::string source = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=24 -frames:v 5 -y ";
+    ASSERT_EQ(std::system((source + "-c:v ffv1 " + at("movie.mov")).c_str()), 0);
+    ASSERT_EQ(std::system((source + "-c:v mpeg4 " + at("movie.mp4")).c_str()), 0);
+    ASSERT_EQ(std::system((source + at("frame%d.png")).c_str()), 0);
+
+    for (const char* name : {"movie.mov", "movie.mp4"}) {
+        SCOPED_TRACE(name);
+        const ImageInfo info = probe_image(at(name));
+        EXPECT_EQ(info.width, 64);
+        EXPECT_EQ(info.height, 48);
+        EXPECT_EQ(info.depth, PF_PixelFormat_ARGB32);
+        EXPECT_EQ(info.frames, 5);
+        EXPECT_TRUE(info.movie);
+        EXPECT_EQ(info.frame_rate, (std::pair<std::int64_t, std::int64_t>{24, 1}));
+        EXPECT_FALSE(offline::same_pixels(read_image(at(name), {}, 0), read_image(at(name), {}, 4)));
+        for (const int frame : {5, -1}) {
+            const ToolError e = failure_of([&] { read_image(at(name), {}, frame); });
+            EXPECT_EQ(e.exit_code, EXIT_INPUT);
+            EXPECT_THAT(e.what(), HasSubstr(at(name)));
+            EXPECT_THAT(e.what(), HasSubstr("frame " + std::to_string(frame)));
+            EXPECT_THAT(e.what(), HasSubstr("5 frames"));
+        }
+    }
+    // A lossless movie holds exactly the frames the same source gives as pictures.
+    for (int frame = 0; frame < 5; ++frame)
+        EXPECT_TRUE(offline::same_pixels(read_image(at("movie.mov"), {}, frame),
+                                         read_image(at("frame" + std::to_string(frame + 1) + ".png"))))
+            << frame;
+
+    const ImageInfo still = probe_image(at("frame1.png"));
+    EXPECT_FALSE(still.movie);
+    EXPECT_EQ(still.frames, 1);
+    EXPECT_FALSE(still.frame_rate.has_value());
+    EXPECT_THAT(failure_of([&] { read_image(at("frame1.png"), {}, 1); }).what(), HasSubstr("1 frame,"));
+
+    // The program renders a movie as a sequence (without the leak checker
+    // failing it): frame N is the movie's frame N, at the movie's rate.
+    const std::string look = " --set render-mode=particles --set particle-count=400";
+    const ToolRun r = run("render " + at("movie.mov") + look + " -o " + at("out.####.tif"), dir);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (int frame = 0; frame < 5; ++frame) {
+        const std::string still = at("still" + std::to_string(frame) + ".tif");
+        const std::string args = "render " + at("frame" + std::to_string(frame + 1) + ".png") + look +
+                                 " --fps 24 --frame " + std::to_string(frame) + " -o " + still;
+        ASSERT_EQ(run(args, dir).exit_code, 0);
+        char name[32];
+        std::snprintf(name, sizeof name, "out.%04d.tif", frame);
+        EXPECT_TRUE(offline::same_pixels(read_image(at(name)), read_image(still))) << name;
+    }
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
