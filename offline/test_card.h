@@ -1,6 +1,6 @@
 // Pictures made in memory for the offline host's layers: the built-in test
-// card and its mask, and the painting of any picture given as a colour per
-// position. Nothing here reads or writes image files.
+// card and its mask, the photo-like picture, and the painting of any picture
+// given as a colour per position. Nothing here reads or writes image files.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +29,13 @@ OfflineWorld paint_world(std::int32_t width, std::int32_t height, PF_PixelFormat
 // colour bars, gradients, soft shapes, fine detail and a soft transparent
 // corner, so that every mode of the effect has something to work on.
 OfflineWorld test_card(std::int32_t width, std::int32_t height, PF_PixelFormat format);
+
+// A photo-like picture: a sky gradient with a bright sun, a noisy ground, a
+// building with hard edges and lit windows, a transparent hole and a
+// half-transparent bottom band. In float it also holds values above 1 (the
+// sun) and below 0 (the building's shadow). Its detail is counted in pixels,
+// so a larger picture shows more of the same fine texture.
+OfflineWorld test_photo(std::int32_t width, std::int32_t height, PF_PixelFormat format);
 
 // A matching mask: soft-edged discs in the alpha channel, a luminance ramp in
 // the colour channels.

@@ -44,12 +44,6 @@ inline constexpr std::int32_t CARD_WIDTH = 72, CARD_HEIGHT = 40;
 inline constexpr std::int32_t PHOTO_WIDTH = 64, PHOTO_HEIGHT = 48;
 inline constexpr std::int32_t MASK_WIDTH = 40, MASK_HEIGHT = 30;
 
-// A photo-like picture made here: a sky gradient with a bright sun, a noisy
-// ground, a building with hard edges and lit windows, a transparent hole and a
-// half-transparent bottom band. In float it also holds values above 1 (the
-// sun) and below 0 (the building's shadow).
-offline::OfflineWorld photo_picture(std::int32_t width, std::int32_t height, PF_PixelFormat format);
-
 // A rendered frame: its output world's raw rows (top to bottom, no padding)
 // and their size.
 struct RenderedFrame {

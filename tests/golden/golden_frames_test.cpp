@@ -10,6 +10,7 @@
 #include <string>
 
 #include "host/host_contract.h"
+#include "offline/test_card.h"
 #include "tests/golden/golden_frames.h"
 #include "tests/support/sha256.h"
 
@@ -54,7 +55,8 @@ TEST(GoldenTable, RefusesMalformedLines) {
 }
 
 TEST(PhotoPicture, FloatHoldsValuesBeyondTheUnitRangeAndTransparentPixels) {
-    const offline::OfflineWorld photo = photo_picture(PHOTO_WIDTH, PHOTO_HEIGHT, PF_PixelFormat_ARGB128);
+    const offline::OfflineWorld photo =
+        offline::test_photo(PHOTO_WIDTH, PHOTO_HEIGHT, PF_PixelFormat_ARGB128);
     float lowest = 0, highest = 0;
     int transparent = 0;
     for (std::int32_t y = 0; y < PHOTO_HEIGHT; ++y)

@@ -18,15 +18,17 @@ constexpr const char* DESCRIPTION =
 
 constexpr const char* FOOTER = R"(
 INPUT is an image (PNG, JPEG, TIFF, OpenEXR, DPX, ...), a sequence pattern or a
-movie; without one, the built-in test card is used. In a pattern the frame
-number goes into the last run of # in the file name (shot.####.exr), or into its
-one %d or %04d (shot.%04d.exr); a negative frame keeps its sign before the
-padding (shot.-0007.exr). A pattern or a movie without --frames renders every
-frame found. OUTPUT is written by its extension; several frames need a pattern.
+movie; without one, a built-in picture is used: the test card, or with --card
+photo a photo-like picture (sky, sun, building, textured ground). In a pattern
+the frame number goes into the last run of # in the file name (shot.####.exr),
+or into its one %d or %04d (shot.%04d.exr); a negative frame keeps its sign
+before the padding (shot.-0007.exr). A pattern or a movie without --frames
+renders every frame found. OUTPUT is written by its extension; several frames need a pattern.
 
 Examples:
   lumatrail render photo.png -o sorted.png --set "Streak Length (px)=300"
   lumatrail render -o card.exr --depth 32 --set direction=radial-out
+  lumatrail render --card photo --size 480x270 -o photo.png --set lower-brightness=60
   lumatrail render shot.####.exr -o out.####.exr --fps 24 --frames 1-48 --preset look.json
   lumatrail render clip.mp4 -o out.####.png --fps 30000/1001
   lumatrail render plate.png --mask matte.png --set mask-mode=stretch-from-mask -o streaks.png
@@ -149,7 +151,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
 
     // An option given twice takes its last value, as options always have here.
     render->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    std::string fps, frames, shard, downsample, depth, size;
+    std::string fps, frames, shard, downsample, depth, size, card;
     render->add_option("INPUT", r.job.input, "the image, sequence pattern or movie (default: the test card)");
     render->add_option("-o,--out", r.job.output, "the output image or pattern")->type_name("PATH");
     render->add_option("--mask", r.job.mask, "the Mask Layer: an image, a pattern, or \"builtin\"")
@@ -200,7 +202,12 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     render->add_option("--depth", depth, "world depth (default: the input's)")
         ->type_name("8|16|32")
         ->check(CLI::IsMember({"8", "16", "32"}));
-    render->add_option("--size", size, "size of the test card (default 960x540)")
+    render
+        ->add_option("--card", card,
+                     "the built-in picture without INPUT: the test card or the photo (default test)")
+        ->type_name("test|photo")
+        ->check(CLI::IsMember({"test", "photo"}));
+    render->add_option("--size", size, "size of the built-in picture (default 960x540)")
         ->type_name("WxH")
         ->check(accepts([](const std::string& t) { return parse_size(t); },
                         "WIDTHxHEIGHT with sides from 1 to 65536, for example 1920x1080"));
@@ -268,6 +275,10 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     if (!size.empty()) {
         std::tie(r.job.card_width, r.job.card_height) = *parse_size(size);
         r.size_given = true;
+    }
+    if (!card.empty()) {
+        r.job.card = card == "photo" ? BuiltinPicture::Photo : BuiltinPicture::TestCard;
+        r.card_given = true;
     }
     if ((r.frame || r.range) && !r.rate) usage_error("--frame and --frames need --fps");
     return c;

@@ -27,6 +27,7 @@ struct RenderOptions {
     std::optional<FrameRate> rate;                               // --fps
     std::optional<double> time;                                  // --time SECONDS
     bool size_given = false;                                     // --size
+    bool card_given = false;                                     // --card
     bool skip_existing = false;
     bool stats = false;
 };

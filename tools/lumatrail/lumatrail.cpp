@@ -213,6 +213,8 @@ void warn_of_no_ops(const offline::OfflineHost& host, const RenderOptions& r) {
         warn("no --mask was given, so Mask Mode and Show Mask have no mask layer to use");
     if (r.size_given && !r.job.input.empty())
         warn("--size is for the test card; the input \"" + r.job.input + "\" keeps its own size");
+    if (r.card_given && !r.job.input.empty())
+        warn("--card chooses the built-in picture; the input \"" + r.job.input + "\" is rendered instead");
     if (r.time && (r.frame || r.range || r.job.frames.size() > 1 || r.job.rate))
         warn("--time is not used when frames are given; each frame's time is its number over the frame rate");
 }

@@ -201,7 +201,7 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
     // for a frame the effect would refuse or the memory cannot hold.
     FramePlan plan;
     const bool input_sequence = !job.input.empty() && (is_sequence_pattern(job.input) || job.input_is_movie);
-    std::string what = "the test card";
+    std::string what = job.card == BuiltinPicture::Photo ? "the built-in photo" : "the test card";
     if (job.input.empty()) {
         plan.width = job.card_width, plan.height = job.card_height;
         plan.depth = job.depth.value_or(PF_PixelFormat_ARGB32);
@@ -234,8 +234,10 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
         return layer(read_image(frame_path(job.input, frame), job.depth, 0, job.input_colorspace));
     };
     if (job.input.empty()) {
+        const PF_PixelFormat format = job.depth.value_or(PF_PixelFormat_ARGB32);
         shared.input = std::make_unique<offline::OfflineLayer>(layer(
-            offline::test_card(job.card_width, job.card_height, job.depth.value_or(PF_PixelFormat_ARGB32))));
+            job.card == BuiltinPicture::Photo ? offline::test_photo(job.card_width, job.card_height, format)
+                                              : offline::test_card(job.card_width, job.card_height, format)));
     } else if (!input_sequence) {
         const Clock::time_point read = Clock::now();
         shared.input = std::make_unique<offline::OfflineLayer>(read_input(job.frames.front()));

@@ -16,12 +16,16 @@
 
 namespace lumatrail::tools {
 
+// The picture rendered when there is no input file.
+enum class BuiltinPicture : std::uint8_t { TestCard, Photo };
+
 struct RenderJob {
-    std::string input;   // image, sequence pattern or movie; empty: the built-in test card
+    std::string input;   // image, sequence pattern or movie; empty: the built-in picture
     std::string mask;    // image or sequence pattern; "builtin" for the built-in mask; empty: none
     std::string output;  // image, or a sequence pattern for several frames
     std::optional<PF_PixelFormat> depth;               // default: the input's
-    std::int32_t card_width = 960, card_height = 540;  // the test card's size
+    std::int32_t card_width = 960, card_height = 540;  // the built-in picture's size
+    BuiltinPicture card = BuiltinPicture::TestCard;    // --card test|photo
     std::vector<std::int64_t> frames;                  // frame numbers; one frame for a still
     std::optional<FrameRate> rate;                     // frame rate, or none to use `time`
     double time = 0.0;                                 // seconds, for a still without a frame rate
