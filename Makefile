@@ -9,6 +9,8 @@
 #             says (CI runs it); make format rewrites them
 # make perf   builds the benchmarks in release mode and prints one line per
 #             case: whole frames, each beside a plain copy of its depth
+# make docs   rewrites docs/controls.md, the controls reference, from the
+#             effect's parameter table (a test fails when it is out of date)
 # make golden re-renders the golden frame set after an intended change of a
 #             look: rewrites tests/golden/frame_digests.txt and draws the
 #             frames that changed into build/golden/changed.png
@@ -22,7 +24,7 @@ NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libb
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: perf format format-check golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
+.PHONY: docs perf format format-check golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -45,6 +47,9 @@ format-check: deps
 
 format: deps
 	clang-format --style=file -i $(SOURCES)
+
+docs: build-release
+	./build/release/lumatrail params --markdown > docs/controls.md
 
 golden: build-test
 	./build/test/lumatrail_golden tests/golden/frame_digests.txt build/golden

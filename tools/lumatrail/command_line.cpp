@@ -143,6 +143,9 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     demo->add_option("--out-dir", c.demo_dir, "the folder for the pictures (default: demo)")
         ->type_name("DIR");
     CLI::App* params = app.add_subcommand("params", "the parameter table, as the effect declares it");
+    params->add_flag("--markdown", c.params_markdown,
+                     "the controls reference in Markdown: every control with its values and what it does "
+                     "(docs/controls.md)");
     CLI::App* about = app.add_subcommand("about", "the About text and the effect's identity");
     CLI::App* version_command = app.add_subcommand("version", "the version and the effect's identity");
     CLI::App* colorspaces = app.add_subcommand(

@@ -37,7 +37,8 @@ struct CommandLine {
     CommandName command = CommandName::Help;
     RenderOptions render;
     std::string demo_dir = "demo";
-    std::string help;  // for CommandName::Help: the text to print
+    bool params_markdown = false;  // params --markdown: the controls reference in Markdown
+    std::string help;              // for CommandName::Help: the text to print
 };
 
 // Parses the arguments after the program's name. Throws ToolError(EXIT_USAGE)

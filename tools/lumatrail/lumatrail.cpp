@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/parameters.h"
 #include "offline/offline_host.h"
 #include "offline/plugin_module.h"
 #include "tools/lumatrail/cancel_signals.h"
@@ -105,9 +106,98 @@ offline::OfflineHost& load(offline::OfflineHost& host, PF_EffectMainFunc effect_
     return host;
 }
 
-void print_params(PF_EffectMainFunc effect_main) {
+// What the effect's own table says of the parameter the module declared at
+// `index`, when the module's declaration is the one this program was built with.
+std::string_view explanation_of(std::size_t index, const std::string& name) {
+    if (index < 1 || index > PARAM_TABLE.size()) return {};
+    const ParamRow& row = param_row(std::int32_t(index));
+    return row.ui_name == name ? row.explanation : std::string_view{};
+}
+
+std::string number(double value) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.7g", value);
+    return buf;
+}
+
+// One row of a group's table: the values as the module declared them.
+std::string markdown_row(const offline::OfflineParam& p) {
+    const PF_ParamDef& d = p.declared;
+    std::string dephault, values;
+    switch (d.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+        dephault = number(d.u.fs_d.value);
+        values = "slider " + number(d.u.fs_d.slider_min) + " to " + number(d.u.fs_d.slider_max);
+        if (d.u.fs_d.valid_min != d.u.fs_d.slider_min || d.u.fs_d.valid_max != d.u.fs_d.slider_max)
+            values += "; accepts " + number(d.u.fs_d.valid_min) + " to " + number(d.u.fs_d.valid_max);
+        break;
+    case PF_Param_POPUP:
+        dephault = p.choices.at(std::size_t(d.u.pd.value - 1));
+        for (std::size_t i = 0; i < p.choices.size(); ++i) values += (i ? ", " : "") + p.choices[i];
+        break;
+    case PF_Param_CHECKBOX:
+        dephault = d.u.bd.value ? "on" : "off";
+        values = "on, off";
+        break;
+    case PF_Param_LAYER:
+        dephault = "none";
+        values = "a layer";
+        break;
+    default: break;
+    }
+    const std::string name_slug = p.keys.empty() ? "" : "`" + slug(p.name) + "`";
+    return "| " + p.name + " | " + name_slug + " | " + std::string(offline::param_kind_name(d.param_type)) +
+           " | " + dephault + " | " + values + " |\n";
+}
+
+// The controls reference: every group with a table of its controls as the
+// module declares them, then what each control does, from the effect's table.
+std::string params_markdown(const offline::OfflineHost& host) {
+    std::string text =
+        "# Controls\n\n"
+        "<!-- Written by `lumatrail params --markdown` (`make docs`) from the effect's own parameter "
+        "table; edit the explanations in host/parameters.h, not here. -->\n\n"
+        "The effect's controls in the order the host shows them, group by group. The UI name or the slug "
+        "names a control in `lumatrail render --set NAME=VALUE` and in presets; popups take a choice's text "
+        "and checkboxes on or off. Sliders show their slider range and, where it is wider, what may be typed "
+        "in. Lengths and sizes are in full-resolution pixels, so a half-resolution render keeps the look.\n";
+    std::string notes;
+    const auto close_group = [&] {
+        text += notes;
+        notes.clear();
+    };
+    for (std::size_t i = 1; i < host.params.size(); ++i) {
+        const offline::OfflineParam& p = host.params[i];
+        const std::string_view explanation = explanation_of(i, p.name);
+        switch (p.declared.param_type) {
+        case PF_Param_GROUP_START:
+            close_group();
+            text += "\n## " + p.name + "\n\n";
+            if (!explanation.empty()) text += std::string(explanation) + "\n\n";
+            text += "| Control | Slug | Kind | Default | Values |\n|---|---|---|---|---|\n";
+            break;
+        case PF_Param_GROUP_END: close_group(); break;
+        default:
+            text += markdown_row(p);
+            notes += "\n**" + p.name + "**: " +
+                     (explanation.empty() ? std::string("(no explanation)") : std::string(explanation)) +
+                     "\n";
+            break;
+        }
+    }
+    close_group();
+    text += "\n" + std::to_string(host.params.size() - 1) +
+            " controls, after the input layer that the host adds itself.\n";
+    return text;
+}
+
+void print_params(PF_EffectMainFunc effect_main, bool markdown) {
     offline::OfflineHost host;
     load(host, effect_main);
+    if (markdown) {
+        std::fputs(params_markdown(host).c_str(), stdout);
+        return;
+    }
     std::printf("%-5s %-28s %-10s %-24s %s\n", "Index", "Name", "Kind", "Slug", "Values");
     int depth = 0;
     std::vector<std::string> open_groups;
@@ -346,7 +436,7 @@ int run(const std::vector<std::string>& args, ProcessTimes process, CancelSignal
     switch (c.command) {
     case CommandName::About: print_about(module); break;
     case CommandName::Version: print_version(module, c.plugin); break;
-    case CommandName::Params: print_params(module.effect_main); break;
+    case CommandName::Params: print_params(module.effect_main, c.params_markdown); break;
     case CommandName::Render: render_command(module.effect_main, c.render, signals, process); break;
     case CommandName::Demo:
         std::printf("Rendering the built-in test card through EffectMain into %s/:\n", c.demo_dir.c_str());
