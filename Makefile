@@ -11,6 +11,8 @@
 #             case: whole frames, each beside a plain copy of its depth
 # make docs   rewrites docs/controls.md, the controls reference, from the
 #             effect's parameter table (a test fails when it is out of date)
+# make gallery renders every picture of docs/gallery and docs/cookbook from
+#             its preset (the committed files are reproduced byte for byte)
 # make golden re-renders the golden frame set after an intended change of a
 #             look: rewrites tests/golden/frame_digests.txt and draws the
 #             frames that changed into build/golden/changed.png
@@ -24,7 +26,7 @@ NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libb
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: docs perf format format-check golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
+.PHONY: docs gallery perf format format-check golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -50,6 +52,10 @@ format: deps
 
 docs: build-release
 	./build/release/lumatrail params --markdown > docs/controls.md
+
+gallery: build-release
+	sh tools/gallery/render_gallery.sh ./build/release/lumatrail docs/gallery --index
+	sh tools/gallery/render_gallery.sh ./build/release/lumatrail docs/cookbook
 
 golden: build-test
 	./build/test/lumatrail_golden tests/golden/frame_digests.txt build/golden
