@@ -188,6 +188,10 @@ void rgba_from_world(const offline::OfflineWorld& world, std::uint32_t* rgba) {
         const PF_Pixel* row = offline::pixel_at<PF_Pixel>(world, 0, y);
         for (std::int32_t x = 0; x < world.world.width; ++x, bytes += 4) {
             const unsigned a = row[x].alpha;
+            if (a == 255) {  // the usual case: nothing to divide
+                bytes[0] = row[x].red, bytes[1] = row[x].green, bytes[2] = row[x].blue, bytes[3] = 255;
+                continue;
+            }
             const auto straight = [a](unsigned c) {
                 return a == 0 ? std::uint8_t(0) : std::uint8_t(std::min(255u, (c * 255u + a / 2u) / a));
             };
