@@ -105,6 +105,7 @@ std::unique_ptr<Instance> make_instance(unsigned width, unsigned height, TimeUni
     try {
         auto instance = std::make_unique<Instance>();
         if (offline::load_parameters(instance->host, EffectMain) != PF_Err_NONE) return nullptr;
+        offline::clear_calls(instance->host);  // the record of parameter setup is of no use here
         instance->width = std::int32_t(width);
         instance->height = std::int32_t(height);
         instance->time_unit = time_unit;
