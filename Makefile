@@ -5,6 +5,8 @@
 #             tests (the PE file, the module loaded under wine rendering the
 #             frame set, and those frames compared with the native build's)
 # make aex    installs what is missing, builds just the Windows module
+# make frei0r installs what is missing, builds just the frei0r filter
+#             build/release/frei0r/lumatrail.so (for ffmpeg and melt)
 # make format-check  fails when a source file is not formatted as .clang-format
 #             says (CI runs it); make format rewrites them
 # make perf   builds the benchmarks in release mode and prints one line per
@@ -22,11 +24,12 @@
 # the cross build never slows the native edit-build-test loop.
 
 NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev \
-                   libopenimageio-dev nlohmann-json3-dev libcli11-dev zlib1g-dev ffmpeg clang-format git
+                   libopenimageio-dev nlohmann-json3-dev libcli11-dev zlib1g-dev ffmpeg melt frei0r-plugins-dev \
+                   clang-format git
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: docs gallery perf format format-check golden demo test test-native test-windows aex deps deps-windows build-release build-test build-windows bench clean
+.PHONY: docs gallery perf format format-check golden demo test test-native test-windows aex frei0r deps deps-windows build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -64,6 +67,11 @@ aex: deps-windows
 	cmake --preset windows-cross
 	cmake --build --preset windows-cross -j $(JOBS) --target Lumatrail
 	@echo "built build/windows/Lumatrail.aex"
+
+frei0r: deps
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMATRAIL_BUILD_TESTS=OFF
+	cmake --build build/release -j $(JOBS) --target lumatrail_frei0r
+	@echo "built build/release/frei0r/lumatrail.so"
 
 # Installs the packages named in $(1) that are missing.
 define install_missing

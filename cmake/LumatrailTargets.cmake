@@ -4,7 +4,11 @@
 # we ship, so contraction into fused multiply-adds is off, and fast-math and
 # machine-specific tuning are never used.
 
+# UNSANITIZED leaves the sanitizers out even in a sanitized tree: for code that
+# other programs load (the frei0r module under ffmpeg or melt), which cannot
+# carry the sanitizer runtime.
 function(lumatrail_target_options target)
+  cmake_parse_arguments(PARSE_ARGV 1 opt "UNSANITIZED" "" "")
   # C++ only: a module's resource script goes to windres, which takes none of these.
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-ffp-contract=off>
@@ -15,7 +19,7 @@ function(lumatrail_target_options target)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}")
-  if(LUMATRAIL_SANITIZE)
+  if(LUMATRAIL_SANITIZE AND NOT opt_UNSANITIZED)
     target_compile_options(${target} PRIVATE
       "$<$<COMPILE_LANGUAGE:CXX>:-fsanitize=address,undefined;-fno-sanitize-recover=undefined;-fno-omit-frame-pointer>")
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
