@@ -270,8 +270,10 @@ void plan_frames(RenderOptions& r) {
                             to_string(*r.rate) + " frames a second (frames -" + std::to_string(last) +
                             " to " + std::to_string(last) + ")");
         const auto [k, n] = r.shard.value_or(std::pair<std::int64_t, std::int64_t>{1, 1});
-        job.frames = shard_frames(range->first, range->second, k, n, MAX_FRAMES_PER_RUN);
-        if (job.frames.size() > MAX_FRAMES_PER_RUN)
+        // Counted before the list is made: a shard holds about (last - first) / n frames.
+        const bool too_many = (range->second - range->first) / n > std::int64_t(MAX_FRAMES_PER_RUN);
+        if (!too_many) job.frames = shard_frames(range->first, range->second, k, n, MAX_FRAMES_PER_RUN);
+        if (too_many || job.frames.size() > MAX_FRAMES_PER_RUN)
             usage_error("more than " + std::to_string(MAX_FRAMES_PER_RUN) +
                         " frames in one run; render the range in parts with --frames or --shard");
     }

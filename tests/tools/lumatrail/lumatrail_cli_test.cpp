@@ -566,10 +566,10 @@ TEST_F(LumatrailCli, SignalsCancelCleanlyAtEveryStage) {
         EXPECT_TRUE(partial_files(out).empty()) << signal;
         for (const auto& e : fs::directory_iterator(out)) EXPECT_NO_THROW(read_image(e.path().string()));
     }
-    // Before the render loop: while the test card of a large still is made
-    // (after the libraries have loaded; before that the signal kills).
+    // Early in a large still, while its test card is made or its one frame
+    // renders (after the libraries have loaded; before that the signal kills).
     const ToolRun early =
-        run_shell("timeout --preserve-status --signal=INT 1 " + std::string(LUMATRAIL_TOOL) +
+        run_shell("timeout --preserve-status --signal=INT 2 " + std::string(LUMATRAIL_TOOL) +
                   " render --size 8000x4500 -o " + at("big.png"));
     EXPECT_EQ(early.exit_code, 130) << early.output;
     EXPECT_THAT(early.output, HasSubstr("cancelled"));
