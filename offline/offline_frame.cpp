@@ -41,12 +41,6 @@ FrameState& frame_of(PF_ProgPtr effect_ref) { return *static_cast<OfflineContext
 
 void record(FrameState& f, CallKind kind, std::int32_t index = -1) { f.calls.push_back({kind, index}); }
 
-float factor(PF_RationalScale d) { return d.den == 0 ? 1.0f : float(d.num) / float(d.den); }
-
-std::int32_t at_resolution(std::int32_t size, float scale) {
-    return std::max(std::int32_t(std::ceil(float(size) * scale)), 0);
-}
-
 bool was_requested(const FrameState& f, std::int32_t id) {
     return std::find(f.requested.begin(), f.requested.end(), id) != f.requested.end();
 }
@@ -230,6 +224,12 @@ FrameResult run_frame(OfflineHost& host, const FrameRequest& request, Commands c
 }
 
 }  // namespace
+
+float factor(PF_RationalScale d) { return d.den == 0 ? 1.0f : float(d.num) / float(d.den); }
+
+std::int32_t at_resolution(std::int32_t size, float scale) {
+    return std::max(std::int32_t(std::ceil(float(size) * scale)), 0);
+}
 
 FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request) {
     return run_frame(host, request, [&](FrameState& f, PF_InData& in, PF_OutData& out, FrameResult& result) {

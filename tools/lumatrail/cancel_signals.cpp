@@ -6,10 +6,15 @@
 
 namespace lumatrail::tools {
 
-CancelSignals::CancelSignals() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
+sigset_t cancel_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+CancelSignals::CancelSignals() : set_(cancel_signal_set()) {
     pthread_sigmask(SIG_BLOCK, &set_, &previous_);
     watcher_ = std::thread([this] {
         for (;;) {

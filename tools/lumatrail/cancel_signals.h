@@ -14,6 +14,9 @@
 
 namespace lumatrail::tools {
 
+// SIGINT and SIGTERM.
+sigset_t cancel_signal_set();
+
 class CancelSignals {
 public:
     CancelSignals();

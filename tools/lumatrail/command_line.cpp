@@ -78,8 +78,6 @@ PF_PixelFormat depth_of(const std::string& bits) {
                           : PF_PixelFormat_ARGB128;
 }
 
-[[noreturn]] void usage_error(const std::string& message) { throw ToolError(EXIT_USAGE, message); }
-
 // CLI11's error, said the way the rest of the program says things.
 [[noreturn]] void explain(const CLI::ParseError& e, const CLI::App& app, const CLI::App* render) {
     if (dynamic_cast<const CLI::ExtrasError*>(&e)) {

@@ -278,21 +278,6 @@ ImageInfo info_of(ImageInput& in) {
     return info;
 }
 
-std::string size_text(std::uint64_t bytes) {
-    char text[32];
-    if (bytes >= 1000000000u)
-        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
-    else
-        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
-    return text;
-}
-
-std::uint64_t half_of_memory() {
-    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page <= 0) return std::numeric_limits<std::uint64_t>::max();
-    return std::uint64_t(pages) * std::uint64_t(page) / 2;
-}
-
 // The most a read holds at once: the file's values with the world they fill
 // and the world at another depth, or with a colour conversion the values as
 // floats, the RGBA floats converted and the world made from them.
@@ -307,6 +292,29 @@ std::uint64_t bytes_to_read(const ImageSpec& spec, PF_PixelFormat natural, PF_Pi
 }
 
 }  // namespace
+
+std::string size_text(std::uint64_t bytes) {
+    char text[32];
+    if (bytes >= 1000000000u)
+        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+    return text;
+}
+
+std::uint64_t available_memory() {
+    std::FILE* f = std::fopen("/proc/meminfo", "r");
+    unsigned long long kib = 0;
+    if (f) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) break;
+        std::fclose(f);
+    }
+    if (kib > 0) return std::uint64_t(kib) * 1024u;
+    const long pages = sysconf(_SC_AVPHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? std::uint64_t(pages) * std::uint64_t(page) : UINT64_MAX;
+}
 
 ImageInfo probe_image(const std::string& path) {
     const auto in = open_input(path);
@@ -329,7 +337,7 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
         throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + "; sizes from 1 to 65536 are supported");
     const PF_PixelFormat natural = natural_depth(spec.format), target = depth.value_or(natural);
     const std::uint64_t needed = bytes_to_read(spec, natural, target, !input_colorspace.empty());
-    const std::uint64_t allowed = memory_budget.value_or(half_of_memory());
+    const std::uint64_t allowed = memory_budget.value_or(available_memory());
     if (needed > allowed)
         throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + ": reading it would take " +
                                         size_text(needed) + ", more than the " + size_text(allowed) +

@@ -33,13 +33,19 @@ struct ImageInfo {
 // claims. Throws ToolError(EXIT_INPUT) naming the file when it cannot be read.
 ImageInfo probe_image(const std::string& path);
 
+// The bytes of memory the system can still give, from /proc/meminfo.
+std::uint64_t available_memory();
+
+// "3.2 GB", "850.0 MB".
+std::string size_text(std::uint64_t bytes);
+
 // Reads an image, or a movie's frame (counted from 0); throws
 // ToolError(EXIT_INPUT) saying what is wrong, in one line naming the file.
 // With an input colour space the pixels are converted from it into the
 // linear working space (linear_colorspace()); an unknown name throws
 // ToolError(EXIT_USAGE). Nothing is allocated for a file whose pixels would
-// take more than memory_budget bytes while read (by default half this
-// machine's memory): it is refused, with its size.
+// take more than memory_budget bytes while read (by default the memory
+// available now): it is refused, with its size.
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth = {},
                                  std::int32_t frame = 0, const std::string& input_colorspace = {},
                                  std::optional<std::uint64_t> memory_budget = {});

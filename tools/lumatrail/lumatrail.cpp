@@ -32,8 +32,6 @@
 namespace lumatrail::tools {
 namespace {
 
-[[noreturn]] void usage_error(const std::string& message) { throw ToolError(EXIT_USAGE, message); }
-
 // The most frames one run renders: a day of film at 24 frames a second is
 // about two million; longer runs are split with --frames or --shard.
 constexpr std::size_t MAX_FRAMES_PER_RUN = 10'000'000;
@@ -456,10 +454,7 @@ int run(const std::vector<std::string>& args, ProcessTimes process, CancelSignal
 // that one arriving then waits for the watcher main makes instead of killing
 // the process.
 [[gnu::constructor]] static void block_cancel_signals_before_main() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    const sigset_t set = lumatrail::tools::cancel_signal_set();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 

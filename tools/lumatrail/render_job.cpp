@@ -131,30 +131,13 @@ void print_progress(std::size_t done, std::size_t total, Clock::duration spent, 
 
 }  // namespace
 
-std::uint64_t available_memory() {
-    std::FILE* f = std::fopen("/proc/meminfo", "r");
-    unsigned long long kib = 0;
-    if (f) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) break;
-        std::fclose(f);
-    }
-    if (kib > 0) return std::uint64_t(kib) * 1024u;
-    const long pages = sysconf(_SC_AVPHYS_PAGES), page = sysconf(_SC_PAGESIZE);
-    return pages > 0 && page > 0 ? std::uint64_t(pages) * std::uint64_t(page) : UINT64_MAX;
-}
-
 unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint64_t available,
                           const std::string& what) {
-    // The host's render size: each side times the downsample factor, in
-    // float, rounded up.
-    const auto at_resolution = [](std::int64_t side, PF_RationalScale d) {
-        const float factor = d.den == 0 ? 1.0f : float(d.num) / float(d.den);
-        return std::max<std::int64_t>(std::int64_t(std::ceil(float(side) * factor)), 0);
-    };
-    const std::int64_t w = at_resolution(plan.width, job.downsample_x);
-    const std::int64_t h = at_resolution(plan.height, job.downsample_y);
+    // The size the host renders at.
+    const std::int64_t w =
+        offline::at_resolution(std::int32_t(plan.width), offline::factor(job.downsample_x));
+    const std::int64_t h =
+        offline::at_resolution(std::int32_t(plan.height), offline::factor(job.downsample_y));
     if (w > MAX_CANVAS_SIDE || h > MAX_CANVAS_SIDE || w * h > MAX_CANVAS_PIXELS)
         throw ToolError(EXIT_EFFECT, std::string("Lumatrail: ") + CANVAS_LIMIT_MESSAGE + " (" + what +
                                          " renders at " + std::to_string(w) + "x" + std::to_string(h) + ")");
@@ -172,15 +155,10 @@ unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint
     const std::uint64_t per_frame = rendered * (3 * pixel + 16) + (plan.inputs_per_frame ? inputs : 0);
     const std::uint64_t shared = plan.inputs_per_frame ? 0 : inputs;
     if (shared + per_frame > available) {
-        const auto gib = [](std::uint64_t bytes) {
-            char text[32];
-            std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
-            return std::string(text);
-        };
-        throw ToolError(EXIT_INPUT, what + " is " + std::to_string(plan.width) + "x" +
-                                        std::to_string(plan.height) +
-                                        ": reading and rendering it takes about " + gib(shared + per_frame) +
-                                        " of memory, and " + gib(available) + " is available");
+        throw ToolError(EXIT_INPUT,
+                        what + " is " + std::to_string(plan.width) + "x" + std::to_string(plan.height) +
+                            ": reading and rendering it takes about " + size_text(shared + per_frame) +
+                            " of memory, and " + size_text(available) + " is available");
     }
     const std::uint64_t fit = (available - shared) / std::max<std::uint64_t>(per_frame, 1);
     return unsigned(std::clamp<std::uint64_t>(fit, 1, std::max(job.jobs, 1u)));

@@ -70,9 +70,6 @@ struct FramePlan {
     bool inputs_per_frame = false;  // each frame reads its own input (a sequence), or they share one
 };
 
-// The bytes of memory the system can still give, from /proc/meminfo.
-std::uint64_t available_memory();
-
 // Checks a render before anything is allocated: a canvas the effect would
 // refuse throws ToolError(EXIT_EFFECT) with the effect's own message; a frame
 // that does not fit in `available` bytes throws ToolError(EXIT_INPUT) with

@@ -21,4 +21,7 @@ struct ToolError : std::runtime_error {
     ToolError(int code, const std::string& message) : std::runtime_error(message), exit_code(code) {}
 };
 
+// A mistake in the arguments: exit 2.
+[[noreturn]] inline void usage_error(const std::string& message) { throw ToolError(EXIT_USAGE, message); }
+
 }  // namespace lumatrail::tools

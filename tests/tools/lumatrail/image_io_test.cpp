@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "offline/test_card.h"
+#include "tests/tools/lumatrail/png_bytes.h"
 #include "tools/lumatrail/image_io.h"
 
 namespace lumatrail::tools {
@@ -39,11 +40,11 @@ std::string bytes_of(const fs::path& p) {
     return s.str();
 }
 
+using testing_png::claiming_size;
+using testing_png::put_big_endian;
+
 void write_bytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
-void put_big_endian(std::string& bytes, std::size_t at, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k) bytes[at + std::size_t(k)] = char(v >> (24 - 8 * k));
-}
 void put_little_endian(std::string& bytes, std::uint32_t v, int size) {
     for (int k = 0; k < size; ++k) bytes.push_back(char(v >> (8 * k)));
 }
@@ -102,14 +103,6 @@ std::string png_file(std::uint32_t w, std::uint32_t h, int bit_depth, int colour
     return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) +
            (colour_type == 3 ? png_chunk("PLTE", palette) : "") + png_chunk("IDAT", compressed) +
            png_chunk("IEND", "");
-}
-
-// A PNG file whose header claims another size, its checksum made to match.
-std::string claiming_size(std::string png, std::uint32_t w, std::uint32_t h) {
-    put_big_endian(png, 16, w);
-    put_big_endian(png, 20, h);
-    put_big_endian(png, 29, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(png.data() + 12), 17)));
-    return png;
 }
 
 // A 16-bit grey TIFF file of that size holding one strip of 100 bytes.

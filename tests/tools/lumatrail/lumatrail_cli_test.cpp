@@ -19,6 +19,7 @@
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
 #include "tests/support/effect_host.h"
+#include "tests/tools/lumatrail/png_bytes.h"
 #include "tools/lumatrail/frame_numbers.h"
 #include "tools/lumatrail/image_io.h"
 #include "tools/lumatrail/param_values.h"
@@ -580,20 +581,8 @@ TEST_F(LumatrailCli, SignalsCancelCleanlyAtEveryStage) {
 // A PNG of a few bytes whose header claims `width` x `height`.
 std::string png_claiming(const std::string& path, std::uint32_t width, std::uint32_t height) {
     write_image(offline::test_card(4, 4, PF_PixelFormat_ARGB32), path);
-    std::string bytes = bytes_of(path);
-    for (int i = 0; i < 4; ++i) {
-        bytes[std::size_t(16 + i)] = char(width >> (24 - 8 * i));
-        bytes[std::size_t(20 + i)] = char(height >> (24 - 8 * i));
-    }
-    // The IHDR chunk's CRC-32 over its type and data.
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 12; i < 29; ++i) {
-        crc ^= std::uint8_t(bytes[i]);
-        for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    crc ^= 0xFFFFFFFFu;
-    for (int i = 0; i < 4; ++i) bytes[std::size_t(29 + i)] = char(crc >> (24 - 8 * i));
-    std::ofstream(path, std::ios::binary) << bytes.substr(0, 74);
+    const std::string claim = testing_png::claiming_size(bytes_of(path), width, height).substr(0, 74);
+    std::ofstream(path, std::ios::binary) << claim;
     return path;
 }
 
