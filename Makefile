@@ -24,7 +24,8 @@
 # the cross build never slows the native edit-build-test loop.
 
 NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libbenchmark-dev \
-                   libopenimageio-dev nlohmann-json3-dev libcli11-dev zlib1g-dev ffmpeg melt frei0r-plugins-dev \
+                   libopenimageio-dev nlohmann-json3-dev libcli11-dev zlib1g-dev pkg-config \
+                   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg melt frei0r-plugins-dev \
                    clang-format git
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/lumatrail/frame_numbers.h"
+#include "tools/lumatrail/media/frame_numbers.h"
 #include "tools/lumatrail/render_job.h"
 
 namespace lumatrail::tools {

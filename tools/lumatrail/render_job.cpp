@@ -22,7 +22,7 @@
 #include "offline/offline_frame.h"
 #include "frame/frame_renderer.h"
 #include "offline/test_card.h"
-#include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {

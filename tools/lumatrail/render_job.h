@@ -12,7 +12,7 @@
 
 #include "offline/offline_host.h"
 #include "tools/lumatrail/cancel_signals.h"
-#include "tools/lumatrail/frame_numbers.h"
+#include "tools/lumatrail/media/frame_numbers.h"
 
 namespace lumatrail::tools {
 

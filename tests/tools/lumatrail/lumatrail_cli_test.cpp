@@ -19,9 +19,9 @@
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
 #include "tests/support/effect_host.h"
-#include "tests/tools/lumatrail/png_bytes.h"
-#include "tools/lumatrail/frame_numbers.h"
-#include "tools/lumatrail/image_io.h"
+#include "tests/tools/lumatrail/media/png_bytes.h"
+#include "tools/lumatrail/media/frame_numbers.h"
+#include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/param_values.h"
 
 namespace lumatrail::tools {

@@ -1,4 +1,4 @@
-#include "tools/lumatrail/png_check.h"
+#include "tools/lumatrail/media/png_check.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "tools/lumatrail/image_io.h"
+#include "tools/lumatrail/media/image_io.h"
 
 #include <OpenImageIO/color.h>
 #include <OpenImageIO/imagebuf.h>
@@ -16,7 +16,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "tools/lumatrail/png_check.h"
+#include "tools/lumatrail/media/png_check.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // OpenImageIO 2.4's movie reader never frees the codec context it allocates

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "offline/test_card.h"
-#include "tests/tools/lumatrail/png_bytes.h"
-#include "tools/lumatrail/image_io.h"
+#include "tests/tools/lumatrail/media/png_bytes.h"
+#include "tools/lumatrail/media/image_io.h"
 
 namespace lumatrail::tools {
 namespace {

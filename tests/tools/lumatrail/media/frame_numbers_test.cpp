@@ -1,5 +1,5 @@
 // Frame rates, frame times, patterns and shards as the command line counts them.
-#include "tools/lumatrail/frame_numbers.h"
+#include "tools/lumatrail/media/frame_numbers.h"
 
 #include <gtest/gtest.h>
 

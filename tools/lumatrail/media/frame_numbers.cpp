@@ -1,4 +1,4 @@
-#include "tools/lumatrail/frame_numbers.h"
+#include "tools/lumatrail/media/frame_numbers.h"
 
 #include <algorithm>
 #include <charconv>
