@@ -4,14 +4,18 @@
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
+#include <OpenImageIO/filesystem.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -291,6 +295,197 @@ std::uint64_t bytes_to_read(const ImageSpec& spec, PF_PixelFormat natural, PF_Pi
                      (target != natural ? offline::pixel_size(target) : 0));
 }
 
+// The library's writes into a pending file. Nothing may be thrown through
+// the library, so a failure is recorded (the first error number) and
+// reported as nothing written, and every later write is refused: an encoder
+// that ignores a failed write cannot go on to leave a file with a hole in
+// it. The cancel flag is a failure too (ECANCELED), seen at the next write.
+// Some encoders write a few bytes at a time, so writes that follow on from
+// each other are gathered before they reach the system.
+class PendingProxy final : public OIIO::Filesystem::IOProxy {
+public:
+    PendingProxy(const PendingFile& file, const std::atomic<bool>* cancel)
+        : IOProxy(file.temporary_path(), Write), fd_(file.fd()), cancel_(cancel) {
+        gathered_.reserve(GATHER);
+    }
+    const char* proxytype() const override { return "pending"; }
+    bool seek(int64_t offset) override {
+        m_pos = std::max<int64_t>(offset, 0);
+        return offset >= 0;
+    }
+    size_t write(const void* data, size_t size) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const size_t n = put(data, size, m_pos);
+        m_pos += int64_t(n);
+        return n;
+    }
+    size_t pwrite(const void* data, size_t size, int64_t offset) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return put(data, size, offset);
+    }
+    // Some writers read back what they wrote (a header to patch).
+    size_t read(void* data, size_t size) override {
+        const size_t n = pread(data, size, m_pos);
+        m_pos += int64_t(n);
+        return n;
+    }
+    size_t pread(void* data, size_t size, int64_t offset) override;
+    size_t size() const override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return size_t(end_);
+    }
+    void flush() const override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        send();
+    }
+    // Whether writing may go on, the cancel flag checked (and recorded) now.
+    bool writable() const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return check();
+    }
+    // After the library is done: what was gathered sent, 0 or the first error.
+    int finish() const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        send();
+        return error_;
+    }
+
+private:
+    static constexpr std::size_t GATHER = 256 * 1024;
+    bool check() const {
+        if (!error_ && cancel_ && cancel_->load()) error_ = ECANCELED;
+        return error_ == 0;
+    }
+    size_t put(const void* data, size_t size, int64_t offset);
+    bool send() const;
+
+    int fd_;
+    const std::atomic<bool>* cancel_;
+    mutable std::mutex mutex_;
+    mutable std::vector<char> gathered_;  // bytes that go at gathered_at_
+    mutable int64_t gathered_at_ = 0;
+    mutable int error_ = 0;
+    int64_t end_ = 0;  // the file's size as written so far
+};
+
+bool PendingProxy::send() const {
+    if (!gathered_.empty() && !error_)
+        error_ = write_all_at(fd_, gathered_.data(), gathered_.size(), std::uint64_t(gathered_at_));
+    gathered_.clear();
+    return error_ == 0;
+}
+
+size_t PendingProxy::put(const void* data, size_t size, int64_t offset) {
+    if (!check()) return 0;
+    if (offset < 0) {
+        error_ = EINVAL;
+        return 0;
+    }
+    const auto* bytes = static_cast<const char*>(data);
+    const bool follows = !gathered_.empty() && offset == gathered_at_ + int64_t(gathered_.size());
+    if (!follows || gathered_.size() + size > GATHER) {
+        if (!send()) return 0;
+        gathered_at_ = offset;
+    }
+    if (size >= GATHER) {
+        if ((error_ = write_all_at(fd_, bytes, size, std::uint64_t(offset)))) return 0;
+    } else {
+        gathered_.insert(gathered_.end(), bytes, bytes + size);
+    }
+    end_ = std::max(end_, offset + int64_t(size));
+    return size;
+}
+
+size_t PendingProxy::pread(void* data, size_t size, int64_t offset) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!send() || offset < 0) return 0;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pread(fd_, static_cast<char*>(data) + done, size - done, off_t(offset) + off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    return done;
+}
+
+// The library asks between chunks of rows whether to stop.
+bool stop_writing(void* proxy, float) { return !static_cast<const PendingProxy*>(proxy)->writable(); }
+
+// The world's pixels as the library takes them: RGB(A) interleaved at the
+// world's depth, or (filled by the caller) RGBA floats in another colour space.
+struct FileValues {
+    TypeDesc type;
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::vector<float> rgba;
+};
+
+FileValues file_values(const offline::OfflineWorld& w, bool alpha) {
+    const int channels = alpha ? 4 : 3;
+    return offline::with_pixel_type(w.format, [&](auto pixel) {
+        using Pixel = decltype(pixel);
+        using Depth = FileDepth<Pixel>;
+        const std::size_t width = std::size_t(w.world.width);
+        // Every value is set below: no need to clear the buffer first.
+        auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(
+            width * std::size_t(w.world.height) * std::size_t(channels) * sizeof(typename Depth::Value));
+        auto* values = reinterpret_cast<typename Depth::Value*>(bytes.get());
+        for (std::int32_t y = 0; y < w.world.height; ++y) {
+            const Pixel* row = offline::pixel_at<Pixel>(w, 0, y);
+            typename Depth::Value* to = values + std::size_t(y) * width * std::size_t(channels);
+            for (std::size_t x = 0; x < width; ++x, to += channels) {
+                const Pixel& p = row[x];
+                to[0] = Depth::to_file(p.red);
+                to[1] = Depth::to_file(p.green);
+                to[2] = Depth::to_file(p.blue);
+                if (alpha) to[3] = Depth::to_file(p.alpha);
+            }
+        }
+        return FileValues{TypeDesc(Depth::TYPE), std::move(bytes), {}};
+    });
+}
+
+// The library's message about the file, under the name the user gave.
+std::string library_reason(ImageOutput& out, const PendingFile& file) {
+    std::string text = first_line(out.geterror());
+    for (std::size_t at; (at = text.find(file.temporary_path())) != std::string::npos;)
+        text.replace(at, file.temporary_path().size(), file.final_path());
+    return text;
+}
+
+// Writes the values into the pending file and commits it. The proxy's own
+// record decides first: some encoders report success after failed writes.
+// A format the library cannot write through a proxy writes the temporary by
+// name instead, still renamed into place only when complete.
+void write_pending(std::unique_ptr<ImageOutput> out, ImageSpec spec, const FileValues& values,
+                   PendingFile& file, const std::atomic<bool>* cancel) {
+    PendingProxy proxy(file, cancel);
+    if (out->supports("ioproxy")) {
+        OIIO::Filesystem::IOProxy* pointer = &proxy;
+        spec.attribute("oiio:ioproxy", TypeDesc::PTR, &pointer);
+    }
+    const auto write = [&] {
+        if (values.rgba.empty())
+            return out->write_image(values.type, values.bytes.get(), OIIO::AutoStride, OIIO::AutoStride,
+                                    OIIO::AutoStride, stop_writing, &proxy);
+        return out->write_image(TypeDesc::FLOAT, values.rgba.data(), OIIO::stride_t(4 * sizeof(float)),
+                                OIIO::AutoStride, OIIO::AutoStride, stop_writing, &proxy);
+    };
+    const bool written = out->open(file.temporary_path(), spec) && write();
+    const bool closed = out->close();
+    const std::string reason = written && closed ? "" : library_reason(*out, file);
+    // The writer goes before the proxy it points to.
+    out.reset();
+    if (const int error = proxy.finish()) {
+        if (error != ECANCELED) file.fail(error);
+        file.abandon();
+        throw ToolError(EXIT_CANCELLED, "cancelled while writing " + quoted(file.final_path()));
+    }
+    if (!written || !closed) file.fail(reason);
+    file.commit();
+}
+
 }  // namespace
 
 std::string size_text(std::uint64_t bytes) {
@@ -367,7 +562,7 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
 bool can_write(const std::string& path) { return ImageOutput::create(path) != nullptr; }
 
 void write_image(const offline::OfflineWorld& w, const std::string& path,
-                 const std::string& output_colorspace) {
+                 const std::string& output_colorspace, const WriteControl& control) {
     const std::string linear = output_colorspace.empty() ? "" : linear_for(output_colorspace);
     if (!w.world.data) throw ToolError(EXIT_OUTPUT, "nothing was rendered to write to \"" + path + "\"");
     const fs::path target(path);
@@ -382,60 +577,20 @@ void write_image(const offline::OfflineWorld& w, const std::string& path,
                                          "\": no image format is known for its extension "
                                          "(try .png, .tif, .exr, .jpg or .dpx)");
     const bool alpha = out->supports("alpha");
-    const int channels = alpha ? 4 : 3;
-    // Unless the colours are converted, straight from the world's pixels, RGB(A)
-    // interleaved, at the world's depth. Every value of the buffer is set below:
-    // no need to clear it first.
-    const auto [type, buffer] = offline::with_pixel_type(w.format, [&](auto pixel) {
-        using Pixel = decltype(pixel);
-        using Depth = FileDepth<Pixel>;
-        if (!output_colorspace.empty())
-            return std::pair{TypeDesc(Depth::TYPE), std::unique_ptr<std::uint8_t[]>()};
-        const std::size_t width = std::size_t(w.world.width);
-        auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(
-            width * std::size_t(w.world.height) * std::size_t(channels) * sizeof(typename Depth::Value));
-        auto* values = reinterpret_cast<typename Depth::Value*>(bytes.get());
-        for (std::int32_t y = 0; y < w.world.height; ++y) {
-            const Pixel* row = offline::pixel_at<Pixel>(w, 0, y);
-            typename Depth::Value* to = values + std::size_t(y) * width * std::size_t(channels);
-            for (std::size_t x = 0; x < width; ++x, to += channels) {
-                const Pixel& p = row[x];
-                to[0] = Depth::to_file(p.red);
-                to[1] = Depth::to_file(p.green);
-                to[2] = Depth::to_file(p.blue);
-                if (alpha) to[3] = Depth::to_file(p.alpha);
-            }
-        }
-        return std::pair{TypeDesc(Depth::TYPE), std::move(bytes)};
-    });
-    ImageSpec spec(w.world.width, w.world.height, channels, type);
-    spec.alpha_channel = alpha ? 3 : -1;
+    FileValues values = file_values(w, alpha);
     // Converted colours go to the library as RGBA floats, which it turns into
     // the file's values (without alpha: the first three of every four).
-    std::vector<float> rgba;
     if (!output_colorspace.empty()) {
-        rgba = rgba_of(w);
+        values.rgba = rgba_of(w);
         if (const auto failure =
-                convert_colours(rgba, w.world.width, w.world.height, linear, output_colorspace))
+                convert_colours(values.rgba, w.world.width, w.world.height, linear, output_colorspace))
             throw ToolError(EXIT_OUTPUT, "cannot convert the picture for " + quoted(path) + " to " +
                                              output_colorspace + ": " + *failure);
     }
-    const auto write = [&] {
-        if (rgba.empty()) return out->write_image(type, buffer.get());
-        return out->write_image(TypeDesc::FLOAT, rgba.data(), OIIO::stride_t(4 * sizeof(float)));
-    };
-
-    // Same folder, so the rename cannot cross file systems; the real name's
-    // format was chosen above.
-    std::string hidden_name(1, '.');
-    hidden_name.append(target.filename().string()).append(".partial");
-    const std::string temporary = (folder / hidden_name).string();
-    const bool ok = out->open(temporary, spec) && write() && out->close();
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = ok ? "cannot rename the finished file into place" : out->geterror();
-        std::remove(temporary.c_str());
-        throw ToolError(EXIT_OUTPUT, "cannot write \"" + path + "\": " + reason);
-    }
+    ImageSpec spec(w.world.width, w.world.height, alpha ? 4 : 3, values.type);
+    spec.alpha_channel = alpha ? 3 : -1;
+    PendingFile file(path, control.pending);
+    write_pending(std::move(out), spec, values, file, control.cancel);
 }
 
 std::vector<std::string> known_colorspaces() {

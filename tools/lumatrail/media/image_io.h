@@ -9,6 +9,7 @@
 // time: the library's movie reader gives each frame as a subimage.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "offline/offline_world.h"
+#include "tools/lumatrail/media/pending_file.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
@@ -50,12 +52,22 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
                                  std::int32_t frame = 0, const std::string& input_colorspace = {},
                                  std::optional<std::uint64_t> memory_budget = {});
 
-// Writes through a temporary file in the same folder, renamed when complete;
-// throws ToolError(EXIT_OUTPUT) and leaves nothing behind on failure. With an
-// output colour space the pixels are converted into it from the linear
-// working space first; an unknown name throws ToolError(EXIT_USAGE).
+// What may stop a write, and where it registers its temporary file.
+struct WriteControl {
+    const std::atomic<bool>* cancel = nullptr;  // once set, the write stops at its next write
+    PendingFiles* pending = nullptr;            // the temporaries a second Ctrl-C removes
+};
+
+// Writes through a PendingFile: the file appears under its name complete, or
+// not at all. Every byte the library writes is checked whatever the library
+// itself makes of a failed write, so a full disk or a file size limit throws
+// ToolError(EXIT_OUTPUT) with the system's reason ("no space left on
+// device"); the cancel flag throws ToolError(EXIT_CANCELLED). Either leaves
+// nothing behind. With an output colour space the pixels are converted into
+// it from the linear working space first; an unknown name throws
+// ToolError(EXIT_USAGE).
 void write_image(const offline::OfflineWorld& world, const std::string& path,
-                 const std::string& output_colorspace = {});
+                 const std::string& output_colorspace = {}, const WriteControl& control = {});
 
 // Whether the extension names a format the library can write.
 bool can_write(const std::string& path);
