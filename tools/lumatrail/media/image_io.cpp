@@ -410,8 +410,12 @@ size_t PendingProxy::pread(void* data, size_t size, int64_t offset) {
     return done;
 }
 
-// The library asks between chunks of rows whether to stop.
-bool stop_writing(void* proxy, float) { return !static_cast<const PendingProxy*>(proxy)->writable(); }
+// The library asks between chunks of rows whether to stop. Not before the
+// first chunk: the PNG writer, stopped before any row, has libpng print an
+// error of its own as it closes the file.
+bool stop_writing(void* proxy, float done) {
+    return done > 0 && !static_cast<const PendingProxy*>(proxy)->writable();
+}
 
 // The world's pixels as the library takes them: RGB(A) interleaved at the
 // world's depth, or (filled by the caller) RGBA floats in another colour space.
@@ -461,6 +465,10 @@ std::string library_reason(ImageOutput& out, const PendingFile& file) {
 void write_pending(std::unique_ptr<ImageOutput> out, ImageSpec spec, const FileValues& values,
                    PendingFile& file, const std::atomic<bool>* cancel) {
     PendingProxy proxy(file, cancel);
+    if (!proxy.writable()) {
+        file.abandon();
+        throw ToolError(EXIT_CANCELLED, "cancelled before " + quoted(file.final_path()) + " was written");
+    }
     if (out->supports("ioproxy")) {
         OIIO::Filesystem::IOProxy* pointer = &proxy;
         spec.attribute("oiio:ioproxy", TypeDesc::PTR, &pointer);
