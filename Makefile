@@ -27,6 +27,8 @@ NATIVE_PACKAGES := cmake ninja-build g++ binutils libgtest-dev libgmock-dev libb
                    libopenimageio-dev nlohmann-json3-dev libcli11-dev zlib1g-dev pkg-config \
                    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg melt frei0r-plugins-dev \
                    clang-format git
+# libtiff: the still reader's check that a TIFF file's strips are all there and decode.
+NATIVE_PACKAGES += libtiff-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 

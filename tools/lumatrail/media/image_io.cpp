@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "tools/lumatrail/media/png_check.h"
+#include "tools/lumatrail/media/whole_file.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // OpenImageIO 2.4's movie reader never frees the codec context it allocates
@@ -114,8 +115,12 @@ std::unique_ptr<Value[]> read_values(ImageInput& in, const std::string& path, in
     const std::size_t n = std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels);
     // Every value is read from the file: no need to clear the buffer first.
     auto data = std::make_unique_for_overwrite<Value[]>(n);
-    if (!in.read_image(frame, 0, 0, spec.nchannels, type, data.get()))
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + first_line(in.geterror()));
+    // The readers' own words for a damaged file differ from format to format
+    // and name the library; the file's name and what it means say enough.
+    if (!in.read_image(frame, 0, 0, spec.nchannels, type, data.get())) {
+        in.geterror();
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": the file is damaged or cut short");
+    }
     return data;
 }
 
@@ -410,11 +415,23 @@ size_t PendingProxy::pread(void* data, size_t size, int64_t offset) {
     return done;
 }
 
-// The library asks between chunks of rows whether to stop. Not before the
-// first chunk: the PNG writer, stopped before any row, has libpng print an
-// error of its own as it closes the file.
-bool stop_writing(void* proxy, float done) {
-    return done > 0 && !static_cast<const PendingProxy*>(proxy)->writable();
+// Rows go to the library a chunk of about a megabyte at a time, the proxy
+// asked between chunks whether to go on: some encoders (PNG, JPEG) take
+// every row they are given before they write a byte, and would grind on
+// through the whole picture after a cancel. Not before the first chunk
+// (checked before the file is opened): the PNG writer closed without a row
+// has libpng print an error of its own.
+bool write_rows(ImageOutput& out, const ImageSpec& spec, TypeDesc type, const void* data,
+                OIIO::stride_t xstride, const PendingProxy& proxy) {
+    const OIIO::stride_t ystride = xstride * spec.width;
+    const int rows = int(std::clamp<OIIO::stride_t>((OIIO::stride_t(1) << 20) / ystride, 1, spec.height));
+    for (int y = 0; y < spec.height; y += rows) {
+        if (y > 0 && !proxy.writable()) return false;
+        const auto* first = static_cast<const char*>(data) + OIIO::stride_t(y) * ystride;
+        if (!out.write_scanlines(y, std::min(spec.height, y + rows), 0, type, first, xstride, ystride))
+            return false;
+    }
+    return true;
 }
 
 // The world's pixels as the library takes them: RGB(A) interleaved at the
@@ -475,10 +492,10 @@ void write_pending(std::unique_ptr<ImageOutput> out, ImageSpec spec, const FileV
     }
     const auto write = [&] {
         if (values.rgba.empty())
-            return out->write_image(values.type, values.bytes.get(), OIIO::AutoStride, OIIO::AutoStride,
-                                    OIIO::AutoStride, stop_writing, &proxy);
-        return out->write_image(TypeDesc::FLOAT, values.rgba.data(), OIIO::stride_t(4 * sizeof(float)),
-                                OIIO::AutoStride, OIIO::AutoStride, stop_writing, &proxy);
+            return write_rows(*out, spec, values.type, values.bytes.get(),
+                              OIIO::stride_t(spec.nchannels * values.type.size()), proxy);
+        return write_rows(*out, spec, TypeDesc::FLOAT, values.rgba.data(), OIIO::stride_t(4 * sizeof(float)),
+                          proxy);
     };
     const bool written = out->open(file.temporary_path(), spec) && write();
     const bool closed = out->close();
@@ -548,6 +565,8 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
     // Only now the whole file, so that a huge claim is refused from its header alone.
     if (const auto problem = png_problem(path, PngScope::whole))
         throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
+    if (const auto problem = whole_file_problem(path, in->format_name()))
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
     try {
         if (!input_colorspace.empty()) {
             std::vector<float> rgba = read_rgba(*in, path, frame, spec);
@@ -564,6 +583,17 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
         return world;
     } catch (const std::bad_alloc&) {
         throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + ", too large to read into memory");
+    }
+}
+
+bool is_whole_image(const std::string& path) {
+    try {
+        read_image(path);
+        return true;
+    } catch (...) {
+        // Whatever stops the read (a damaged file, too little memory), the
+        // file is not known to be whole.
+        return false;
     }
 }
 

@@ -69,6 +69,10 @@ struct WriteControl {
 void write_image(const offline::OfflineWorld& world, const std::string& path,
                  const std::string& output_colorspace = {}, const WriteControl& control = {});
 
+// Whether the file opens, passes the checks read_image makes and reads
+// completely: a frame a resumed render need not write again. Never throws.
+bool is_whole_image(const std::string& path);
+
 // Whether the extension names a format the library can write.
 bool can_write(const std::string& path);
 

@@ -1,0 +1,231 @@
+#include "tools/lumatrail/media/whole_file.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace lumatrail::tools {
+namespace {
+
+// The bytes of a file read forward through a buffer of its own, so that a
+// large file is checked without being held in memory.
+class ByteReader {
+public:
+    explicit ByteReader(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
+    ~ByteReader() {
+        if (file_) std::fclose(file_);
+    }
+    ByteReader(const ByteReader&) = delete;
+    ByteReader& operator=(const ByteReader&) = delete;
+
+    bool opened() const { return file_ != nullptr; }
+    std::uint64_t position() const { return before_ + at_; }
+    // The next byte, or -1 at the end of the file.
+    int next() { return at_ < end_ || fill() ? buffer_[at_++] : -1; }
+    // False when the file ends first.
+    bool skip(std::uint64_t count) {
+        while (count > 0) {
+            if (at_ == end_ && !fill()) return false;
+            const std::size_t step = std::size_t(std::min<std::uint64_t>(count, end_ - at_));
+            at_ += step, count -= step;
+        }
+        return true;
+    }
+    // Little- or big-endian numbers of `size` bytes; -1 at the end of the file.
+    std::int64_t number(int size, bool big_endian) {
+        std::int64_t value = 0;
+        for (int k = 0; k < size; ++k) {
+            const int b = next();
+            if (b < 0) return -1;
+            value |= std::int64_t(b) << (big_endian ? 8 * (size - 1 - k) : 8 * k);
+        }
+        return value;
+    }
+
+private:
+    bool fill() {
+        before_ += end_;
+        at_ = 0;
+        end_ = file_ ? std::fread(buffer_, 1, sizeof buffer_, file_) : 0;
+        return end_ > 0;
+    }
+    std::FILE* file_;
+    unsigned char buffer_[65536];
+    std::size_t at_ = 0, end_ = 0;
+    std::uint64_t before_ = 0;
+};
+
+// The next marker's code after the current position, -1 at the end of the
+// file. Scan data is passed over: a 0xFF in it is followed by 0 (a stuffed
+// byte) or a restart marker. Stray bytes before a marker are passed over as
+// the decoder passes over them.
+int next_jpeg_marker(ByteReader& in) {
+    for (int b = in.next(); b >= 0; b = in.next()) {
+        if (b != 0xFF) continue;
+        do b = in.next();
+        while (b == 0xFF);
+        if (b < 0) return -1;
+        if (b != 0x00 && !(b >= 0xD0 && b <= 0xD7)) return b;
+    }
+    return -1;
+}
+
+// Segment after segment (each as long as it says, an embedded thumbnail's
+// markers skipped with it) up to the end-of-image marker.
+std::optional<std::string> jpeg_problem(const std::string& path) {
+    ByteReader in(path);
+    if (in.next() != 0xFF || in.next() != 0xD8) return std::nullopt;
+    for (;;) {
+        const int marker = next_jpeg_marker(in);
+        if (marker < 0) return "the file is cut short: its image data has no end";
+        if (marker == 0xD9) return std::nullopt;
+        if (marker == 0x01 || marker == 0xD8) continue;  // markers without a length
+        const std::int64_t length = in.number(2, true);
+        if (length >= 0 && length < 2) return "the file is damaged: a segment is shorter than its own length";
+        if (length < 0 || !in.skip(std::uint64_t(length - 2)))
+            return "the file is cut short in a segment of " + std::to_string(length) + " bytes";
+    }
+}
+
+// libtiff's errors counted, its warnings dropped: neither printed.
+int count_tiff_error(TIFF*, void* errors, const char*, const char*, va_list) {
+    ++*static_cast<int*>(errors);
+    return 1;
+}
+int drop_tiff_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+using TiffOptions = std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)>;
+using TiffFile = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
+
+// The first picture's strips (or tiles) lie within the file.
+std::optional<std::string> tiff_layout_problem(TIFF* tif, std::uint64_t file_size) {
+    const bool tiled = TIFFIsTiled(tif);
+    const std::uint32_t parts = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    for (std::uint32_t k = 0; k < parts; ++k) {
+        int error = 0;
+        const std::uint64_t at = TIFFGetStrileOffsetWithErr(tif, k, &error);
+        const std::uint64_t bytes = TIFFGetStrileByteCountWithErr(tif, k, &error);
+        if (error)
+            return "the file is damaged: its " + std::string(tiled ? "tiles" : "strips") + " are not listed";
+        if (at > file_size || bytes > file_size - at)
+            return "the file is cut short: " + std::string(tiled ? "tile " : "strip ") + std::to_string(k) +
+                   " of " + std::to_string(parts) + " lies past its end";
+    }
+    return std::nullopt;
+}
+
+// Every strip (or tile) of compressed data decodes without an error, into
+// one buffer of a strip's size, bounded by the picture's own size.
+std::optional<std::string> tiff_decoding_problem(TIFF* tif, const int& errors) {
+    const bool tiled = TIFFIsTiled(tif);
+    const std::uint64_t part_size = tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+    std::uint32_t height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    const std::uint64_t picture_size = TIFFScanlineSize64(tif) * std::uint64_t(height);
+    if (part_size == 0 || part_size > picture_size + (std::uint64_t(1) << 20))
+        return "the file is damaged: its " + std::string(tiled ? "tiles" : "strips") + " are of " +
+               std::to_string(part_size) + " bytes";
+    std::vector<std::uint8_t> buffer(part_size);
+    const std::uint32_t parts = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    for (std::uint32_t k = 0; k < parts; ++k) {
+        const tmsize_t size = tmsize_t(buffer.size());
+        const tmsize_t got = tiled ? TIFFReadEncodedTile(tif, k, buffer.data(), size)
+                                   : TIFFReadEncodedStrip(tif, k, buffer.data(), size);
+        if (got < 0 || errors > 0)
+            return "the file is damaged: " + std::string(tiled ? "tile " : "strip ") + std::to_string(k) +
+                   " does not decode";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> tiff_problem(const std::string& path) {
+    int errors = 0;
+    const TiffOptions options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), count_tiff_error, &errors);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), drop_tiff_warning, nullptr);
+    // What libtiff allocates from the tags' claims (lists of strips) stays small.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(1) << 30);
+    const TiffFile tif(TIFFOpenExt(path.c_str(), "r", options.get()), TIFFClose);
+    if (!tif || errors > 0) return "the file is damaged: its first picture's tags cannot be read";
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec) return std::nullopt;
+    if (auto problem = tiff_layout_problem(tif.get(), size)) return problem;
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetField(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    // Uncompressed data within the file is all there is to check.
+    if (compression == COMPRESSION_NONE) return std::nullopt;
+    return tiff_decoding_problem(tif.get(), errors);
+}
+
+// A Targa 2.0 file's last 26 bytes: offsets, then this signature.
+constexpr char TARGA_SIGNATURE[] = "TRUEVISION-XFILE.";
+constexpr int TARGA_EXTENSION_SIZE = 495;
+
+bool ends_with_targa_footer(const std::string& path, std::uint64_t size) {
+    if (size < 26) return false;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char footer[26] = {};
+    const bool read = std::fseek(f, long(size - 26), SEEK_SET) == 0 && std::fread(footer, 1, 26, f) == 26;
+    std::fclose(f);
+    return read && std::memcmp(footer + 8, TARGA_SIGNATURE, sizeof TARGA_SIGNATURE) == 0;
+}
+
+// Passes over the pixel data: run-length packets one by one, or the plain
+// rows at once. False when the file ends first.
+bool skip_targa_pixels(ByteReader& in, bool run_length, std::uint64_t pixels, std::uint64_t pixel_bytes) {
+    if (!run_length) return in.skip(pixels * pixel_bytes);
+    while (pixels > 0) {
+        const int packet = in.next();
+        if (packet < 0) return false;
+        const std::uint64_t count = std::uint64_t(packet & 0x7F) + 1;
+        if (!in.skip((packet & 0x80) ? pixel_bytes : count * pixel_bytes)) return false;
+        pixels -= std::min(count, pixels);
+    }
+    return true;
+}
+
+// The header, image ID and colour map, the pixels, then either the end, a
+// whole 2.0 tail (extension area and footer), or bytes that are no start of one.
+std::optional<std::string> targa_problem(const std::string& path) {
+    ByteReader in(path);
+    unsigned char header[18];
+    for (unsigned char& b : header) {
+        const int v = in.next();
+        if (v < 0) return "the file is cut short in its header";
+        b = static_cast<unsigned char>(v);
+    }
+    const int type = header[2];
+    const bool run_length = type >= 9;
+    if (type != 1 && type != 2 && type != 3 && type != 9 && type != 10 && type != 11) return std::nullopt;
+    const std::uint64_t map_bytes =
+        header[1] ? std::uint64_t(header[5] | header[6] << 8) * ((header[7] + 7u) / 8u) : 0;
+    const std::uint64_t pixels =
+        std::uint64_t(header[12] | header[13] << 8) * std::uint64_t(header[14] | header[15] << 8);
+    if (!in.skip(header[0] + map_bytes) || !skip_targa_pixels(in, run_length, pixels, (header[16] + 7u) / 8u))
+        return "the file is cut short in its pixel data";
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec || in.position() >= size || ends_with_targa_footer(path, size)) return std::nullopt;
+    if (in.number(2, false) == TARGA_EXTENSION_SIZE) return "the file is cut short after its pixel data";
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> whole_file_problem(const std::string& path, const std::string& format) {
+    if (format == "jpeg") return jpeg_problem(path);
+    if (format == "tiff") return tiff_problem(path);
+    if (format == "targa") return targa_problem(path);
+    return std::nullopt;
+}
+
+}  // namespace lumatrail::tools
