@@ -1,6 +1,7 @@
 #include "tools/lumatrail/media/whole_file.h"
 
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -94,12 +95,22 @@ std::optional<std::string> jpeg_problem(const std::string& path) {
     }
 }
 
-// libtiff's errors counted, its warnings dropped: neither printed.
-int count_tiff_error(TIFF*, void* errors, const char*, const char*, va_list) {
-    ++*static_cast<int*>(errors);
+// What libtiff reports, printed nowhere: every error, and the warnings it
+// gives while decoding (an LZW strip without its end code, a JPEG strip
+// cut short), which are damage too.
+struct TiffNotes {
+    int errors = 0;
+    bool decoding = false;
+};
+int note_tiff_error(TIFF*, void* notes, const char*, const char*, va_list) {
+    ++static_cast<TiffNotes*>(notes)->errors;
     return 1;
 }
-int drop_tiff_warning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int note_tiff_warning(TIFF*, void* notes, const char*, const char*, va_list) {
+    auto* n = static_cast<TiffNotes*>(notes);
+    if (n->decoding) ++n->errors;
+    return 1;
+}
 
 using TiffOptions = std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)>;
 using TiffFile = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
@@ -121,39 +132,62 @@ std::optional<std::string> tiff_layout_problem(TIFF* tif, std::uint64_t file_siz
     return std::nullopt;
 }
 
+// Whether a deflated strip's stream inflates to its end, its checksum
+// right, within the strip's size. libtiff stops once the strip is full, so
+// a zeroed tail, which inflates to something, would pass its decoder.
+bool inflates_whole(const std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& out) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    z.next_in = const_cast<Bytef*>(raw.data());
+    z.avail_in = uInt(raw.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    const int status = inflate(&z, Z_FINISH);
+    inflateEnd(&z);
+    return status == Z_STREAM_END;
+}
+
 // Every strip (or tile) of compressed data decodes without an error, into
-// one buffer of a strip's size, bounded by the picture's own size.
-std::optional<std::string> tiff_decoding_problem(TIFF* tif, const int& errors) {
+// one buffer of a strip's size, bounded by the picture's own size; deflated
+// data inflates whole as well.
+std::optional<std::string> tiff_decoding_problem(TIFF* tif, TiffNotes& notes, bool deflated) {
     const bool tiled = TIFFIsTiled(tif);
     const std::uint64_t part_size = tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
     std::uint32_t height = 0;
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
     const std::uint64_t picture_size = TIFFScanlineSize64(tif) * std::uint64_t(height);
+    const std::string part = tiled ? "tile " : "strip ";
     if (part_size == 0 || part_size > picture_size + (std::uint64_t(1) << 20))
-        return "the file is damaged: its " + std::string(tiled ? "tiles" : "strips") + " are of " +
-               std::to_string(part_size) + " bytes";
-    std::vector<std::uint8_t> buffer(part_size);
+        return "the file is damaged: its " + part + "size is " + std::to_string(part_size) + " bytes";
+    std::vector<std::uint8_t> buffer(part_size), raw;
     const std::uint32_t parts = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    notes.decoding = true;
     for (std::uint32_t k = 0; k < parts; ++k) {
         const tmsize_t size = tmsize_t(buffer.size());
         const tmsize_t got = tiled ? TIFFReadEncodedTile(tif, k, buffer.data(), size)
                                    : TIFFReadEncodedStrip(tif, k, buffer.data(), size);
-        if (got < 0 || errors > 0)
-            return "the file is damaged: " + std::string(tiled ? "tile " : "strip ") + std::to_string(k) +
-                   " does not decode";
+        bool whole = got >= 0 && notes.errors == 0;
+        if (whole && deflated) {
+            // The raw bytes lie within the file: checked before.
+            raw.resize(std::size_t(TIFFGetStrileByteCount(tif, k)));
+            const tmsize_t n = tiled ? TIFFReadRawTile(tif, k, raw.data(), tmsize_t(raw.size()))
+                                     : TIFFReadRawStrip(tif, k, raw.data(), tmsize_t(raw.size()));
+            whole = n == tmsize_t(raw.size()) && inflates_whole(raw, buffer);
+        }
+        if (!whole) return "the file is damaged: " + part + std::to_string(k) + " does not decode";
     }
     return std::nullopt;
 }
 
 std::optional<std::string> tiff_problem(const std::string& path) {
-    int errors = 0;
+    TiffNotes notes;
     const TiffOptions options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), count_tiff_error, &errors);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), drop_tiff_warning, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), note_tiff_error, &notes);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), note_tiff_warning, &notes);
     // What libtiff allocates from the tags' claims (lists of strips) stays small.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(1) << 30);
     const TiffFile tif(TIFFOpenExt(path.c_str(), "r", options.get()), TIFFClose);
-    if (!tif || errors > 0) return "the file is damaged: its first picture's tags cannot be read";
+    if (!tif || notes.errors > 0) return "the file is damaged: its first picture's tags cannot be read";
     std::error_code ec;
     const std::uint64_t size = std::filesystem::file_size(path, ec);
     if (ec) return std::nullopt;
@@ -162,7 +196,8 @@ std::optional<std::string> tiff_problem(const std::string& path) {
     TIFFGetField(tif.get(), TIFFTAG_COMPRESSION, &compression);
     // Uncompressed data within the file is all there is to check.
     if (compression == COMPRESSION_NONE) return std::nullopt;
-    return tiff_decoding_problem(tif.get(), errors);
+    const bool deflated = compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
+    return tiff_decoding_problem(tif.get(), notes, deflated);
 }
 
 // A Targa 2.0 file's last 26 bytes: offsets, then this signature.

@@ -4,7 +4,9 @@
 //   JPEG   an end-of-image marker after the last scan (the reader fills a
 //          cut scan with grey and calls it a success);
 //   TIFF   every strip or tile within the file and, compressed, decoding
-//          without an error (the strip reader drops libtiff's errors);
+//          without an error or a decoding warning (the strip reader drops
+//          libtiff's errors); deflated data inflated to its end and
+//          checksum, since libtiff stops once a strip is full;
 //   Targa  the pixel data within the file, and a 2.0 extension area the
 //          writer began followed by its footer (a file one byte short has
 //          lost its footer, which the reader takes for an older file).

@@ -1,0 +1,165 @@
+// Stills cut short or damaged are refused in every format the program reads,
+// whether or not the library notices; whole ones read as the library reads
+// them, bit for bit.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <OpenImageIO/imageio.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/tools/lumatrail/media/noise_world.h"
+#include "tools/lumatrail/media/image_io.h"
+
+namespace lumatrail::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing_media::noise_world;
+
+std::string bytes_of(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_bytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+// The noise as the library writes it with these settings, not through write_image.
+void write_directly(const offline::OfflineWorld& noise, const std::string& path,
+                    const std::map<std::string, std::string>& settings, int tile = 0) {
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out);
+    const int w = noise.world.width, h = noise.world.height;
+    OIIO::ImageSpec spec(w, h, 3, OIIO::TypeDesc::UINT8);
+    for (const auto& [name, value] : settings) spec.attribute(name, value);
+    spec.tile_width = spec.tile_height = tile;
+    std::vector<std::uint8_t> rgb;
+    for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < w; ++x) {
+            const PF_Pixel& p = *offline::pixel_at<PF_Pixel>(noise, x, y);
+            rgb.insert(rgb.end(), {p.red, p.green, p.blue});
+        }
+    ASSERT_TRUE(out->open(path, spec) && out->write_image(OIIO::TypeDesc::UINT8, rgb.data()) && out->close());
+}
+
+// How many pixels of the world differ from the file as the library reads it
+// directly, at the world's depth (a file without alpha is opaque).
+template <class Pixel>
+int pixels_unlike_library(const offline::OfflineWorld& w, const std::string& path, OIIO::TypeDesc type) {
+    using Value = decltype(Pixel::alpha);
+    auto in = OIIO::ImageInput::open(path);
+    if (!in) return -1;
+    const int channels = in->spec().nchannels;
+    std::vector<Value> v(std::size_t(w.world.width) * std::size_t(w.world.height) * std::size_t(channels));
+    if (!in->read_image(0, 0, 0, channels, type, v.data())) return -1;
+    int differing = 0;
+    for (std::int32_t y = 0; y < w.world.height; ++y)
+        for (std::int32_t x = 0; x < w.world.width; ++x) {
+            const Value* f =
+                v.data() + (std::size_t(y) * std::size_t(w.world.width) + std::size_t(x)) * channels;
+            const Pixel& p = *offline::pixel_at<Pixel>(w, x, y);
+            const Value alpha = channels == 4 ? f[3] : Value(offline::FULL_VALUE<Pixel>);
+            differing += p.red != f[0] || p.green != f[1] || p.blue != f[2] || p.alpha != alpha;
+        }
+    return differing;
+}
+
+struct WholeFiles : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::path(::testing::TempDir()) /
+              ("lumatrail_whole_files_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+};
+
+TEST_F(WholeFiles, EveryStillFormatRefusesAFileCutShortAndReadsAWholeOneAsWritten) {
+    const offline::OfflineWorld noise = noise_world(67, 45);
+    // Each file, whether its values are the noise's own (8 bits held
+    // losslessly), and whether a zeroed last quarter can be told from
+    // pixels: compressed data with an end or a check of its own. Zeroes in
+    // plain pixel data, or in a lossy WebP stream, are only a darker picture.
+    struct Still {
+        std::string name;
+        bool lossless, zeroes_show;
+    };
+    std::vector<Still> stills;
+    for (const char* format : {"png", "jpg", "tif", "exr", "dpx", "bmp", "tga", "hdr", "webp"}) {
+        const std::string name = std::string("noise.") + format;
+        if (!can_write(name)) continue;
+        write_image(noise, at(name));
+        const std::string f = format;
+        stills.push_back({name, f == "png" || f == "tif" || f == "dpx" || f == "bmp" || f == "tga",
+                          f != "dpx" && f != "bmp" && f != "tga" && f != "webp"});
+    }
+    // Layouts the program does not write but reads: tiles, plain strips,
+    // run-length Targa, progressive JPEG.
+    write_directly(noise, at("tiled.tif"), {{"compression", "zip"}}, 16);
+    write_directly(noise, at("plain.tif"), {{"compression", "none"}});
+    write_directly(noise, at("rle.tga"), {{"compression", "rle"}});
+    write_directly(noise, at("progressive.jpg"), {{"jpeg:progressive", "1"}});
+    stills.push_back({"tiled.tif", true, true});
+    stills.push_back({"plain.tif", true, false});
+    stills.push_back({"rle.tga", true, true});
+    stills.push_back({"progressive.jpg", false, true});
+
+    for (const Still& still : stills) {
+        SCOPED_TRACE(still.name);
+        const offline::OfflineWorld w = read_image(at(still.name));
+        const int differing =
+            w.format == PF_PixelFormat_ARGB32
+                ? pixels_unlike_library<PF_Pixel>(w, at(still.name), OIIO::TypeDesc::UINT8)
+                : pixels_unlike_library<PF_PixelFloat>(w, at(still.name), OIIO::TypeDesc::FLOAT);
+        EXPECT_EQ(differing, 0);
+        EXPECT_TRUE(!still.lossless || offline::same_pixels(w, noise)) << "the noise itself";
+        EXPECT_TRUE(is_whole_image(at(still.name)));
+
+        const std::string bytes = bytes_of(at(still.name));
+        std::string zeroed = bytes;
+        std::fill(zeroed.begin() + std::ptrdiff_t(bytes.size() * 3 / 4), zeroed.end(), '\0');
+        std::vector<std::pair<std::string, std::string>> damaged = {
+            {"half_" + still.name, bytes.substr(0, bytes.size() / 2)},
+            {"short_" + still.name, bytes.substr(0, bytes.size() - 1)}};
+        if (still.zeroes_show) damaged.emplace_back("zeroed_" + still.name, zeroed);
+        for (const auto& [name, content] : damaged) {
+            write_bytes(at(name), content);
+            try {
+                read_image(at(name));
+                ADD_FAILURE() << name << " was read";
+            } catch (const ToolError& e) {
+                EXPECT_EQ(e.exit_code, EXIT_INPUT) << name;
+                EXPECT_THAT(e.what(), HasSubstr("\"" + at(name) + "\"")) << name;
+                EXPECT_THAT(e.what(), Not(HasSubstr("\n"))) << name;
+            }
+            EXPECT_FALSE(is_whole_image(at(name))) << name;
+        }
+    }
+}
+
+TEST_F(WholeFiles, OnlyAWholeFileIsWhole) {
+    write_image(noise_world(16, 16), at("whole.png"));
+    write_bytes(at("empty.png"), "");
+    write_bytes(at("cut.png"), bytes_of(at("whole.png")).substr(0, 100));
+    EXPECT_TRUE(is_whole_image(at("whole.png")));
+    EXPECT_FALSE(is_whole_image(at("empty.png")));
+    EXPECT_FALSE(is_whole_image(at("cut.png")));
+    EXPECT_FALSE(is_whole_image(at("missing.png")));
+    EXPECT_FALSE(is_whole_image(dir.string())) << "a folder";
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
