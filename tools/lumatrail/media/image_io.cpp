@@ -260,7 +260,12 @@ std::unique_ptr<ImageInput> open_input(const std::string& path) {
     if (const auto problem = png_problem(path, PngScope::header))
         throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
     auto in = ImageInput::open(path);
-    if (!in) throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + first_line(OIIO::geterror()));
+    if (!in) {
+        // The library's words name itself and its plug-ins, and say no more.
+        OIIO::geterror();
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) +
+                                        ": it is damaged, cut short or not a picture this program reads");
+    }
     return in;
 }
 

@@ -254,12 +254,76 @@ std::optional<std::string> targa_problem(const std::string& path) {
     return std::nullopt;
 }
 
+// Samples a pixel of a DPX element holds, by its descriptor; 0 unknown.
+int dpx_samples(int descriptor) {
+    switch (descriptor) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 6:
+    case 7:
+    case 8: return 1;  // one component
+    case 50:
+    case 102: return 3;  // RGB, CbYCr
+    case 51:
+    case 52:
+    case 103: return 4;  // RGBA, ABGR, CbYCrA
+    case 100: return 2;  // CbYCrY, 4:2:2
+    case 101: return 3;  // CbYACrYA
+    default: return 0;
+    }
+}
+
+// The bytes a row of a DPX element takes at the least: 10-bit samples
+// filled three to a 32-bit word, 12-bit ones one to 16 bits, other packed
+// depths in whole 32-bit words, 8 bits and more by the byte.
+std::uint64_t dpx_row_bytes(std::uint64_t samples, int bits, std::uint64_t packing) {
+    if (bits == 10 && packing != 0) return (samples + 2) / 3 * 4;
+    if (bits == 12 && packing != 0) return samples * 2;
+    if (bits % 8 == 0) return samples * std::uint64_t(bits / 8);
+    return (samples * std::uint64_t(bits) + 31) / 32 * 4;
+}
+
+// The size the header gives the file, and the first element's pixel data
+// at the least its size and bit depth take (rows may be padded beyond it).
+// The header: the size at 16, the picture's width and rows at 772 and 776,
+// the first element's descriptor (800), bits (803), packing (804), encoding
+// (806) and data offset (808), in the byte order its magic number says.
+std::optional<std::string> dpx_problem(const std::string& path) {
+    ByteReader in(path);
+    unsigned char h[812];
+    std::size_t got = 0;
+    for (int b; got < sizeof h && (b = in.next()) >= 0; ++got) h[got] = static_cast<unsigned char>(b);
+    const bool big = got >= 4 && std::memcmp(h, "SDPX", 4) == 0;
+    if (!big && (got < 4 || std::memcmp(h, "XPDS", 4) != 0)) return std::nullopt;
+    if (got < sizeof h) return "the file is cut short in its header";
+    const auto number = [&](int at, int bytes) {
+        std::uint64_t v = 0;
+        for (int k = 0; k < bytes; ++k) v = v << 8 | h[big ? at + k : at + bytes - 1 - k];
+        return v;
+    };
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec) return std::nullopt;
+    if (number(16, 4) > size)
+        return "the file is cut short: its header gives " + std::to_string(number(16, 4)) +
+               " bytes, it holds " + std::to_string(size);
+    const std::uint64_t width = number(772, 4), rows = number(776, 4), samples = dpx_samples(h[800]);
+    if (number(806, 2) != 0 || samples == 0 || width > (1u << 20) || rows > (1u << 20)) return std::nullopt;
+    const std::uint64_t at = number(808, 4) == 0xFFFFFFFFu ? number(4, 4) : number(808, 4);
+    if (at + rows * dpx_row_bytes(width * samples, h[803], number(804, 2)) > size)
+        return "the file is cut short in its pixel data";
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> whole_file_problem(const std::string& path, const std::string& format) {
     if (format == "jpeg") return jpeg_problem(path);
     if (format == "tiff") return tiff_problem(path);
     if (format == "targa") return targa_problem(path);
+    if (format == "dpx") return dpx_problem(path);
     return std::nullopt;
 }
 

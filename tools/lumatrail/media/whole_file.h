@@ -10,7 +10,10 @@
 //   Targa  the pixel data within the file, and a 2.0 extension area the
 //          writer began followed by its footer (a file one byte short has
 //          lost its footer, which the reader takes for an older file).
-// PNG files have their own check (png_check.h); OpenEXR, HDR, DPX, BMP and
+//   DPX    the size its header gives and the first element's pixel data
+//          within the file (the reader fills the missing rows of 10- and
+//          12-bit files with black).
+// PNG files have their own check (png_check.h); the OpenEXR, HDR, BMP and
 // WebP readers refuse such files themselves. Nothing is allocated from a
 // size a file claims before the size is checked against the file.
 #pragma once
