@@ -4,12 +4,16 @@
 // workers, the image library's own pools) inherits the block and the signals
 // can only reach the one thread that waits for them. That thread sets the
 // cancel flag, which every stage of the program checks and the effect polls
-// through the host's abort callback.
+// through the host's abort callback. A second signal does not wait for the
+// stages to notice: the watcher runs the quit action (which removes the
+// temporary files being written) and ends the process at once.
 #pragma once
 
 #include <signal.h>
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace lumatrail::tools {
@@ -38,8 +42,16 @@ public:
     // Throws ToolError(exit_code(), ...) once a signal has arrived.
     void throw_if_cancelled() const;
 
+    // What a second signal does before the process ends with exit_code():
+    // it must leave nothing half-written under a final name.
+    void on_quit(std::function<void()> action);
+
 private:
+    void quit_now();
+
     sigset_t set_{}, previous_{};
+    std::mutex quit_mutex_;
+    std::function<void()> quit_action_;
     std::atomic<bool> cancelled_{false}, stopping_{false};
     std::atomic<int> signal_{0};
     std::thread watcher_;

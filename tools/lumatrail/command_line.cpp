@@ -23,14 +23,19 @@ photo a photo-like picture (sky, sun, building, textured ground). In a pattern
 the frame number goes into the last run of # in the file name (shot.####.exr),
 or into its one %d or %04d (shot.%04d.exr); a negative frame keeps its sign
 before the padding (shot.-0007.exr). A pattern or a movie without --frames
-renders every frame found. OUTPUT is written by its extension; several frames need a pattern.
+renders every frame found, at a movie's own rate (--fps for a pattern: 24 by
+default). OUTPUT is written by its extension; several frames need a pattern or
+a movie (.mov, .mp4, .m4v, .mkv, .webm, .avi), which gets the sound of a movie
+input unless --no-audio.
 
 Examples:
   lumatrail render photo.png -o sorted.png --set "Streak Length (px)=300"
   lumatrail render -o card.exr --depth 32 --set direction=radial-out
   lumatrail render --card photo --size 480x270 -o photo.png --set lower-brightness=60
   lumatrail render shot.####.exr -o out.####.exr --fps 24 --frames 1-48 --preset look.json
-  lumatrail render clip.mp4 -o out.####.png --fps 30000/1001
+  lumatrail render clip.mp4 -o out.####.png --frames 0-99
+  lumatrail render clip.mov -o streaks.mov --set render-mode=particles
+  lumatrail render shot.####.png -o streaks.mp4 --fps 24 --quality 80
   lumatrail render plate.png --mask matte.png --set mask-mode=stretch-from-mask -o streaks.png
 
 Exit codes: 0 done, 2 bad arguments or preset, 3 unreadable input (or too large
@@ -153,6 +158,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     // An option given twice takes its last value, as options always have here.
     render->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     std::string fps, frames, shard, downsample, depth, size, card;
+    int quality = 0;
     render->add_option("INPUT", r.job.input, "the image, sequence pattern or movie (default: the test card)");
     render->add_option("-o,--out", r.job.output, "the output image or pattern")->type_name("PATH");
     render->add_option("--mask", r.job.mask, "the Mask Layer: an image, a pattern, or \"builtin\"")
@@ -229,6 +235,21 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         ->add_option("--output-colorspace", r.job.output_colorspace,
                      "convert what is written from linear to this colour space")
         ->type_name("NAME");
+    render
+        ->add_option(
+            "--codec", r.job.codec,
+            "a movie output's codec: h264, h265, prores, prores4444, dnxhr, ffv1, vp9 or mjpeg "
+            "(default: ProRes 422 HQ in .mov, H.264 in .mp4, FFV1 in .mkv, VP9 in .webm, MJPEG in .avi)")
+        ->type_name("NAME");
+    render
+        ->add_option("--quality", quality,
+                     "a movie output's quality from 1 (smallest) to 100 (best); "
+                     "default: the codec's own")
+        ->type_name("1-100")
+        ->check(CLI::Range(1, 100));
+    bool no_audio = false;
+    render->add_flag("--no-audio", no_audio,
+                     "leave out the sound of a movie input (copied into a movie output)");
     render->add_flag("--stats", r.stats,
                      "print on stderr the time each frame spent reading, rendering and writing, the totals, "
                      "the wall time and the start-up");
@@ -263,6 +284,9 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
 
     if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
     if (time->count()) r.time = seconds;
+    r.job.presets = r.presets;
+    if (render->get_option("--quality")->count()) r.job.quality = quality;
+    r.job.audio = !render->get_option("--no-audio")->as<bool>();
     if (frame->count()) r.frame = frame_number;
     if (!fps.empty()) r.rate = parse_frame_rate(fps);
     if (!frames.empty()) r.range = parse_frame_range(frames);
@@ -281,7 +305,6 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         r.job.card = card == "photo" ? BuiltinPicture::Photo : BuiltinPicture::TestCard;
         r.card_given = true;
     }
-    if ((r.frame || r.range) && !r.rate) usage_error("--frame and --frames need --fps");
     return c;
 }
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,15 +27,13 @@
 #include "tools/lumatrail/param_values.h"
 #include "tools/lumatrail/presets.h"
 #include "tools/lumatrail/render_job.h"
+#include "tools/lumatrail/render_plan.h"
+#include "tools/lumatrail/media/pending_file.h"
 #include "tools/lumatrail/render_stats.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 namespace {
-
-// The most frames one run renders: a day of film at 24 frames a second is
-// about two million; longer runs are split with --frames or --shard.
-constexpr std::size_t MAX_FRAMES_PER_RUN = 10'000'000;
 
 // What the module says of itself after global setup.
 struct EffectIdentity {
@@ -219,71 +218,13 @@ void print_params(PF_EffectMainFunc effect_main, bool markdown) {
     std::printf("\n%zu parameters declared (input layer included).\n", host.params.size());
 }
 
-void warn(const std::string& message) { std::fprintf(stderr, "lumatrail: warning: %s\n", message.c_str()); }
+// The cancel signals and the files a second signal removes.
+struct Cancel {
+    CancelSignals& signals;
+    PendingFiles& pending;
+};
 
-// The frames a render covers: --frame, --frames, every frame of a movie, or
-// every frame of a sequence on disk; then this shard's, then those not yet
-// rendered. Sets the frame rate a movie or a found sequence implies.
-void plan_frames(RenderOptions& r) {
-    RenderJob& job = r.job;
-    const bool pattern = !job.input.empty() && is_sequence_pattern(job.input);
-    std::optional<std::pair<std::int64_t, std::int64_t>> range = r.range;
-    if (r.frame) range = {*r.frame, *r.frame};
-    if (!job.input.empty() && !pattern && job.input != "builtin") {
-        const ImageInfo info = probe_image(job.input);
-        if (info.movie || info.frames > 1) {
-            job.input_is_movie = true;
-            if (!r.rate && info.frame_rate)
-                r.rate = FrameRate{info.frame_rate->first, info.frame_rate->second};
-            if (!range) range = {0, info.frames - 1};
-            if (range->first < 0 || range->second >= info.frames)
-                usage_error("\"" + job.input + "\" has frames 0-" + std::to_string(info.frames - 1) +
-                            ", not " + std::to_string(range->first) + "-" + std::to_string(range->second));
-        }
-    }
-    if (pattern && !range) {
-        const std::vector<std::int64_t> found = frames_on_disk(job.input);
-        if (found.empty()) throw ToolError(EXIT_INPUT, "no file fits the pattern \"" + job.input + "\"");
-        for (std::size_t i = 1; i < found.size(); ++i)
-            if (found[i] != found[i - 1] + 1)
-                throw ToolError(EXIT_INPUT, "\"" + frame_path(job.input, found[i - 1] + 1) +
-                                                "\" is missing from frames " + std::to_string(found.front()) +
-                                                "-" + std::to_string(found.back()) + " of \"" + job.input +
-                                                "\" (render the parts with --frames)");
-        range = {found.front(), found.back()};
-        if (!job.quiet)
-            std::printf("found frames %lld-%lld of %s%s\n", static_cast<long long>(found.front()),
-                        static_cast<long long>(found.back()), job.input.c_str(),
-                        r.rate ? "" : " (at 24 frames a second; --fps sets the rate)");
-    }
-    if (range && !r.rate) r.rate = FrameRate{24, 1};
-    job.rate = r.rate;
-    if (!range) {
-        job.frames = {0};
-    } else {
-        const std::int64_t last = last_frame_at(*r.rate);
-        for (const std::int64_t f : {range->first, range->second})
-            if (f > last || f < -last)
-                usage_error("frame " + std::to_string(f) + " is beyond what the host's time holds at " +
-                            to_string(*r.rate) + " frames a second (frames -" + std::to_string(last) +
-                            " to " + std::to_string(last) + ")");
-        const auto [k, n] = r.shard.value_or(std::pair<std::int64_t, std::int64_t>{1, 1});
-        // Counted before the list is made: a shard holds about (last - first) / n frames.
-        const bool too_many = (range->second - range->first) / n > std::int64_t(MAX_FRAMES_PER_RUN);
-        if (!too_many) job.frames = shard_frames(range->first, range->second, k, n, MAX_FRAMES_PER_RUN);
-        if (too_many || job.frames.size() > MAX_FRAMES_PER_RUN)
-            usage_error("more than " + std::to_string(MAX_FRAMES_PER_RUN) +
-                        " frames in one run; render the range in parts with --frames or --shard");
-    }
-    if (r.shard && !range) usage_error("--shard needs several frames: --frames, a pattern or a movie");
-    if (r.skip_existing) {
-        const std::size_t before = job.frames.size();
-        std::erase_if(job.frames,
-                      [&](std::int64_t f) { return std::filesystem::exists(frame_path(job.output, f)); });
-        if (!job.quiet && before != job.frames.size())
-            std::printf("skipping %zu of %zu frames whose files exist\n", before - job.frames.size(), before);
-    }
-}
+void warn(const std::string& message) { std::fprintf(stderr, "lumatrail: warning: %s\n", message.c_str()); }
 
 bool holds_other_than(const offline::OfflineHost& host, const std::string& name, double value) {
     const offline::OfflineParam& p = host.params[std::size_t(find_parameter(host, name))];
@@ -309,7 +250,7 @@ void warn_of_no_ops(const offline::OfflineHost& host, const RenderOptions& r) {
         warn("--time is not used when frames are given; each frame's time is its number over the frame rate");
 }
 
-void render_command(PF_EffectMainFunc effect_main, RenderOptions r, CancelSignals& signals,
+void render_command(PF_EffectMainFunc effect_main, RenderOptions r, Cancel& cancel,
                     const ProcessTimes& process = {}) {
     r.job.time = r.time.value_or(0.0);
     for (const std::string* name : {&r.job.input_colorspace, &r.job.output_colorspace})
@@ -327,7 +268,7 @@ void render_command(PF_EffectMainFunc effect_main, RenderOptions r, CancelSignal
             usage_error(e.what());
         }
     }
-    signals.throw_if_cancelled();
+    cancel.signals.throw_if_cancelled();
     if (!r.save_preset.empty()) {
         save_preset(host, r.save_preset);
         if (!r.job.quiet) std::printf("wrote %s\n", r.save_preset.c_str());
@@ -341,10 +282,12 @@ void render_command(PF_EffectMainFunc effect_main, RenderOptions r, CancelSignal
                                         : "no frame of the range falls in this shard\n");
         return;
     }
-    signals.throw_if_cancelled();
-    const RenderOutcome outcome = run_render(effect_main, host, r.job, signals);
+    cancel.signals.throw_if_cancelled();
+    const RenderOutcome outcome = run_render(effect_main, host, r.job, cancel.signals, &cancel.pending);
     const std::size_t written = outcome.written;
-    if (!r.job.quiet)
+    if (!r.job.quiet && output_kind(r.job.output) == MediaKind::Movie)
+        std::printf("wrote %s: %zu frames\n", r.job.output.c_str(), r.job.frames.size());
+    else if (!r.job.quiet)
         std::printf(
             "wrote %zu file%s: %s\n", written, written == 1 ? "" : "s",
             written == 1 ? frame_path(r.job.output, r.job.frames.front()).c_str() : r.job.output.c_str());
@@ -355,12 +298,12 @@ void render_command(PF_EffectMainFunc effect_main, RenderOptions r, CancelSignal
 }
 
 // Renders as `lumatrail render ARGS` would.
-void render_args(PF_EffectMainFunc effect_main, std::vector<std::string> args, CancelSignals& signals) {
+void render_args(PF_EffectMainFunc effect_main, std::vector<std::string> args, Cancel& cancel) {
     args.insert(args.begin(), "render");
-    render_command(effect_main, parse_command_line(args).render, signals);
+    render_command(effect_main, parse_command_line(args).render, cancel);
 }
 
-void demo(PF_EffectMainFunc effect_main, const std::string& dir, CancelSignals& signals) {
+void demo(PF_EffectMainFunc effect_main, const std::string& dir, Cancel& cancel) {
     std::filesystem::create_directories(dir);
     struct Look {
         std::string name;
@@ -382,7 +325,7 @@ void demo(PF_EffectMainFunc effect_main, const std::string& dir, CancelSignals& 
         std::vector<std::string> args = look.args;
         for (const char* a : {"--quiet", "-o"}) args.push_back(a);
         args.push_back(dir + "/" + look.name);
-        render_args(effect_main, args, signals);
+        render_args(effect_main, args, cancel);
         std::printf("  %s/%s\n", dir.c_str(), look.name.c_str());
     }
     // A short animated sweep: Build Up across the frame in half a second.
@@ -399,12 +342,12 @@ void demo(PF_EffectMainFunc effect_main, const std::string& dir, CancelSignals& 
     render_args(
         effect_main,
         {"--quiet", "--preset", preset, "--fps", "24", "--frames", "0-12", "-o", dir + "/sweep.####.png"},
-        signals);
+        cancel);
     std::printf("  %s/sweep.0000.png ... %s/sweep.0012.png (preset %s)\n", dir.c_str(), dir.c_str(),
                 preset.c_str());
 }
 
-int run(const std::vector<std::string>& args, ProcessTimes process, CancelSignals& signals) {
+int run(const std::vector<std::string>& args, ProcessTimes process, Cancel& cancel) {
     if (args.empty()) {
         std::fputs(parse_command_line({"--help"}).help.c_str(), stderr);
         return EXIT_USAGE;
@@ -432,15 +375,15 @@ int run(const std::vector<std::string>& args, ProcessTimes process, CancelSignal
         offline::PluginModule& m;
         ~Close() { offline::close_module(m); }
     } close{module};
-    signals.throw_if_cancelled();
+    cancel.signals.throw_if_cancelled();
     switch (c.command) {
     case CommandName::About: print_about(module); break;
     case CommandName::Version: print_version(module, c.plugin); break;
     case CommandName::Params: print_params(module.effect_main, c.params_markdown); break;
-    case CommandName::Render: render_command(module.effect_main, c.render, signals, process); break;
+    case CommandName::Render: render_command(module.effect_main, c.render, cancel, process); break;
     case CommandName::Demo:
         std::printf("Rendering the built-in test card through EffectMain into %s/:\n", c.demo_dir.c_str());
-        demo(module.effect_main, c.demo_dir, signals);
+        demo(module.effect_main, c.demo_dir, cancel);
         break;
     default: break;
     }
@@ -465,12 +408,19 @@ int main(int argc, char** argv) {
     // Before any other thread exists, so that every thread inherits the
     // blocked signals and only the watcher takes them.
     CancelSignals signals;
+    // A second signal removes the files being written before it quits.
+    PendingFiles pending;
+    signals.on_quit([&pending] { pending.remove_all(); });
+    Cancel cancel{signals, pending};
+    // A file size limit (ulimit -f) makes a write fail with "file too large"
+    // rather than kill the process, so the error is reported and the file removed.
+    std::signal(SIGXFSZ, SIG_IGN);
     const auto exit_code = [&](int code) {
         // A cancel wins over the error it caused on the way out.
         return signals.cancelled() && code != 0 && code != EXIT_EFFECT ? signals.exit_code() : code;
     };
     try {
-        return exit_code(run(std::vector<std::string>(argv + 1, argv + argc), {startup_ms, 0.0}, signals));
+        return exit_code(run(std::vector<std::string>(argv + 1, argv + argc), {startup_ms, 0.0}, cancel));
     } catch (const ToolError& e) {
         std::fprintf(stderr, "lumatrail: %s\n", e.what());
         if (e.exit_code == EXIT_USAGE) std::fputs("(see lumatrail --help)\n", stderr);

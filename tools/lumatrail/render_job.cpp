@@ -1,42 +1,30 @@
 #include "tools/lumatrail/render_job.h"
 
+#include "tools/lumatrail/render_plan.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
 
 #include "offline/offline_frame.h"
-#include "frame/frame_renderer.h"
 #include "offline/test_card.h"
 #include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
 namespace {
-
-namespace fs = std::filesystem;
-
-struct SharedLayers {
-    std::unique_ptr<offline::OfflineLayer> input, mask;  // when the same for every frame
-};
-
-offline::OfflineLayer layer(offline::OfflineWorld world) {
-    return offline::OfflineLayer{std::move(world), {}, {}, {}};
-}
 
 offline::HostTime time_of(const RenderJob& job, std::int64_t frame) {
     return job.rate ? frame_time(*job.rate, frame) : offline::host_time(job.time);
@@ -53,40 +41,6 @@ std::string duration(double seconds) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
     return buf;
-}
-
-// Fails before anything is rendered when the output cannot be written: an
-// unknown extension, a folder given as the output, a missing or read-only
-// folder. A file is created and removed in the folder to know.
-void check_output(const std::string& pattern, const std::string& first) {
-    std::error_code ec;
-    if (fs::is_directory(first, ec))
-        throw ToolError(EXIT_OUTPUT, "the output \"" + first +
-                                         "\" is a folder; -o takes a file name such as \"" +
-                                         (fs::path(first) / "out.png").string() + "\"");
-    if (!can_write(first))
-        throw ToolError(
-            EXIT_OUTPUT,
-            "cannot write \"" + first +
-                "\": no image format is known for its extension (try .png, .tif, .exr, .jpg or .dpx)");
-    const fs::path folder = fs::path(first).has_parent_path() ? fs::path(first).parent_path() : ".";
-    if (!fs::is_directory(folder, ec))
-        throw ToolError(EXIT_OUTPUT, "the output folder \"" + folder.string() + "\" does not exist");
-    std::string probe = (folder / ".lumatrail-write-check-XXXXXX").string();
-    const int fd = mkstemp(probe.data());
-    if (fd < 0)
-        throw ToolError(EXIT_OUTPUT, "cannot write \"" + (pattern == first ? first : pattern) +
-                                         "\": files cannot be created in the folder \"" + folder.string() +
-                                         "\" (" + std::strerror(errno) + ")");
-    close(fd);
-    std::remove(probe.c_str());
-}
-
-void check_inputs_exist(const std::string& pattern, const std::vector<std::int64_t>& frames) {
-    if (pattern.empty() || pattern == "builtin") return;
-    for (std::int64_t f : frames)
-        if (!fs::exists(frame_path(pattern, f)))
-            throw ToolError(EXIT_INPUT, "no such file: \"" + frame_path(pattern, f) + "\"");
 }
 
 // The terminal's width for the progress line: its own, or COLUMNS, or 80.
@@ -129,231 +83,255 @@ void print_progress(std::size_t done, std::size_t total, Clock::duration spent, 
     std::fprintf(stderr, "\r%s%s%s", line.c_str(), isatty(STDERR_FILENO) ? "\x1b[K" : "", last ? "\n" : "");
 }
 
-}  // namespace
+// The read stage: each frame's input and mask layers. The built-in picture
+// and mask are made once; a still is read once and shared; a movie is
+// decoded in the job's order, so its frames are taken under `order` together
+// with the frame's place in the job.
+struct FrameReader {
+    std::shared_ptr<const offline::OfflineLayer> builtin_input, builtin_mask;
+    std::unique_ptr<FrameSource> input, mask;
+    std::mutex order;
 
-unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint64_t available,
-                          const std::string& what) {
-    // The size the host renders at.
-    const std::int64_t w =
-        offline::at_resolution(std::int32_t(plan.width), offline::factor(job.downsample_x));
-    const std::int64_t h =
-        offline::at_resolution(std::int32_t(plan.height), offline::factor(job.downsample_y));
-    if (w > MAX_CANVAS_SIDE || h > MAX_CANVAS_SIDE || w * h > MAX_CANVAS_PIXELS)
-        throw ToolError(EXIT_EFFECT, std::string("Lumatrail: ") + CANVAS_LIMIT_MESSAGE + " (" + what +
-                                         " renders at " + std::to_string(w) + "x" + std::to_string(h) + ")");
-    // Every picture as a world and once more as the file's decoded buffer;
-    // per frame the output world, the written file's buffer, the layer at
-    // render resolution and the effect's float working images.
-    const std::uint64_t pixel =
-        job.depth == PF_PixelFormat_ARGB128 || plan.depth == PF_PixelFormat_ARGB128 ? 16
-        : job.depth == PF_PixelFormat_ARGB64 || plan.depth == PF_PixelFormat_ARGB64 ? 8
-                                                                                    : 4;
-    const std::uint64_t inputs =
-        2 * pixel *
-        (std::uint64_t(plan.width * plan.height) + std::uint64_t(plan.mask_width * plan.mask_height));
-    const std::uint64_t rendered = std::uint64_t(w * h);
-    const std::uint64_t per_frame = rendered * (3 * pixel + 16) + (plan.inputs_per_frame ? inputs : 0);
-    const std::uint64_t shared = plan.inputs_per_frame ? 0 : inputs;
-    if (shared + per_frame > available) {
-        throw ToolError(EXIT_INPUT,
-                        what + " is " + std::to_string(plan.width) + "x" + std::to_string(plan.height) +
-                            ": reading and rendering it takes about " + size_text(shared + per_frame) +
-                            " of memory, and " + size_text(available) + " is available");
+    bool in_order() const { return (input && input->in_order()) || (mask && mask->in_order()); }
+
+    struct Layers {
+        std::shared_ptr<const offline::OfflineLayer> input, mask;
+    };
+    Layers read(std::int64_t frame) {
+        return {input ? input->read(frame) : builtin_input, mask ? mask->read(frame) : builtin_mask};
     }
-    const std::uint64_t fit = (available - shared) / std::max<std::uint64_t>(per_frame, 1);
-    return unsigned(std::clamp<std::uint64_t>(fit, 1, std::max(job.jobs, 1u)));
+};
+
+std::shared_ptr<const offline::OfflineLayer> layer_of(offline::OfflineWorld world) {
+    return std::make_shared<const offline::OfflineLayer>(offline::OfflineLayer{std::move(world), {}, {}, {}});
 }
 
-RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
-                         const RenderJob& job, CancelSignals& signals) {
+// Makes the built-in pictures and reads the inputs every frame shares, so
+// that their time is counted apart from the frames'.
+void open_inputs(FrameReader& reader, const RenderJob& job, const RenderPlan& plan, RenderTimes& times) {
+    const ReadOptions options{job.depth, job.input_colorspace};
+    const PF_PixelFormat depth = job.depth.value_or(plan.input_info.depth);
     const Clock::time_point start = Clock::now();
-    if (job.frames.empty()) throw ToolError(EXIT_USAGE, "there is no frame to render");
-    if (job.frames.size() > 1 && !is_sequence_pattern(job.output))
-        throw ToolError(EXIT_USAGE, "several frames need an output pattern such as out.####.png, not \"" +
-                                        job.output + "\"");
-    check_output(job.output, frame_path(job.output, job.frames.front()));
-    if (!job.input_is_movie) check_inputs_exist(job.input, job.frames);
-    check_inputs_exist(job.mask, job.frames);
+    if (plan.input == MediaKind::None)
+        reader.builtin_input = layer_of(job.card == BuiltinPicture::Photo
+                                            ? offline::test_photo(job.card_width, job.card_height, depth)
+                                            : offline::test_card(job.card_width, job.card_height, depth));
+    else
+        reader.input = std::make_unique<FrameSource>(plan.input, job.input, options);
+    if (job.mask == "builtin")
+        reader.builtin_mask = layer_of(
+            offline::test_mask(std::int32_t(plan.mask_width), std::int32_t(plan.mask_height), depth));
+    else if (plan.mask != MediaKind::None)
+        reader.mask = std::make_unique<FrameSource>(plan.mask, job.mask, ReadOptions{});
+    bool shared_read = false;
+    for (FrameSource* source : {reader.input.get(), reader.mask.get()})
+        if (source && source->shared()) {
+            source->read(job.frames.front());
+            shared_read = true;
+        }
+    if (shared_read) times.shared_read_ms = ms_since(start);
+}
 
-    // The sizes first, from the files' headers: nothing is read or allocated
-    // for a frame the effect would refuse or the memory cannot hold.
-    FramePlan plan;
-    const bool input_sequence = !job.input.empty() && (is_sequence_pattern(job.input) || job.input_is_movie);
-    std::string what = job.card == BuiltinPicture::Photo ? "the built-in photo" : "the test card";
-    if (job.input.empty()) {
-        plan.width = job.card_width, plan.height = job.card_height;
-        plan.depth = job.depth.value_or(PF_PixelFormat_ARGB32);
-    } else {
-        const std::string first = job.input_is_movie ? job.input : frame_path(job.input, job.frames.front());
-        const ImageInfo info = probe_image(first);
-        plan.width = info.width, plan.height = info.height, plan.depth = job.depth.value_or(info.depth);
-        plan.inputs_per_frame = input_sequence;
-        what = "\"" + first + "\"";
+// The write stage's options: a movie takes the job's rate, codec and
+// quality, and the sound of a movie input over the frames rendered.
+WriteOptions write_options(const RenderJob& job, const RenderPlan& plan, const std::atomic<bool>* cancel,
+                           PendingFiles* pending) {
+    WriteOptions options;
+    options.colorspace = job.output_colorspace;
+    options.cancel = cancel;
+    options.pending = pending;
+    MovieSettings& movie = options.movie;
+    movie.rate = job.rate.value_or(FrameRate{});
+    movie.codec = job.codec;
+    movie.quality = job.quality;
+    if (job.audio && plan.input == MediaKind::Movie && plan.input_info.audio && job.rate) {
+        movie.audio_from = job.input;
+        const auto seconds = [&](std::int64_t f) {
+            return double(f) * double(job.rate->den) / double(job.rate->num);
+        };
+        movie.audio_start = seconds(job.frames.front());
+        movie.audio_end = seconds(job.frames.back() + 1);
     }
-    if (!job.mask.empty() && job.mask != "builtin") {
-        const ImageInfo info = probe_image(frame_path(job.mask, job.frames.front()));
-        plan.mask_width = info.width, plan.mask_height = info.height;
-        plan.inputs_per_frame = plan.inputs_per_frame || is_sequence_pattern(job.mask);
-    } else if (job.mask == "builtin") {
-        plan.mask_width = plan.width, plan.mask_height = plan.height;
-    }
-    const unsigned fitting = check_frame_fits(plan, job, available_memory(), what);
-    signals.throw_if_cancelled();
+    return options;
+}
 
-    // One record per frame, each written only by the thread rendering that
-    // frame and read after every thread has finished.
-    RenderTimes times;
-    times.frames.resize(job.frames.size());
-    SharedLayers shared;
-    const auto read_input = [&](std::int64_t frame) {
-        // A movie's frame N is its Nth picture; a pattern's is its own file.
-        if (job.input_is_movie)
-            return layer(read_image(job.input, job.depth, std::int32_t(frame), job.input_colorspace));
-        return layer(read_image(frame_path(job.input, frame), job.depth, 0, job.input_colorspace));
-    };
-    if (job.input.empty()) {
-        const PF_PixelFormat format = job.depth.value_or(PF_PixelFormat_ARGB32);
-        shared.input = std::make_unique<offline::OfflineLayer>(layer(
-            job.card == BuiltinPicture::Photo ? offline::test_photo(job.card_width, job.card_height, format)
-                                              : offline::test_card(job.card_width, job.card_height, format)));
-    } else if (!input_sequence) {
-        const Clock::time_point read = Clock::now();
-        shared.input = std::make_unique<offline::OfflineLayer>(read_input(job.frames.front()));
-        times.shared_read_ms = times.shared_read_ms.value_or(0.0) + ms_since(read);
-    }
-    signals.throw_if_cancelled();
-    const PF_PixelFormat depth = job.depth      ? *job.depth
-                                 : shared.input ? shared.input->pixels.format
-                                                : plan.depth;
-    if (job.mask == "builtin") {
-        shared.mask = std::make_unique<offline::OfflineLayer>(
-            layer(offline::test_mask(std::int32_t(plan.width), std::int32_t(plan.height), depth)));
-    } else if (!job.mask.empty() && !is_sequence_pattern(job.mask)) {
-        const Clock::time_point read = Clock::now();
-        shared.mask = std::make_unique<offline::OfflineLayer>(layer(read_image(job.mask)));
-        times.shared_read_ms = times.shared_read_ms.value_or(0.0) + ms_since(read);
-    }
-    signals.throw_if_cancelled();
-
-    // Stops every frame: set by a failure, or passed on from a signal.
+// Everything the rendering threads share.
+struct RenderRun {
+    PF_EffectMainFunc effect_main;
+    const offline::OfflineHost& host;
+    const RenderJob& job;
+    CancelSignals& signals;
+    FrameReader& reader;
+    FrameSink& sink;
+    RenderTimes& times;
     std::atomic<bool> stop{false};
     std::atomic<std::size_t> next{0}, finished{0};
-    std::mutex failure_mutex;
-    std::optional<ToolError> failure;
-    std::mutex done_mutex;
-    std::condition_variable done_signal;
+    std::mutex failure_mutex{};
+    std::optional<ToolError> failure{};
+    std::mutex done_mutex{};
+    std::condition_variable done_signal{};
+};
 
-    auto render_one = [&](std::int64_t frame, FrameTimes& spent) {
-        spent.frame = frame;
-        Clock::time_point phase = Clock::now();
-        std::unique_ptr<offline::OfflineLayer> own_input, own_mask;
-        const offline::OfflineLayer* input = shared.input.get();
-        const offline::OfflineLayer* mask = shared.mask.get();
-        if (!input) {
-            own_input = std::make_unique<offline::OfflineLayer>(read_input(frame));
-            input = own_input.get();
-        }
-        if (!mask && !job.mask.empty()) {
-            own_mask =
-                std::make_unique<offline::OfflineLayer>(layer(read_image(frame_path(job.mask, frame))));
-            mask = own_mask.get();
-        }
-        spent.read_ms = ms_since(phase);
-        offline::FrameRequest request;
-        request.input = input;
-        request.mask = mask;
-        request.time = time_of(job, frame);
-        request.downsample_x = job.downsample_x;
-        request.downsample_y = job.downsample_y;
-        request.faults.cancel = &stop;
-        // The host's parameter list is only read while frames render.
+// The render stage of one frame: the full smart-render protocol through
+// EffectMain, with the cancel flag as the host's abort callback.
+offline::OfflineWorld render_layers(RenderRun& run, std::int64_t frame, const FrameReader::Layers& layers) {
+    const RenderJob& job = run.job;
+    offline::FrameRequest request;
+    request.input = layers.input.get();
+    request.mask = layers.mask.get();
+    request.time = time_of(job, frame);
+    request.downsample_x = job.downsample_x;
+    request.downsample_y = job.downsample_y;
+    request.faults.cancel = &run.stop;
+    // The host's parameter list is only read while frames render.
+    offline::FrameResult result =
+        offline::render_frame(const_cast<offline::OfflineHost&>(run.host), run.effect_main, request);
+    const PF_Err err = result.pre_render ? result.pre_render : result.render;
+    if ((err == offline::OFFLINE_CANCELLED && run.stop) || run.signals.cancelled())
+        throw ToolError(run.signals.exit_code(), "cancelled");
+    if (err)
+        throw ToolError(EXIT_EFFECT,
+                        "frame " + std::to_string(frame) + ": " +
+                            (result.message.empty() ? "the effect failed with error " + std::to_string(err)
+                                                    : result.message));
+    return std::move(result.output);
+}
+
+// One frame through the read, render and write stages. Returns false when
+// there is no frame left to take.
+bool render_next(RenderRun& run) {
+    std::size_t k = 0;
+    FrameReader::Layers layers;
+    Clock::time_point phase = Clock::now();
+    if (run.reader.in_order()) {
+        std::lock_guard lock(run.reader.order);
+        k = run.next++;
+        if (k >= run.job.frames.size() || run.stop) return false;
         phase = Clock::now();
-        const offline::FrameResult result =
-            offline::render_frame(const_cast<offline::OfflineHost&>(host), effect_main, request);
-        spent.render_ms = ms_since(phase);
-        const PF_Err err = result.pre_render ? result.pre_render : result.render;
-        if ((err == offline::OFFLINE_CANCELLED && stop) || signals.cancelled())
-            throw ToolError(signals.exit_code(), "cancelled");
-        if (err)
-            throw ToolError(EXIT_EFFECT, "frame " + std::to_string(frame) + ": " +
-                                             (result.message.empty()
-                                                  ? "the effect failed with error " + std::to_string(err)
-                                                  : result.message));
-        phase = Clock::now();
-        if (stop) throw ToolError(signals.cancelled() ? signals.exit_code() : EXIT_CANCELLED, "cancelled");
-        write_image(result.output, frame_path(job.output, frame), job.output_colorspace);
-        spent.write_ms = ms_since(phase);
-    };
+        layers = run.reader.read(run.job.frames[k]);
+    } else {
+        k = run.next++;
+        if (k >= run.job.frames.size() || run.stop) return false;
+        layers = run.reader.read(run.job.frames[k]);
+    }
+    const std::int64_t frame = run.job.frames[k];
+    FrameTimes& spent = run.times.frames[k];
+    spent.frame = frame;
+    spent.read_ms = ms_since(phase);
+    phase = Clock::now();
+    offline::OfflineWorld picture = render_layers(run, frame, layers);
+    layers = {};
+    spent.render_ms = ms_since(phase);
+    phase = Clock::now();
+    if (run.stop)
+        throw ToolError(run.signals.cancelled() ? run.signals.exit_code() : EXIT_CANCELLED, "cancelled");
+    run.sink.put(k, frame, std::move(picture));
+    spent.write_ms = ms_since(phase);
+    return true;
+}
 
-    std::atomic<std::size_t> written{0};
-    auto worker = [&] {
-        for (;;) {
-            const std::size_t k = next++;
-            if (k >= job.frames.size() || stop) break;
-            try {
-                render_one(job.frames[k], times.frames[k]);
-                ++written;
-            } catch (const ToolError& e) {
-                std::lock_guard lock(failure_mutex);
-                if (!failure || failure->exit_code == EXIT_CANCELLED || failure->exit_code == EXIT_TERMINATED)
-                    failure = e;
-                stop = true;
-            } catch (const std::exception& e) {
-                std::lock_guard lock(failure_mutex);
-                if (!failure) failure = ToolError(EXIT_INTERNAL, e.what());
-                stop = true;
-            }
-            ++finished;
-            done_signal.notify_all();
+// A failure stops every frame; the first real failure is the one reported,
+// over the cancels it caused in other threads.
+void record_failure(RenderRun& run, ToolError error) {
+    std::lock_guard lock(run.failure_mutex);
+    const bool replaces =
+        !run.failure || run.failure->exit_code == EXIT_CANCELLED || run.failure->exit_code == EXIT_TERMINATED;
+    if (replaces) run.failure = std::move(error);
+    run.stop = true;
+}
+
+void render_frames(RenderRun& run) {
+    for (;;) {
+        try {
+            if (!render_next(run)) return;
+        } catch (const ToolError& e) {
+            record_failure(run, e);
+        } catch (const std::bad_alloc&) {
+            record_failure(run, ToolError(EXIT_INPUT, "out of memory while rendering"));
+        } catch (const std::exception& e) {
+            record_failure(run, ToolError(EXIT_INTERNAL, e.what()));
         }
-    };
+        ++run.finished;
+        run.done_signal.notify_all();
+    }
+}
 
-    const bool show = !job.quiet && (job.progress || isatty(STDERR_FILENO));
-    const Clock::time_point frames_start = Clock::now();
+// Runs the frames on `count` threads, watching for signals and drawing the
+// progress line while they work.
+void run_threads(RenderRun& run, unsigned count, bool show) {
+    const Clock::time_point start = Clock::now();
+    const std::size_t total = run.job.frames.size();
+    std::atomic<unsigned> running{count};
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < count; ++t)
+        workers.emplace_back([&] {
+            render_frames(run);
+            --running;
+            run.done_signal.notify_all();
+        });
+    while (running > 0) {
+        {
+            std::unique_lock lock(run.done_mutex);
+            run.done_signal.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        if (run.signals.cancelled()) run.stop = true;
+        if (show) print_progress(run.finished, total, Clock::now() - start);
+    }
+    for (auto& w : workers) w.join();
+    if (show) print_progress(run.finished, total, Clock::now() - start, true);
+}
+
+// What a cancel left on disk, said as it is: the files that are complete, or
+// a movie that was not written.
+ToolError cancelled_error(const RenderRun& run, const RenderPlan& plan) {
+    const int code = run.signals.cancelled() ? run.signals.exit_code() : EXIT_CANCELLED;
+    const std::string how = run.signals.signal_number() == SIGTERM ? "cancelled (SIGTERM)" : "cancelled";
+    if (plan.output == MediaKind::Movie)
+        return ToolError(code, how + "; the movie \"" + run.job.output + "\" was not written");
+    return ToolError(code,
+                     how + " after " + std::to_string(run.sink.frames_written()) + " of " +
+                         std::to_string(run.job.frames.size()) +
+                         " frames; the finished files are complete and no partly written file was left");
+}
+
+}  // namespace
+
+RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
+                         const RenderJob& job, CancelSignals& signals, PendingFiles* pending) {
+    const Clock::time_point start = Clock::now();
+    const RenderPlan plan = plan_render(job, available_memory());
+    signals.throw_if_cancelled();
+
+    RenderTimes times;
+    times.frames.resize(job.frames.size());
+    FrameReader reader;
+    open_inputs(reader, job, plan, times);
+    signals.throw_if_cancelled();
+
+    FrameSink sink(plan.output, job.output, write_options(job, plan, &signals.flag(), pending));
+    RenderRun run{effect_main, host, job, signals, reader, sink, times};
     const std::size_t total = job.frames.size();
-    {
-        const unsigned count =
-            std::max(1u, std::min<unsigned>(fitting, unsigned(std::min<std::size_t>(total, 1024))));
-        if (count < job.jobs && count < total && !job.quiet)
-            std::fprintf(stderr,
-                         "lumatrail: note: rendering %u frames at a time, as many as the memory holds\n",
-                         count);
-        times.threads = count;
-        std::atomic<unsigned> running{count};
-        std::vector<std::thread> workers;
-        for (unsigned t = 0; t < count; ++t)
-            workers.emplace_back([&] {
-                worker();
-                --running;
-                done_signal.notify_all();
-            });
-        while (running > 0) {
-            {
-                std::unique_lock lock(done_mutex);
-                done_signal.wait_for(lock, std::chrono::milliseconds(50));
-            }
-            if (signals.cancelled()) stop = true;
-            if (show) print_progress(finished, total, Clock::now() - frames_start);
-        }
-        for (auto& w : workers) w.join();
-        if (show) print_progress(finished, total, Clock::now() - frames_start, true);
+    const unsigned count =
+        std::max(1u, std::min<unsigned>(plan.threads, unsigned(std::min<std::size_t>(total, 1024))));
+    if (count < job.jobs && count < total && !job.quiet)
+        std::fprintf(stderr, "lumatrail: note: rendering %u frames at a time, as many as the memory holds\n",
+                     count);
+    times.threads = count;
+    run_threads(run, count, !job.quiet && (job.progress || isatty(STDERR_FILENO)));
+
+    // Every frame written is a finished render, whatever arrived after it.
+    const bool all_written = sink.frames_written() == total;
+    if (run.failure && !(all_written && run.failure->exit_code == run.signals.exit_code())) {
+        const bool cancelled =
+            run.failure->exit_code == EXIT_CANCELLED || run.failure->exit_code == EXIT_TERMINATED;
+        if (cancelled || (signals.cancelled() && run.failure->exit_code != EXIT_EFFECT))
+            throw cancelled_error(run, plan);
+        throw *run.failure;
     }
-    if (signals.cancelled()) {
-        std::lock_guard lock(failure_mutex);
-        if (!failure || failure->exit_code != EXIT_EFFECT)
-            failure = ToolError(signals.exit_code(), "cancelled");
-    }
-    if (failure) {
-        if (failure->exit_code == EXIT_CANCELLED || failure->exit_code == EXIT_TERMINATED)
-            throw ToolError(
-                failure->exit_code,
-                "cancelled" + std::string(signals.signal_number() == SIGTERM ? " (SIGTERM)" : "") +
-                    " after " + std::to_string(written.load()) + " of " + std::to_string(total) +
-                    " frames; the finished files are complete and no partly written file was left");
-        throw *failure;
-    }
+    if (!all_written && signals.cancelled()) throw cancelled_error(run, plan);
+    sink.finish();
     times.wall_ms = ms_since(start);
-    return {written.load(), std::move(times)};
+    return {sink.files_written(), std::move(times)};
 }
 
 }  // namespace lumatrail::tools

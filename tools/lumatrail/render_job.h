@@ -1,8 +1,11 @@
-// Rendering stills and sequences with the effect through the offline host:
-// frames render concurrently, each through the full smart-render protocol,
-// and are written as they finish. Ctrl-C (or SIGTERM) cancels through the
-// host's abort callback; files are written to a temporary name and renamed
-// when complete, so nothing half-written is ever left behind.
+// Rendering a job through the offline host, in stages: the plan (which
+// frames, what media, how many at once; every check that can fail before
+// anything is read), then for each frame reading its input and mask, rendering
+// it through the full smart-render protocol, and writing it. Frames render
+// concurrently and are written as they finish (a movie in order). Ctrl-C (or
+// SIGTERM) cancels through the host's abort callback and stops a write in
+// progress; files are written to a temporary name and renamed when complete,
+// so nothing half-written is ever left behind.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +16,7 @@
 #include "offline/offline_host.h"
 #include "tools/lumatrail/cancel_signals.h"
 #include "tools/lumatrail/media/frame_numbers.h"
+#include "tools/lumatrail/media/media.h"
 
 namespace lumatrail::tools {
 
@@ -29,8 +33,11 @@ struct RenderJob {
     std::vector<std::int64_t> frames;                  // frame numbers; one frame for a still
     std::optional<FrameRate> rate;                     // frame rate, or none to use `time`
     double time = 0.0;                                 // seconds, for a still without a frame rate
-    bool input_is_movie = false;                       // frame N of the input is the movie's frame N
     std::string input_colorspace, output_colorspace;   // empty: nothing is converted
+    std::vector<std::string> presets;                  // files read for the job, never to be overwritten
+    std::string codec;                                 // a movie output's codec; empty: the container's
+    std::optional<int> quality;                        // a movie output's quality, 1..100
+    bool audio = true;                                 // a movie input's sound copied into a movie output
     PF_RationalScale downsample_x{1, 1}, downsample_y{1, 1};
     unsigned jobs = 1;
     bool progress = false;
@@ -60,29 +67,12 @@ struct RenderOutcome {
     RenderTimes times;
 };
 
-// The memory a frame of `width` x `height` (at full resolution, before the
-// downsample) takes to read and render, and the canvas it renders on. Made
-// before anything is read or allocated.
-struct FramePlan {
-    std::int64_t width = 0, height = 0;  // the input at full resolution
-    std::int64_t mask_width = 0, mask_height = 0;
-    PF_PixelFormat depth = PF_PixelFormat_ARGB32;
-    bool inputs_per_frame = false;  // each frame reads its own input (a sequence), or they share one
-};
-
-// Checks a render before anything is allocated: a canvas the effect would
-// refuse throws ToolError(EXIT_EFFECT) with the effect's own message; a frame
-// that does not fit in `available` bytes throws ToolError(EXIT_INPUT) with
-// the size and the limit. Returns how many frames fit in memory at once (at
-// most job.jobs, at least 1). `what` names the picture in messages.
-unsigned check_frame_fits(const FramePlan& plan, const RenderJob& job, std::uint64_t available,
-                          const std::string& what);
-
 // Renders every frame of the job; returns the number of files written and
 // where the time went. Throws ToolError with the exit code for the first
-// failure, or for a cancel by `signals` (finished files stay, no partial file
-// is left).
+// failure, or for a cancel by `signals` that stopped a frame from being
+// written (finished files stay, no partial file is left). `pending` lists the
+// temporaries being written, for a second signal to remove.
 RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
-                         const RenderJob& job, CancelSignals& signals);
+                         const RenderJob& job, CancelSignals& signals, PendingFiles* pending = nullptr);
 
 }  // namespace lumatrail::tools

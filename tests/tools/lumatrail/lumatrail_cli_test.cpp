@@ -28,6 +28,7 @@ namespace lumatrail::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -584,6 +585,171 @@ std::string png_claiming(const std::string& path, std::uint32_t width, std::uint
     const std::string claim = testing_png::claiming_size(bytes_of(path), width, height).substr(0, 74);
     std::ofstream(path, std::ios::binary) << claim;
     return path;
+}
+
+// A shell line that runs lumatrail under a file size limit of `kib` KiB (a
+// full disk as far as the program can tell: its writes fail with EFBIG).
+std::string limited(int kib, const std::string& arguments) {
+    return "sh -c 'ulimit -f " + std::to_string(kib * 2) + "; exec " + LUMATRAIL_TOOL + " " + arguments + "'";
+}
+
+// What ffprobe says of a file's first video (or audio) stream: one
+// "key=value" per line.
+std::string probe(const std::string& file, const std::string& entries, const char* stream = "v:0") {
+    return run_shell("ffprobe -v error -count_frames -select_streams " + std::string(stream) +
+                     " -show_entries stream=" + entries + " -of default=noprint_wrappers=1 " + file)
+        .output;
+}
+
+TEST_F(LumatrailCli, MoviesRenderFrameByFrameAndIntoMovies) {
+    // Five pictures, and a lossless movie of them at 24 frames a second.
+    const std::string source = "ffmpeg -v error -f lavfi -i testsrc2=size=64x48:rate=24 -frames:v 5 -y ";
+    ASSERT_EQ(run_shell(source + at("frame%d.png")).exit_code, 0);
+    ASSERT_EQ(run_shell(source + "-c:v ffv1 -pix_fmt bgr0 " + at("movie.mkv")).exit_code, 0);
+    const std::string look = " --set render-mode=particles --set particle-count=400";
+
+    // A movie input renders as a sequence: frame N is the movie's frame N at
+    // the movie's own rate, with no --fps, and --frames needs none either.
+    const ToolRun all = run(("render " + at("movie.mkv") + look + " -o " + at("out.####.tif")));
+    ASSERT_EQ(all.exit_code, 0) << all.output;
+    const ToolRun some = run("render " + at("movie.mkv") + look + " --frames 3-4 -o " + at("some.####.tif"));
+    ASSERT_EQ(some.exit_code, 0) << some.output;
+    for (int frame = 0; frame < 5; ++frame) {
+        const std::string still = at("still" + std::to_string(frame) + ".tif");
+        ASSERT_EQ(run("render " + at("frame" + std::to_string(frame + 1) + ".png") + look +
+                      " --fps 24 --frame " + std::to_string(frame) + " -o " + still)
+                      .exit_code,
+                  0);
+        const offline::OfflineWorld expected = read_image(still);
+        EXPECT_TRUE(offline::same_pixels(read_image(frame_path(at("out.####.tif"), frame)), expected))
+            << frame;
+        if (frame >= 3) {
+            EXPECT_TRUE(offline::same_pixels(read_image(frame_path(at("some.####.tif"), frame)), expected));
+        }
+    }
+    EXPECT_FALSE(fs::exists(frame_path(at("some.####.tif"), 2)));
+
+    // Into a movie, on two threads, written in order: a lossless one holds
+    // exactly the frames of the sequence, at the input's rate.
+    const ToolRun movie = run("render " + at("movie.mkv") + look + " -j 2 -o " + at("out.mkv"));
+    ASSERT_EQ(movie.exit_code, 0) << movie.output;
+    EXPECT_THAT(movie.output, HasSubstr("wrote " + at("out.mkv") + ": 5 frames"));
+    EXPECT_THAT(
+        probe(at("out.mkv"), "codec_name,r_frame_rate,nb_read_frames"),
+        AllOf(HasSubstr("codec_name=ffv1"), HasSubstr("r_frame_rate=24/1"), HasSubstr("nb_read_frames=5")));
+    ASSERT_EQ(
+        run_shell("ffmpeg -v error -i " + at("out.mkv") + " -start_number 0 " + at("back%d.png")).exit_code,
+        0);
+    for (int frame = 0; frame < 5; ++frame)
+        EXPECT_TRUE(offline::same_pixels(read_image(at("back" + std::to_string(frame) + ".png")),
+                                         read_image(frame_path(at("out.####.tif"), frame))))
+            << frame;
+    for (const auto& e : fs::directory_iterator(dir))
+        EXPECT_EQ(e.path().filename().string().find("partial"), std::string::npos) << e.path();
+}
+
+TEST_F(LumatrailCli, MovieOutputsKeepTheSoundAndFailWhole) {
+    // x264 with B-frames, NTSC rate, with sound: every frame comes out, the
+    // rate stays exact and the sound is copied unless --no-audio.
+    ASSERT_EQ(
+        run_shell("ffmpeg -v error -f lavfi -i testsrc2=size=96x64:rate=30000/1001:duration=2 -f lavfi "
+                  "-i sine=frequency=440:duration=2 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest -y " +
+                  at("clip.mp4"))
+            .exit_code,
+        0);
+    const std::string frames = probe(at("clip.mp4"), "nb_read_frames");
+    const ToolRun seq = run("render " + at("clip.mp4") + " -o " + at("c.####.png"));
+    ASSERT_EQ(seq.exit_code, 0) << seq.output;
+    std::size_t written = 0;
+    for (const auto& e : fs::directory_iterator(dir)) written += e.path().extension() == ".png";
+    EXPECT_EQ("nb_read_frames=" + std::to_string(written) + "\n", frames);
+
+    const ToolRun mov = run("render " + at("clip.mp4") + " -o " + at("out.mov"));
+    ASSERT_EQ(mov.exit_code, 0) << mov.output;
+    EXPECT_THAT(
+        probe(at("out.mov"), "codec_name,r_frame_rate,pix_fmt,nb_read_frames"),
+        AllOf(HasSubstr("codec_name=prores"), HasSubstr("r_frame_rate=30000/1001"), HasSubstr(frames)));
+    EXPECT_THAT(probe(at("out.mov"), "codec_name", "a:0"), HasSubstr("codec_name=aac"));
+    const ToolRun mute = run("render " + at("clip.mp4") + " --no-audio --frames 0-9 -o " + at("mute.mp4"));
+    ASSERT_EQ(mute.exit_code, 0) << mute.output;
+    EXPECT_THAT(probe(at("mute.mp4"), "codec_name,nb_read_frames"),
+                AllOf(HasSubstr("codec_name=h264"), HasSubstr("nb_read_frames=10")));
+    EXPECT_EQ(probe(at("mute.mp4"), "codec_name", "a:0"), "");
+
+    // A movie that cannot be finished is not left under its name, playable
+    // but short: it is removed, with the reason.
+    const ToolRun full = run_shell(limited(40, "render " + at("clip.mp4") + " -o " + at("full.mov")));
+    EXPECT_EQ(full.exit_code, 4) << full.output;
+    EXPECT_THAT(full.output, HasSubstr("file too large"));
+    EXPECT_FALSE(fs::exists(at("full.mov")));
+    for (const auto& e : fs::directory_iterator(dir))
+        EXPECT_EQ(e.path().filename().string().find("partial"), std::string::npos) << e.path();
+}
+
+TEST_F(LumatrailCli, WritesThatDoNotFitFailLoudlyAndLeaveNothing) {
+    // Every still format, and a sequence on two threads: exit 4 with the
+    // system's reason, nothing under the final names, no temporary.
+    for (const char* ext : {"png", "jpg", "tif", "exr", "dpx", "bmp", "tga", "hdr", "webp"}) {
+        const std::string out = at(std::string("full.") + ext);
+        const ToolRun r = run_shell(limited(40, "render --card photo --size 640x360 -o " + out));
+        EXPECT_EQ(r.exit_code, 4) << ext << ": " << r.output;
+        EXPECT_THAT(r.output, HasSubstr("file too large")) << ext;
+        EXPECT_THAT(r.output, HasSubstr(out)) << ext;
+        EXPECT_FALSE(fs::exists(out)) << ext;
+    }
+    const ToolRun seq = run_shell(
+        limited(40, "render --card photo --size 640x360 --fps 24 --frames 1-6 -j 2 -o " + at("s.####.png")));
+    EXPECT_EQ(seq.exit_code, 4) << seq.output;
+    EXPECT_THAT(seq.output, HasSubstr("file too large"));
+    EXPECT_THAT(seq.output, Not(HasSubstr("wrote")));
+    for (const auto& e : fs::directory_iterator(dir)) ADD_FAILURE() << "left behind: " << e.path();
+
+    // A resumed render mends what an earlier run left empty or cut short,
+    // and keeps what is whole.
+    const ToolRun first = run("render --size 64x36 --fps 24 --frames 1-3 -o " + at("r.####.png"));
+    ASSERT_EQ(first.exit_code, 0) << first.output;
+    std::ofstream(at("r.0002.png"), std::ios::trunc).flush();
+    const std::string third = bytes_of(at("r.0003.png"));
+    std::ofstream(at("r.0003.png"), std::ios::binary | std::ios::trunc) << third.substr(0, third.size() / 2);
+    const auto kept = fs::last_write_time(at("r.0001.png"));
+    const ToolRun resumed =
+        run("render --size 64x36 --fps 24 --frames 1-3 --skip-existing -o " + at("r.####.png"));
+    ASSERT_EQ(resumed.exit_code, 0) << resumed.output;
+    EXPECT_THAT(resumed.output, HasSubstr("r.0002.png\" is not a whole image"));
+    EXPECT_THAT(resumed.output, HasSubstr("r.0003.png\" is not a whole image"));
+    EXPECT_THAT(resumed.output, HasSubstr("skipping 1 of 3"));
+    EXPECT_EQ(fs::last_write_time(at("r.0001.png")), kept);
+    for (const char* f : {"2", "3"})
+        ASSERT_EQ(run("render --size 64x36 --fps 24 --frame " + std::string(f) + " -o " +
+                      at("ref" + std::string(f) + ".png"))
+                      .exit_code,
+                  0);
+    EXPECT_EQ(bytes_of(at("r.0002.png")), bytes_of(at("ref2.png")));
+    EXPECT_EQ(bytes_of(at("r.0003.png")), bytes_of(at("ref3.png")));
+}
+
+// Runs a shell script in the background of `sh`, returning what it printed
+// and the status it echoed last.
+ToolRun script(const std::string& lines) { return run_shell("sh -c '" + lines + "'"); }
+
+TEST_F(LumatrailCli, ACancelDuringAWriteTellsTheTruth) {
+    // SIGINT while a large still is being written: the write stops and is
+    // removed, and the message and exit code say that nothing was written.
+    const std::string out = at("big.png");
+    const ToolRun r = script(std::string(LUMATRAIL_TOOL) + " render --card photo --size 7680x4320 -o " + out +
+                             " & pid=$!; while ! ls " + dir.string() +
+                             "/.big.png.*.partial >/dev/null 2>&1; do sleep 0.05; done; sleep 0.2;"
+                             " start=$(date +%s%N); kill -INT $pid; wait $pid; status=$?;"
+                             " echo \"status $status after $(( ($(date +%s%N) - start) / 1000000 )) ms\"");
+    EXPECT_THAT(r.output, HasSubstr("status 130")) << r.output;
+    EXPECT_THAT(r.output, HasSubstr("cancelled after 0 of 1 frames")) << r.output;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_TRUE(partial_files(dir).empty());
+    // The write stops at its next chunk, not at the end of the picture
+    // (which takes seconds): allow far more than it takes, far less than that.
+    const std::size_t at_ms = r.output.rfind(" after ");
+    ASSERT_NE(at_ms, std::string::npos);
+    EXPECT_LT(std::stol(r.output.substr(at_ms + 7)), 2000) << r.output;
 }
 
 TEST_F(LumatrailCli, SizesAreCheckedBeforeAnythingIsAllocated) {

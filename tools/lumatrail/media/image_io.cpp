@@ -20,23 +20,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "tools/lumatrail/media/movie_reader.h"
 #include "tools/lumatrail/media/png_check.h"
 #include "tools/lumatrail/media/whole_file.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-// OpenImageIO 2.4's movie reader never frees the codec context it allocates
-// when it opens a movie, nor what hangs from it; the program cannot free it
-// for the library, so the leak checker is told to pass over it. FFmpeg's
-// libraries keep no frame pointers, so the checker's stacks end in av_malloc,
-// which nothing but that reader reaches in this program.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
-    return "leak:av_malloc\n";
-}
-// Nor is the list of what it passed over printed after every movie read.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_options() {
-    return "print_suppressions=0";
-}
-#endif
 
 namespace lumatrail::tools {
 namespace {
@@ -259,6 +245,10 @@ std::unique_ptr<ImageInput> open_input(const std::string& path) {
     if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: " + quoted(path));
     if (const auto problem = png_problem(path, PngScope::header))
         throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
+    // Movies are read through FFmpeg's libraries, never the picture library's own movie reader.
+    if (is_movie_file(path))
+        throw ToolError(EXIT_INPUT,
+                        quoted(path) + " is a movie, not a picture (give it as the input to render it)");
     auto in = ImageInput::open(path);
     if (!in) {
         // The library's words name itself and its plug-ins, and say no more.
@@ -275,20 +265,8 @@ ImageInfo info_of(ImageInput& in) {
     info.width = spec.width;
     info.height = spec.height;
     info.depth = natural_depth(spec.format);
-    info.movie = spec.get_int_attribute("oiio:Movie", 0) != 0;
-    if (!info.movie) return info;
-    // The movie reader gives its frame count; a reader that does not is asked frame by frame.
-    info.frames = spec.get_int_attribute("oiio:subimages", 0);
-    if (info.frames < 1) {
-        info.frames = 0;
-        while (in.seek_subimage(info.frames, 0)) ++info.frames;
-        info.frames = std::max(info.frames, 1);
-        in.seek_subimage(0, 0);
-    }
-    if (const OIIO::ParamValue* rate = spec.find_attribute("FramesPerSecond", OIIO::TypeRational)) {
-        const int* r = static_cast<const int*>(rate->data());
-        if (r[0] > 0 && r[1] > 0) info.frame_rate = std::pair<std::int64_t, std::int64_t>{r[0], r[1]};
-    }
+    // Files of several pictures (multi-page TIFF) give each as a subimage.
+    info.frames = spec.get_int_attribute("oiio:subimages", 1);
     return info;
 }
 
@@ -648,5 +626,21 @@ std::vector<std::string> known_colorspaces() {
 std::string linear_colorspace() { return linear_of(OIIO::ColorConfig()); }
 
 void check_colorspace(const std::string& name) { linear_for(name); }
+
+offline::OfflineWorld convert_from_colorspace(const offline::OfflineWorld& picture, const std::string& name) {
+    const std::string linear = linear_for(name);
+    std::vector<float> rgba = rgba_of(picture);
+    if (const auto failure = convert_colours(rgba, picture.world.width, picture.world.height, name, linear))
+        throw ToolError(EXIT_INPUT, "cannot convert a picture from " + name + ": " + *failure);
+    return world_of_rgba(rgba, picture.world.width, picture.world.height, picture.format);
+}
+
+offline::OfflineWorld convert_to_colorspace(const offline::OfflineWorld& picture, const std::string& name) {
+    const std::string linear = linear_for(name);
+    std::vector<float> rgba = rgba_of(picture);
+    if (const auto failure = convert_colours(rgba, picture.world.width, picture.world.height, linear, name))
+        throw ToolError(EXIT_OUTPUT, "cannot convert a picture to " + name + ": " + *failure);
+    return world_of_rgba(rgba, picture.world.width, picture.world.height, picture.format);
+}
 
 }  // namespace lumatrail::tools

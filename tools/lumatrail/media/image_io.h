@@ -5,8 +5,8 @@
 // and dissociates it on writing formats that store it straight. Depths:
 // 8-bit files read into 8-bit worlds, 16-bit into 16-bit worlds (0..65535
 // mapped onto 0..32768 with rounding, and back), half and float into float
-// worlds; a requested depth converts instead. A movie is read a frame at a
-// time: the library's movie reader gives each frame as a subimage.
+// worlds; a requested depth converts instead. Movies are not read here but by
+// movie_reader, through FFmpeg's libraries.
 #pragma once
 
 #include <atomic>
@@ -26,9 +26,7 @@ namespace lumatrail::tools {
 struct ImageInfo {
     std::int32_t width = 0, height = 0;            // as the header claims them, however large
     PF_PixelFormat depth = PF_PixelFormat_ARGB32;  // the world depth read_image gives by default
-    std::int32_t frames = 1;                       // 1 for a still; a movie's frame count
-    std::optional<std::pair<std::int64_t, std::int64_t>> frame_rate;  // a movie's frames per second, num/den
-    bool movie = false;
+    std::int32_t frames = 1;                       // the pictures of a multi-picture file (pages)
 };
 
 // Opens the file for its header only: quick and small whatever size it
@@ -41,7 +39,8 @@ std::uint64_t available_memory();
 // "3.2 GB", "850.0 MB".
 std::string size_text(std::uint64_t bytes);
 
-// Reads an image, or a movie's frame (counted from 0); throws
+// Reads an image, or picture `frame` of a multi-picture file (counted from
+// 0); throws
 // ToolError(EXIT_INPUT) saying what is wrong, in one line naming the file.
 // With an input colour space the pixels are converted from it into the
 // linear working space (linear_colorspace()); an unknown name throws
@@ -85,5 +84,12 @@ std::string linear_colorspace();
 // Throws ToolError(EXIT_USAGE) unless the name converts to and from the
 // working space (names are matched as the configuration matches them).
 void check_colorspace(const std::string& name);
+
+// A picture converted from a colour space into the working space, or from
+// the working space into one, at the same depth; as read_image and
+// write_image convert files, for pictures that come from movies or go to
+// them. An unknown name throws ToolError(EXIT_USAGE).
+offline::OfflineWorld convert_from_colorspace(const offline::OfflineWorld& picture, const std::string& name);
+offline::OfflineWorld convert_to_colorspace(const offline::OfflineWorld& picture, const std::string& name);
 
 }  // namespace lumatrail::tools

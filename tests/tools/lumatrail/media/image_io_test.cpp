@@ -193,8 +193,6 @@ TEST_F(ImageIo, HugeClaimsAreProbedFromTheHeaderAndRefusedBeforeAnythingIsAlloca
         EXPECT_EQ(info.height, c.height);
         EXPECT_EQ(info.depth, c.depth);
         EXPECT_EQ(info.frames, 1);
-        EXPECT_FALSE(info.frame_rate.has_value());
-        EXPECT_FALSE(info.movie);
         // Within a budget of 256 MB the size alone refuses the file.
         const ToolError e = failure_of([&] { read_image(at(c.file), {}, 0, {}, 256'000'000); });
         EXPECT_EQ(e.exit_code, EXIT_INPUT);
@@ -350,61 +348,6 @@ TEST_F(ImageIo, ColourSpacesConvertAsTheLibraryConverts) {
         EXPECT_THAT(e.what(), HasSubstr("lumatrail colorspaces"));
     }
     EXPECT_FALSE(fs::exists(at("never.png")));
-}
-
-TEST_F(ImageIo, MovieFramesReadOneByOne) {
-    if (OIIO::get_string_attribute("extension_list").find("ffmpeg:") == std::string::npos)
-        GTEST_SKIP() << "this OpenImageIO reads no movies";
-    const std::string source = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=24 -frames:v 5 -y ";
-    ASSERT_EQ(std::system((source + "-c:v ffv1 " + at("movie.mov")).c_str()), 0);
-    ASSERT_EQ(std::system((source + "-c:v mpeg4 " + at("movie.mp4")).c_str()), 0);
-    ASSERT_EQ(std::system((source + at("frame%d.png")).c_str()), 0);
-
-    for (const char* name : {"movie.mov", "movie.mp4"}) {
-        SCOPED_TRACE(name);
-        const ImageInfo info = probe_image(at(name));
-        EXPECT_EQ(info.width, 64);
-        EXPECT_EQ(info.height, 48);
-        EXPECT_EQ(info.depth, PF_PixelFormat_ARGB32);
-        EXPECT_EQ(info.frames, 5);
-        EXPECT_TRUE(info.movie);
-        EXPECT_EQ(info.frame_rate, (std::pair<std::int64_t, std::int64_t>{24, 1}));
-        EXPECT_FALSE(offline::same_pixels(read_image(at(name), {}, 0), read_image(at(name), {}, 4)));
-        for (const int frame : {5, -1}) {
-            const ToolError e = failure_of([&] { read_image(at(name), {}, frame); });
-            EXPECT_EQ(e.exit_code, EXIT_INPUT);
-            EXPECT_THAT(e.what(), HasSubstr(at(name)));
-            EXPECT_THAT(e.what(), HasSubstr("frame " + std::to_string(frame)));
-            EXPECT_THAT(e.what(), HasSubstr("5 frames"));
-        }
-    }
-    // A lossless movie holds exactly the frames the same source gives as pictures.
-    for (int frame = 0; frame < 5; ++frame)
-        EXPECT_TRUE(offline::same_pixels(read_image(at("movie.mov"), {}, frame),
-                                         read_image(at("frame" + std::to_string(frame + 1) + ".png"))))
-            << frame;
-
-    const ImageInfo still = probe_image(at("frame1.png"));
-    EXPECT_FALSE(still.movie);
-    EXPECT_EQ(still.frames, 1);
-    EXPECT_FALSE(still.frame_rate.has_value());
-    EXPECT_THAT(failure_of([&] { read_image(at("frame1.png"), {}, 1); }).what(), HasSubstr("1 frame,"));
-
-    // The program renders a movie as a sequence (without the leak checker
-    // failing it): frame N is the movie's frame N, at the movie's rate.
-    const std::string look = " --set render-mode=particles --set particle-count=400";
-    const ToolRun r = run("render " + at("movie.mov") + look + " -o " + at("out.####.tif"), dir);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    for (int frame = 0; frame < 5; ++frame) {
-        const std::string still = at("still" + std::to_string(frame) + ".tif");
-        const std::string args = "render " + at("frame" + std::to_string(frame + 1) + ".png") + look +
-                                 " --fps 24 --frame " + std::to_string(frame) + " -o " + still;
-        ASSERT_EQ(run(args, dir).exit_code, 0);
-        char name[32];
-        std::snprintf(name, sizeof name, "out.%04d.tif", frame);
-        EXPECT_TRUE(offline::same_pixels(read_image(at(name)), read_image(still))) << name;
-    }
 }
 
 }  // namespace

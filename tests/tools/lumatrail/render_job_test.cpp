@@ -1,0 +1,103 @@
+// The read, render and write stages in-process, through EffectMain with the
+// offline host: frames rendered on several threads land in their files, or in
+// a movie in the job's order, exactly as frames rendered one by one.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "offline/offline_frame.h"
+#include "offline/test_card.h"
+#include "tests/support/effect_host.h"
+#include "tools/lumatrail/cancel_signals.h"
+#include "tools/lumatrail/media/image_io.h"
+#include "tools/lumatrail/media/movie_reader.h"
+#include "tools/lumatrail/media/pending_file.h"
+#include "tools/lumatrail/render_job.h"
+#include "tools/lumatrail/tool_error.h"
+
+namespace lumatrail::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+struct RenderJobTest : testing::EffectHostTest {
+    fs::path dir;
+    void SetUp() override {
+        EffectHostTest::SetUp();
+        dir = fs::path(::testing::TempDir()) /
+              ("lumatrail_job_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+        // Particles move with time, so every frame differs from the others.
+        for (auto& p : host.params)
+            if (p.name == "Render Mode") p.keys = {{0.0, 3.0}};
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string at(const std::string& name) const { return (dir / name).string(); }
+
+    // Five frames of the built-in card on three threads.
+    RenderJob job_to(const std::string& output) const {
+        RenderJob job;
+        job.output = output;
+        job.card_width = 64, job.card_height = 36;
+        job.frames = {0, 1, 2, 3, 4};
+        job.rate = FrameRate{24, 1};
+        job.jobs = 3;
+        job.quiet = true;
+        return job;
+    }
+
+    // Frame f rendered alone, as the host renders it.
+    offline::OfflineWorld direct(std::int64_t f) {
+        const offline::OfflineLayer card{offline::test_card(64, 36, PF_PixelFormat_ARGB32), {}, {}, {}};
+        offline::FrameRequest r;
+        r.input = &card;
+        r.time = {std::int32_t(f), 1, 24};
+        offline::FrameResult result = offline::render_frame(host, EffectMain, r);
+        EXPECT_EQ(result.render, 0);
+        return std::move(result.output);
+    }
+};
+
+TEST_F(RenderJobTest, FramesOnSeveralThreadsLandInTheirFilesOrInTheMovieInOrder) {
+    CancelSignals signals;
+    PendingFiles pending;
+    const RenderOutcome files = run_render(EffectMain, host, job_to(at("f.####.tif")), signals, &pending);
+    EXPECT_EQ(files.written, 5u);
+    EXPECT_EQ(files.times.threads, 3u);
+    const RenderOutcome movie = run_render(EffectMain, host, job_to(at("m.mkv")), signals, &pending);
+    EXPECT_EQ(movie.written, 1u);
+    MovieReader reader(at("m.mkv"));
+    EXPECT_EQ(reader.info().frames, 5);
+    for (std::int64_t f = 0; f < 5; ++f) {
+        const offline::OfflineWorld expected = direct(f);
+        EXPECT_TRUE(offline::same_pixels(read_image(frame_path(at("f.####.tif"), f)), expected)) << f;
+        // FFV1 is lossless: the movie holds the frames bit for bit.
+        EXPECT_TRUE(offline::same_pixels(reader.read(f), expected)) << f;
+    }
+    EXPECT_TRUE(pending.paths().empty());
+}
+
+TEST_F(RenderJobTest, ACancelledJobSaysWhatIsOnDiskAndLeavesNoMovie) {
+    CancelSignals signals;
+    signals.flag() = true;
+    for (const char* output : {"c.####.png", "c.mov"}) {
+        try {
+            run_render(EffectMain, host, job_to(at(output)), signals);
+            ADD_FAILURE() << output << " was rendered";
+        } catch (const ToolError& e) {
+            EXPECT_EQ(e.exit_code, EXIT_CANCELLED) << output;
+            EXPECT_THAT(e.what(), HasSubstr("cancelled")) << output;
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
