@@ -169,10 +169,12 @@ bool check_audio(const Container& container, const MovieSettings& s, std::vector
     libav::quiet();
     AVFormatContext* raw = nullptr;
     if (const int err = avformat_open_input(&raw, s.audio_from.c_str(), nullptr, nullptr); err < 0)
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(s.audio_from) + ": " + libav::reason(err));
+        throw ToolError(EXIT_INPUT,
+                        "cannot read " + quoted(std::as_const(s.audio_from)) + ": " + libav::reason(err));
     const libav::Input input(raw);
     if (const int err = avformat_find_stream_info(raw, nullptr); err < 0)
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(s.audio_from) + ": " + libav::reason(err));
+        throw ToolError(EXIT_INPUT,
+                        "cannot read " + quoted(std::as_const(s.audio_from)) + ": " + libav::reason(err));
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         const AVCodecParameters& audio = *raw->streams[i]->codecpar;
         if (audio.codec_type != AVMEDIA_TYPE_AUDIO) continue;
@@ -243,6 +245,7 @@ struct MovieWriter::State {
     bool finished = false;
     // Audio copied from the source: its file, stream, the source ticks
     // subtracted from every packet, and the end of the span in those ticks.
+    std::string audio_from;
     libav::Input audio_in;
     int audio_index = -1;
     AVStream* audio = nullptr;
@@ -319,10 +322,13 @@ void open_encoder(MovieWriter::State& state, const MovieSettings& s, const std::
 void open_audio(MovieWriter::State& state, const MovieSettings& s, const std::string& shown) {
     AVFormatContext* raw = nullptr;
     if (const int err = avformat_open_input(&raw, s.audio_from.c_str(), nullptr, nullptr); err < 0)
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(s.audio_from) + ": " + libav::reason(err));
+        throw ToolError(EXIT_INPUT,
+                        "cannot read " + quoted(std::as_const(s.audio_from)) + ": " + libav::reason(err));
     state.audio_in.reset(raw);
+    state.audio_from = s.audio_from;
     if (const int err = avformat_find_stream_info(raw, nullptr); err < 0)
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(s.audio_from) + ": " + libav::reason(err));
+        throw ToolError(EXIT_INPUT,
+                        "cannot read " + quoted(std::as_const(s.audio_from)) + ": " + libav::reason(err));
     const AVStream* video = nullptr;
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         const AVStream* st = raw->streams[i];
@@ -359,8 +365,8 @@ void copy_audio_until(MovieWriter::State& s, double until, const std::string& sh
                 break;
             }
             if (err < 0)
-                throw ToolError(EXIT_INPUT, "cannot read the audio of " + quoted(shown) +
-                                                "'s source: " + libav::reason(err));
+                throw ToolError(EXIT_INPUT, "cannot read " + quoted(std::as_const(s.audio_from)) + ": " +
+                                                libav::reason(err));
             const std::int64_t t = s.pending->pts != AV_NOPTS_VALUE ? s.pending->pts : s.pending->dts;
             if (s.pending->stream_index != s.audio_index || t == AV_NOPTS_VALUE || t < s.audio_shift) {
                 av_packet_unref(s.pending.get());
