@@ -23,11 +23,13 @@
 #include "tools/lumatrail/media/frame_numbers.h"
 #include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/param_values.h"
+#include "tests/support/scratch_folder.h"
 
 namespace lumatrail::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using lumatrail::testing::bytes_of;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -55,27 +57,9 @@ ToolRun run_shell(const std::string& command_line, const std::string& stderr_to 
 // The lumatrail program with these arguments.
 ToolRun run(const std::string& arguments) { return run_shell(std::string(LUMATRAIL_TOOL) + " " + arguments); }
 
-std::string bytes_of(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // A scratch folder per test, and a host with the effect's parameters that
 // renders the frames the program's files are compared with.
-struct LumatrailCli : testing::EffectHostTest {
-    fs::path dir;
-    void SetUp() override {
-        EffectHostTest::SetUp();
-        dir = fs::path(::testing::TempDir()) /
-              ("lumatrail_cli_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-
+struct LumatrailCli : testing::ScratchFolderTest<testing::EffectHostTest> {
     // An opaque picture (straight and premultiplied alpha agree) written as a
     // 16-bit PNG input.
     std::string opaque_input(std::int32_t w = 64, std::int32_t h = 40) {

@@ -19,6 +19,7 @@
 #include "tools/lumatrail/media/pending_file.h"
 #include "tools/lumatrail/render_job.h"
 #include "tools/lumatrail/tool_error.h"
+#include "tests/support/scratch_folder.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -26,20 +27,13 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-struct RenderJobTest : testing::EffectHostTest {
-    fs::path dir;
+struct RenderJobTest : testing::ScratchFolderTest<testing::EffectHostTest> {
     void SetUp() override {
-        EffectHostTest::SetUp();
-        dir = fs::path(::testing::TempDir()) /
-              ("lumatrail_job_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
+        ScratchFolderTest::SetUp();
         // Particles move with time, so every frame differs from the others.
         for (auto& p : host.params)
             if (p.name == "Render Mode") p.keys = {{0.0, 3.0}};
     }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string at(const std::string& name) const { return (dir / name).string(); }
 
     // Five frames of the built-in card on three threads.
     RenderJob job_to(const std::string& output) const {

@@ -15,6 +15,7 @@
 #include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/render_plan.h"
 #include "tools/lumatrail/tool_error.h"
+#include "tests/support/scratch_folder.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -25,17 +26,7 @@ using ::testing::HasSubstr;
 
 constexpr std::uint64_t PLENTY = std::uint64_t(1) << 34;
 
-struct RenderPlanTest : testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("lumatrail_plan_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-
+struct RenderPlanTest : testing::ScratchFolderTest<> {
     // The options `lumatrail render ARGS` gives, with their frames planned.
     RenderOptions planned(std::vector<std::string> args) const {
         args.insert(args.begin(), {"render", "--quiet"});

@@ -218,6 +218,16 @@ std::optional<std::string> convert_colours(std::vector<float>& rgba, std::int32_
     return first_line(buffer.geterror());
 }
 
+// The picture at the same depth with its colours converted; a failure ends
+// with `code`, the reading or the writing side's.
+offline::OfflineWorld converted(const offline::OfflineWorld& picture, const std::string& from,
+                                const std::string& to, int code) {
+    std::vector<float> rgba = rgba_of(picture);
+    if (const auto failure = convert_colours(rgba, picture.world.width, picture.world.height, from, to))
+        throw ToolError(code, "cannot convert a picture from " + from + " to " + to + ": " + *failure);
+    return world_of_rgba(rgba, picture.world.width, picture.world.height, picture.format);
+}
+
 std::string linear_of(const OIIO::ColorConfig& config) {
     for (const char* role : {"scene_linear", "linear"})
         if (const char* name = config.getColorSpaceNameByRole(role); name && *name) return name;
@@ -628,19 +638,11 @@ std::string linear_colorspace() { return linear_of(OIIO::ColorConfig()); }
 void check_colorspace(const std::string& name) { linear_for(name); }
 
 offline::OfflineWorld convert_from_colorspace(const offline::OfflineWorld& picture, const std::string& name) {
-    const std::string linear = linear_for(name);
-    std::vector<float> rgba = rgba_of(picture);
-    if (const auto failure = convert_colours(rgba, picture.world.width, picture.world.height, name, linear))
-        throw ToolError(EXIT_INPUT, "cannot convert a picture from " + name + ": " + *failure);
-    return world_of_rgba(rgba, picture.world.width, picture.world.height, picture.format);
+    return converted(picture, name, linear_for(name), EXIT_INPUT);
 }
 
 offline::OfflineWorld convert_to_colorspace(const offline::OfflineWorld& picture, const std::string& name) {
-    const std::string linear = linear_for(name);
-    std::vector<float> rgba = rgba_of(picture);
-    if (const auto failure = convert_colours(rgba, picture.world.width, picture.world.height, linear, name))
-        throw ToolError(EXIT_OUTPUT, "cannot convert a picture to " + name + ": " + *failure);
-    return world_of_rgba(rgba, picture.world.width, picture.world.height, picture.format);
+    return converted(picture, linear_for(name), name, EXIT_OUTPUT);
 }
 
 }  // namespace lumatrail::tools

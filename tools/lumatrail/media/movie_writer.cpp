@@ -80,6 +80,9 @@ const AVOutputFormat* muxer_of(const Container& c) { return av_guess_format(c.mu
 
 bool holds(const Container& c, AVCodecID id) {
     const AVOutputFormat* muxer = muxer_of(c);
+    // The QuickTime muxer knows a tag for VP9 but refuses it when writing the
+    // header ("only supported in MP4"): a .mov never holds it.
+    if (id == AV_CODEC_ID_VP9 && std::string_view(c.muxer) == "mov") return false;
     return muxer && avformat_query_codec(muxer, id, FF_COMPLIANCE_NORMAL) == 1;
 }
 

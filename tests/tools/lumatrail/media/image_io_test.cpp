@@ -25,25 +25,19 @@
 #include "offline/test_card.h"
 #include "tests/tools/lumatrail/media/png_bytes.h"
 #include "tools/lumatrail/media/image_io.h"
+#include "tests/support/scratch_folder.h"
 
 namespace lumatrail::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using lumatrail::testing::bytes_of;
+using lumatrail::testing::write_bytes;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string bytes_of(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 using testing_png::claiming_size;
 using testing_png::put_big_endian;
-
-void write_bytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
 void put_little_endian(std::string& bytes, std::uint32_t v, int size) {
     for (int k = 0; k < size; ++k) bytes.push_back(char(v >> (8 * k)));
@@ -155,17 +149,7 @@ ToolRun run(const std::string& arguments, const fs::path& scratch) {
     return r;
 }
 
-struct ImageIo : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("lumatrail_image_io_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-
+struct ImageIo : lumatrail::testing::ScratchFolderTest<> {
     // A real PNG file written by the program, as bytes.
     std::string written_png(PF_PixelFormat depth, std::int32_t w = 4, std::int32_t h = 4) {
         write_image(offline::test_card(w, h, depth), at("written.png"));

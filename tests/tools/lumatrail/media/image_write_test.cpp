@@ -24,23 +24,18 @@
 #include "tests/tools/lumatrail/media/noise_world.h"
 #include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/media/pending_file.h"
+#include "tests/support/scratch_folder.h"
 
 namespace lumatrail::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using lumatrail::testing::bytes_of;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing_media::noise_world;
 
 const char* const STILL_FORMATS[] = {"png", "jpg", "tif", "exr", "dpx", "bmp", "tga", "hdr", "webp"};
-
-std::string bytes_of(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Every name in the folder, sorted.
 std::vector<std::string> names_in(const fs::path& folder) {
@@ -97,17 +92,7 @@ std::vector<std::string> run_write_child(const std::vector<std::string>& paths, 
     return lines;
 }
 
-struct ImageWrite : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("lumatrail_image_write_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-};
+struct ImageWrite : lumatrail::testing::ScratchFolderTest<> {};
 
 TEST_F(ImageWrite, PendingFilesAppearWholeOrNotAtAll) {
     // Committed: the bytes under the final name, with a new file's mode.

@@ -17,23 +17,17 @@
 
 #include "tests/tools/lumatrail/media/noise_world.h"
 #include "tools/lumatrail/media/image_io.h"
+#include "tests/support/scratch_folder.h"
 
 namespace lumatrail::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using lumatrail::testing::bytes_of;
+using lumatrail::testing::write_bytes;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_media::noise_world;
-
-std::string bytes_of(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_bytes(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
 // The noise as the library writes it in RGB with these settings, not through write_image.
 void write_directly(const offline::OfflineWorld& noise, const std::string& path,
@@ -90,17 +84,7 @@ int pixels_unlike_library(const offline::OfflineWorld& w, const std::string& pat
     }
 }
 
-struct WholeFiles : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("lumatrail_whole_files_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string at(const std::string& name) const { return (dir / name).string(); }
-};
+struct WholeFiles : lumatrail::testing::ScratchFolderTest<> {};
 
 TEST_F(WholeFiles, EveryStillFormatRefusesAFileCutShortAndReadsAWholeOneAsWritten) {
     const offline::OfflineWorld noise = noise_world(67, 45);
