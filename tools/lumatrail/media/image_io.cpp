@@ -17,10 +17,10 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
-#include "tools/lumatrail/media/movie_reader.h"
 #include "tools/lumatrail/media/png_check.h"
 #include "tools/lumatrail/media/whole_file.h"
 
@@ -255,8 +255,10 @@ std::unique_ptr<ImageInput> open_input(const std::string& path) {
     if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: " + quoted(path));
     if (const auto problem = png_problem(path, PngScope::header))
         throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
-    // Movies are read through FFmpeg's libraries, never the picture library's own movie reader.
-    if (is_movie_file(path))
+    // Movies are read through FFmpeg's libraries (movie_reader), never by the
+    // picture library's own movie reader, which can abort the process.
+    if (const auto reader = ImageInput::create(path, false);
+        reader && std::string_view(reader->format_name()) == "FFmpeg movie")
         throw ToolError(EXIT_INPUT,
                         quoted(path) + " is a movie, not a picture (give it as the input to render it)");
     auto in = ImageInput::open(path);

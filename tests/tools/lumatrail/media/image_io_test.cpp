@@ -269,6 +269,22 @@ TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
     EXPECT_FALSE(fs::exists(at("out.png")));
 }
 
+TEST_F(ImageIo, AMovieIsNeverReadAsAPicture) {
+    // The picture library's own movie reader can abort the process; a movie
+    // reaching the picture reader is refused instead, whatever reads it.
+    ASSERT_EQ(
+        std::system(("ffmpeg -v error -f lavfi -i testsrc2=size=64x48:rate=24 -frames:v 3 -c:v libx264 -y " +
+                     at("clip.mp4"))
+                        .c_str()),
+        0);
+    for (const ToolError& e : {failure_of([&] { probe_image(at("clip.mp4")); }),
+                               failure_of([&] { read_image(at("clip.mp4")); })}) {
+        EXPECT_EQ(e.exit_code, EXIT_INPUT);
+        EXPECT_THAT(e.what(), HasSubstr("is a movie, not a picture"));
+    }
+    EXPECT_FALSE(is_whole_image(at("clip.mp4")));
+}
+
 TEST_F(ImageIo, ColourSpacesConvertAsTheLibraryConverts) {
     const std::vector<std::string> names = known_colorspaces();
     const std::string linear = linear_colorspace();
