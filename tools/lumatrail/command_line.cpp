@@ -186,7 +186,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
     render
         ->add_option("--fps", fps,
                      "frame rate: 24, 23.976, 29.97, 30000/1001 (default: a movie's own rate; 24 for a "
-                     "pattern without --frames)")
+                     "sequence; a still needs it for --frame and --frames)")
         ->type_name("RATE")
         ->check(accepts([](const std::string& t) { return parse_frame_rate(t); },
                         "a rate above 0 and up to 1000, such as 24, 29.97 or 30000/1001"));
