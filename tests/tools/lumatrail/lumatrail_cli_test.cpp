@@ -650,9 +650,9 @@ TEST_F(LumatrailCli, MovieOutputsKeepTheSoundAndFailWhole) {
 
     const ToolRun mov = run("render " + at("clip.mp4") + " -o " + at("out.mov"));
     ASSERT_EQ(mov.exit_code, 0) << mov.output;
-    EXPECT_THAT(
-        probe(at("out.mov"), "codec_name,r_frame_rate,pix_fmt,nb_read_frames"),
-        AllOf(HasSubstr("codec_name=prores"), HasSubstr("r_frame_rate=30000/1001"), HasSubstr(frames)));
+    EXPECT_THAT(probe(at("out.mov"), "codec_name,r_frame_rate,pix_fmt,nb_read_frames"),
+                AllOf(HasSubstr("codec_name=prores"), HasSubstr("pix_fmt=yuv422p10le"),
+                      HasSubstr("r_frame_rate=30000/1001"), HasSubstr(frames)));
     EXPECT_THAT(probe(at("out.mov"), "codec_name", "a:0"), HasSubstr("codec_name=aac"));
     const ToolRun mute = run("render " + at("clip.mp4") + " --no-audio --frames 0-9 -o " + at("mute.mp4"));
     ASSERT_EQ(mute.exit_code, 0) << mute.output;

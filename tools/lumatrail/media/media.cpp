@@ -84,14 +84,23 @@ void FrameSink::put(std::size_t index, std::int64_t frame, offline::OfflineWorld
         return;
     }
     std::lock_guard lock(movie_mutex_);
+    // A movie whose writing failed takes no more: its first error stands.
+    if (movie_failed_) return;
     waiting_.emplace(index, std::move(picture));
     // Whoever brings the next frame in order writes it and every frame that
     // was waiting behind it.
-    for (auto next = waiting_.find(next_index_); next != waiting_.end(); next = waiting_.find(next_index_)) {
-        write_movie_frame(next->second);
-        waiting_.erase(next);
-        ++next_index_;
-        ++frames_;
+    try {
+        for (auto next = waiting_.find(next_index_); next != waiting_.end();
+             next = waiting_.find(next_index_)) {
+            write_movie_frame(next->second);
+            waiting_.erase(next);
+            ++next_index_;
+            ++frames_;
+        }
+    } catch (...) {
+        movie_failed_ = true;
+        waiting_.clear();
+        throw;
     }
 }
 
@@ -113,7 +122,7 @@ void FrameSink::write_movie_frame(const offline::OfflineWorld& picture) {
 void FrameSink::finish() {
     if (kind_ != MediaKind::Movie) return;
     std::lock_guard lock(movie_mutex_);
-    if (!movie_) return;
+    if (!movie_ || movie_failed_) return;
     movie_->finish();
     movie_.reset();
     movie_file_->commit();

@@ -119,6 +119,7 @@ private:
     std::atomic<std::size_t> files_{0}, frames_{0};
     std::mutex movie_mutex_;
     std::size_t next_index_ = 0;
+    bool movie_failed_ = false;
     std::map<std::size_t, offline::OfflineWorld> waiting_;
     std::unique_ptr<PendingFile> movie_file_;
     std::unique_ptr<MovieWriter> movie_;
