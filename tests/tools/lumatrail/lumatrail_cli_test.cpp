@@ -721,7 +721,7 @@ TEST_F(LumatrailCli, ACancelDuringAWriteTellsTheTruth) {
     // removed, and the message and exit code say that nothing was written.
     const std::string out = at("big.png");
     const ToolRun r = script(std::string(LUMATRAIL_TOOL) + " render --card photo --size 7680x4320 -o " + out +
-                             " & pid=$!; while ! ls " + dir.string() +
+                             " & pid=$!; while kill -0 $pid 2>/dev/null && ! ls " + dir.string() +
                              "/.big.png.*.partial >/dev/null 2>&1; do sleep 0.05; done; sleep 0.2;"
                              " start=$(date +%s%N); kill -INT $pid; wait $pid; status=$?;"
                              " echo \"status $status after $(( ($(date +%s%N) - start) / 1000000 )) ms\"");
