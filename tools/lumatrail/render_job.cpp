@@ -200,20 +200,15 @@ offline::OfflineWorld render_layers(RenderRun& run, std::int64_t frame, const Fr
 // One frame through the read, render and write stages. Returns false when
 // there is no frame left to take.
 bool render_next(RenderRun& run) {
-    std::size_t k = 0;
-    FrameReader::Layers layers;
+    // A movie is decoded in the job's order: its frame is taken together
+    // with the frame's place, under one lock.
+    std::unique_lock<std::mutex> order;
+    if (run.reader.in_order()) order = std::unique_lock(run.reader.order);
+    const std::size_t k = run.next++;
+    if (k >= run.job.frames.size() || run.stop) return false;
     Clock::time_point phase = Clock::now();
-    if (run.reader.in_order()) {
-        std::lock_guard lock(run.reader.order);
-        k = run.next++;
-        if (k >= run.job.frames.size() || run.stop) return false;
-        phase = Clock::now();
-        layers = run.reader.read(run.job.frames[k]);
-    } else {
-        k = run.next++;
-        if (k >= run.job.frames.size() || run.stop) return false;
-        layers = run.reader.read(run.job.frames[k]);
-    }
+    FrameReader::Layers layers = run.reader.read(run.job.frames[k]);
+    if (order) order.unlock();
     const std::int64_t frame = run.job.frames[k];
     FrameTimes& spent = run.times.frames[k];
     spent.frame = frame;
