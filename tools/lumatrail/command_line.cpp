@@ -109,6 +109,147 @@ PF_PixelFormat depth_of(const std::string& bits) {
     usage_error(message);
 }
 
+// The render command's text options, kept as typed until the command is
+// known, and the options whose presence matters.
+struct RenderTexts {
+    std::string fps, frames, shard, downsample, depth, size, card;
+    int quality = 0;
+    bool no_audio = false;
+    double seconds = 0.0;
+    std::int64_t frame_number = 0;
+    CLI::Option* time = nullptr;
+    CLI::Option* frame = nullptr;
+};
+
+// What to render: the files, the parameters, the frames and the picture.
+void declare_what_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) {
+    // An option given twice takes its last value, as options always have here.
+    render->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    render->add_option("INPUT", r.job.input, "the image, sequence pattern or movie (default: the test card)");
+    render->add_option("-o,--out", r.job.output, "the output image, pattern or movie")->type_name("PATH");
+    render->add_option("--mask", r.job.mask, "the Mask Layer: an image, a pattern, or \"builtin\"")
+        ->type_name("PATH");
+    render
+        ->add_option("--set", r.settings,
+                     "a parameter by UI name or slug (repeatable); popups by choice text or number, "
+                     "checkboxes on/off")
+        ->type_name("NAME=VALUE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
+    render->add_option("--preset", r.presets, "parameter values and keyframes from JSON (repeatable)")
+        ->type_name("FILE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
+    render
+        ->add_option("--save-preset", r.save_preset,
+                     "write the parameters (after --preset and --set) as JSON")
+        ->type_name("FILE");
+    t.time = render->add_option("--time", t.seconds, "the still's time in seconds (default 0)")
+                 ->type_name("SECONDS")
+                 ->check(CLI::Range(-1.0e6, 1.0e6));
+    render
+        ->add_option("--fps", t.fps,
+                     "frame rate: 24, 23.976, 29.97, 30000/1001 (default: a movie's own rate; 24 for a "
+                     "sequence; a still needs it for --frame and --frames)")
+        ->type_name("RATE")
+        ->check(accepts([](const std::string& text) { return parse_frame_rate(text); },
+                        "a rate above 0 and up to 1000, such as 24, 29.97 or 30000/1001"));
+    t.frame =
+        render->add_option("--frame", t.frame_number, "render frame N (time = N / fps)")->type_name("N");
+    CLI::Option* range = render->add_option("--frames", t.frames, "render frames A to B, inclusive")
+                             ->type_name("A-B")
+                             ->check(accepts([](const std::string& text) { return parse_frame_range(text); },
+                                             "A-B with A <= B, for example 1-48"));
+    t.frame->excludes(range);
+    render->add_option("--shard", t.shard, "render only the frames f with f mod N = K-1")
+        ->type_name("K/N")
+        ->check(accepts([](const std::string& text) { return parse_shard(text); },
+                        "K/N with 1 <= K <= N, for example 2/8"));
+    render
+        ->add_option("--downsample", t.downsample,
+                     "render at 1/N resolution (or 1/X by 1/Y), as the host does")
+        ->type_name("N|X,Y")
+        ->check(accepts([](const std::string& text) { return parse_downsample(text); },
+                        "N or X,Y from 1 to 65536"));
+    render->add_option("--depth", t.depth, "world depth (default: the input's)")
+        ->type_name("8|16|32")
+        ->check(CLI::IsMember({"8", "16", "32"}));
+    render
+        ->add_option("--card", t.card,
+                     "the built-in picture without INPUT: the test card or the photo (default test)")
+        ->type_name("test|photo")
+        ->check(CLI::IsMember({"test", "photo"}));
+    render->add_option("--size", t.size, "size of the built-in picture (default 960x540)")
+        ->type_name("WxH")
+        ->check(accepts([](const std::string& text) { return parse_size(text); },
+                        "WIDTHxHEIGHT with sides from 1 to 65536, for example 1920x1080"));
+}
+
+// How to render and write: threads, messages, colour spaces, movie encoding.
+void declare_how_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) {
+    render->add_option("-j,--jobs", r.job.jobs, "frames rendered at once (default: all cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
+    CLI::Option* progress =
+        render->add_flag("--progress", r.job.progress, "show the progress bar even when not on a terminal");
+    CLI::Option* quiet = render->add_flag("--quiet", r.job.quiet, "print nothing but warnings and errors");
+    progress->excludes(quiet);
+    render->add_flag("--skip-existing", r.skip_existing,
+                     "render only the frames whose output file is not a whole image (to resume a run)");
+    render
+        ->add_option("--input-colorspace", r.job.input_colorspace,
+                     "convert what is read from this colour space to linear (see lumatrail colorspaces)")
+        ->type_name("NAME");
+    render
+        ->add_option("--output-colorspace", r.job.output_colorspace,
+                     "convert what is written from linear to this colour space")
+        ->type_name("NAME");
+    render
+        ->add_option(
+            "--codec", r.job.codec,
+            "a movie output's codec: h264, h265, prores, prores4444, dnxhr, ffv1, vp9 or mjpeg "
+            "(default: ProRes 422 HQ in .mov, H.264 in .mp4, FFV1 in .mkv, VP9 in .webm, MJPEG in .avi)")
+        ->type_name("NAME");
+    render
+        ->add_option("--quality", t.quality,
+                     "a movie output's quality from 1 (smallest) to 100 (best); "
+                     "default: the codec's own")
+        ->type_name("1-100")
+        ->check(CLI::Range(1, 100));
+    render->add_flag("--no-audio", t.no_audio,
+                     "leave out the sound of a movie input (copied into a movie output)");
+    render->add_flag("--stats", r.stats,
+                     "print on stderr the time each frame spent reading, rendering and writing, the totals, "
+                     "the wall time and the start-up");
+}
+
+// The render options from their texts, once parsing has checked them.
+void finish_render_options(CLI::App* render, const RenderTexts& t, RenderOptions& r) {
+    if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
+    if (t.time->count()) r.time = t.seconds;
+    r.job.presets = r.presets;
+    if (render->get_option("--quality")->count()) r.job.quality = t.quality;
+    r.job.audio = !t.no_audio;
+    if (t.frame->count()) r.frame = t.frame_number;
+    if (!t.fps.empty()) r.rate = parse_frame_rate(t.fps);
+    if (!t.frames.empty()) r.range = parse_frame_range(t.frames);
+    if (!t.shard.empty()) r.shard = parse_shard(t.shard);
+    if (!t.depth.empty()) r.job.depth = depth_of(t.depth);
+    if (!t.downsample.empty()) {
+        const auto [x, y] = *parse_downsample(t.downsample);
+        r.job.downsample_x = {1, std::uint32_t(x)};
+        r.job.downsample_y = {1, std::uint32_t(y)};
+    }
+    if (!t.size.empty()) {
+        std::tie(r.job.card_width, r.job.card_height) = *parse_size(t.size);
+        r.size_given = true;
+    }
+    if (!t.card.empty()) {
+        r.job.card = t.card == "photo" ? BuiltinPicture::Photo : BuiltinPicture::TestCard;
+        r.card_given = true;
+    }
+}
+
 }  // namespace
 
 std::optional<std::pair<std::int64_t, std::int64_t>> parse_frame_range(const std::string& text) {
@@ -155,104 +296,9 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
         "colorspaces", "the colour spaces --input-colorspace and --output-colorspace know");
     CLI::App* help = app.add_subcommand("help", "print this help");
 
-    // An option given twice takes its last value, as options always have here.
-    render->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    std::string fps, frames, shard, downsample, depth, size, card;
-    int quality = 0;
-    render->add_option("INPUT", r.job.input, "the image, sequence pattern or movie (default: the test card)");
-    render->add_option("-o,--out", r.job.output, "the output image or pattern")->type_name("PATH");
-    render->add_option("--mask", r.job.mask, "the Mask Layer: an image, a pattern, or \"builtin\"")
-        ->type_name("PATH");
-    render
-        ->add_option("--set", r.settings,
-                     "a parameter by UI name or slug (repeatable); popups by choice text or number, "
-                     "checkboxes on/off")
-        ->type_name("NAME=VALUE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->allow_extra_args(false);
-    render->add_option("--preset", r.presets, "parameter values and keyframes from JSON (repeatable)")
-        ->type_name("FILE")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->allow_extra_args(false);
-    render
-        ->add_option("--save-preset", r.save_preset,
-                     "write the parameters (after --preset and --set) as JSON")
-        ->type_name("FILE");
-    double seconds = 0.0;
-    std::int64_t frame_number = 0;
-    CLI::Option* time = render->add_option("--time", seconds, "the still's time in seconds (default 0)")
-                            ->type_name("SECONDS")
-                            ->check(CLI::Range(-1.0e6, 1.0e6));
-    render
-        ->add_option("--fps", fps,
-                     "frame rate: 24, 23.976, 29.97, 30000/1001 (default: a movie's own rate; 24 for a "
-                     "sequence; a still needs it for --frame and --frames)")
-        ->type_name("RATE")
-        ->check(accepts([](const std::string& t) { return parse_frame_rate(t); },
-                        "a rate above 0 and up to 1000, such as 24, 29.97 or 30000/1001"));
-    CLI::Option* frame =
-        render->add_option("--frame", frame_number, "render frame N (time = N / fps)")->type_name("N");
-    CLI::Option* range = render->add_option("--frames", frames, "render frames A to B, inclusive")
-                             ->type_name("A-B")
-                             ->check(accepts([](const std::string& t) { return parse_frame_range(t); },
-                                             "A-B with A <= B, for example 1-48"));
-    frame->excludes(range);
-    render->add_option("--shard", shard, "render only the frames f with f mod N = K-1")
-        ->type_name("K/N")
-        ->check(accepts([](const std::string& t) { return parse_shard(t); },
-                        "K/N with 1 <= K <= N, for example 2/8"));
-    render
-        ->add_option("--downsample", downsample, "render at 1/N resolution (or 1/X by 1/Y), as the host does")
-        ->type_name("N|X,Y")
-        ->check(
-            accepts([](const std::string& t) { return parse_downsample(t); }, "N or X,Y from 1 to 65536"));
-    render->add_option("--depth", depth, "world depth (default: the input's)")
-        ->type_name("8|16|32")
-        ->check(CLI::IsMember({"8", "16", "32"}));
-    render
-        ->add_option("--card", card,
-                     "the built-in picture without INPUT: the test card or the photo (default test)")
-        ->type_name("test|photo")
-        ->check(CLI::IsMember({"test", "photo"}));
-    render->add_option("--size", size, "size of the built-in picture (default 960x540)")
-        ->type_name("WxH")
-        ->check(accepts([](const std::string& t) { return parse_size(t); },
-                        "WIDTHxHEIGHT with sides from 1 to 65536, for example 1920x1080"));
-    render->add_option("-j,--jobs", r.job.jobs, "frames rendered at once (default: all cores)")
-        ->type_name("N")
-        ->check(CLI::Range(1u, 1024u));
-    CLI::Option* progress =
-        render->add_flag("--progress", r.job.progress, "show the progress bar even when not on a terminal");
-    CLI::Option* quiet = render->add_flag("--quiet", r.job.quiet, "print nothing but warnings and errors");
-    progress->excludes(quiet);
-    render->add_flag("--skip-existing", r.skip_existing,
-                     "render only the frames whose output file is missing (to resume a run)");
-    render
-        ->add_option("--input-colorspace", r.job.input_colorspace,
-                     "convert what is read from this colour space to linear (see lumatrail colorspaces)")
-        ->type_name("NAME");
-    render
-        ->add_option("--output-colorspace", r.job.output_colorspace,
-                     "convert what is written from linear to this colour space")
-        ->type_name("NAME");
-    render
-        ->add_option(
-            "--codec", r.job.codec,
-            "a movie output's codec: h264, h265, prores, prores4444, dnxhr, ffv1, vp9 or mjpeg "
-            "(default: ProRes 422 HQ in .mov, H.264 in .mp4, FFV1 in .mkv, VP9 in .webm, MJPEG in .avi)")
-        ->type_name("NAME");
-    render
-        ->add_option("--quality", quality,
-                     "a movie output's quality from 1 (smallest) to 100 (best); "
-                     "default: the codec's own")
-        ->type_name("1-100")
-        ->check(CLI::Range(1, 100));
-    bool no_audio = false;
-    render->add_flag("--no-audio", no_audio,
-                     "leave out the sound of a movie input (copied into a movie output)");
-    render->add_flag("--stats", r.stats,
-                     "print on stderr the time each frame spent reading, rendering and writing, the totals, "
-                     "the wall time and the start-up");
+    RenderTexts texts;
+    declare_what_to_render(render, r, texts);
+    declare_how_to_render(render, r, texts);
 
     // Made before parsing: afterwards the app's help is that of the command given.
     const std::string full_help = app.help() + "\n" + render->help();
@@ -282,29 +328,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args) {
                                                      : CommandName::Render;
     if (c.command != CommandName::Render) return c;
 
-    if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
-    if (time->count()) r.time = seconds;
-    r.job.presets = r.presets;
-    if (render->get_option("--quality")->count()) r.job.quality = quality;
-    r.job.audio = !render->get_option("--no-audio")->as<bool>();
-    if (frame->count()) r.frame = frame_number;
-    if (!fps.empty()) r.rate = parse_frame_rate(fps);
-    if (!frames.empty()) r.range = parse_frame_range(frames);
-    if (!shard.empty()) r.shard = parse_shard(shard);
-    if (!depth.empty()) r.job.depth = depth_of(depth);
-    if (!downsample.empty()) {
-        const auto [x, y] = *parse_downsample(downsample);
-        r.job.downsample_x = {1, std::uint32_t(x)};
-        r.job.downsample_y = {1, std::uint32_t(y)};
-    }
-    if (!size.empty()) {
-        std::tie(r.job.card_width, r.job.card_height) = *parse_size(size);
-        r.size_given = true;
-    }
-    if (!card.empty()) {
-        r.job.card = card == "photo" ? BuiltinPicture::Photo : BuiltinPicture::TestCard;
-        r.card_given = true;
-    }
+    finish_render_options(render, texts, r);
     return c;
 }
 
