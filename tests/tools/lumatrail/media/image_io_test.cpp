@@ -26,6 +26,7 @@
 #include "tests/tools/lumatrail/media/png_bytes.h"
 #include "tools/lumatrail/media/image_io.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/tools/lumatrail/tool_failure.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -115,17 +116,6 @@ std::string tiff_claiming(std::uint32_t w, std::uint32_t h) {
     }
     put_little_endian(tiff, 0, 4);
     return tiff + std::string(100, '\0');
-}
-
-// What the call throws: a ToolError, or a failure of the test.
-ToolError failure_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ToolError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ToolError was thrown";
-    return ToolError(0, "");
 }
 
 struct ToolRun {

@@ -25,6 +25,7 @@
 #include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/media/pending_file.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/tools/lumatrail/tool_failure.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -44,16 +45,6 @@ std::vector<std::string> names_in(const fs::path& folder) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-ToolError failure_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ToolError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ToolError was thrown";
-    return ToolError(0, "");
 }
 
 // What the write child printed for each path, a line each, run under a file

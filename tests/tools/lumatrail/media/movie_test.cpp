@@ -28,6 +28,7 @@
 #include "tools/lumatrail/media/movie_reader.h"
 #include "tools/lumatrail/media/movie_writer.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/tools/lumatrail/tool_failure.h"
 
 namespace lumatrail::tools {
 namespace {
@@ -94,17 +95,6 @@ double psnr(const offline::OfflineWorld& a, const offline::OfflineWorld& b, bool
             }
     });
     return sum == 0 ? INFINITY : 10 * std::log10(double(count) / sum);
-}
-
-template <class F>
-ToolError failure_of(F&& f) {
-    try {
-        f();
-    } catch (const ToolError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ToolError";
-    return ToolError(0, "");
 }
 
 struct Movies : lumatrail::testing::ScratchFolderTest<> {
