@@ -1,6 +1,5 @@
-// SHA-256 of a byte string, for the golden frame digests: strong enough that
-// two different frames never share a digest, small enough to carry here
-// rather than pull in a crypto library for the tests alone.
+// SHA-256 of a byte string, for the golden frame digests and the stored
+// controls digest, through libcrypto.
 #pragma once
 
 #include <array>
