@@ -11,7 +11,7 @@
 
 #include "host/parameters.h"
 #include "offline/offline_frame.h"
-#include "tools/lumatrail/param_values.h"
+#include "offline/param_values.h"
 
 namespace lumatrail::frei0r {
 namespace {
@@ -43,7 +43,7 @@ std::string explain(const offline::OfflineParam& p) {
         std::string text = "one of ";
         for (std::size_t i = 0; i < p.choices.size(); ++i)
             text += (i == 0 ? "" : i + 1 == p.choices.size() ? " or " : ", ") + p.choices[i];
-        return text + " (or the slug, e.g. " + tools::slug(p.choices.back()) + "); default " +
+        return text + " (or the slug, e.g. " + offline::slug(p.choices.back()) + "); default " +
                p.choices.at(std::size_t(d.u.pd.value - 1));
     }
     default: return std::string("on or off; default ") + (d.u.bd.value ? "on" : "off");
@@ -145,7 +145,7 @@ void set_param(Instance& instance, int index, const void* value) {
         }
         case ParamKind::String: {
             const char* text = *static_cast<const char* const*>(value);
-            if (text) offline::set_param_value(instance.host, e->host_index, tools::parse_value(p, text));
+            if (text) offline::set_param_value(instance.host, e->host_index, offline::parse_value(p, text));
             break;
         }
         }

@@ -24,7 +24,7 @@
 #include "tools/lumatrail/command_line.h"
 #include "tools/lumatrail/media/frame_numbers.h"
 #include "tools/lumatrail/media/image_io.h"
-#include "tools/lumatrail/param_values.h"
+#include "offline/param_values.h"
 #include "tools/lumatrail/presets.h"
 #include "tools/lumatrail/render_job.h"
 #include "tools/lumatrail/render_plan.h"
@@ -146,7 +146,7 @@ std::string markdown_row(const offline::OfflineParam& p) {
     // literal prepended to a temporary string.
     std::string row = "| ";
     for (const std::string& cell :
-         {p.name, p.keys.empty() ? std::string() : std::string("`").append(slug(p.name)).append("`"),
+         {p.name, p.keys.empty() ? std::string() : std::string("`").append(offline::slug(p.name)).append("`"),
           std::string(offline::param_kind_name(d.param_type)), dephault, values})
         row.append(cell).append(" | ");
     row.back() = '\n';
@@ -218,7 +218,7 @@ void print_params(PF_EffectMainFunc effect_main, bool markdown) {
         const std::string name = std::string(std::size_t(2 * std::max(depth, 0)), ' ') + label;
         std::printf("%-5zu %-28s %-10s %-24s %s\n", i, name.c_str(),
                     std::string(offline::param_kind_name(p.declared.param_type)).c_str(),
-                    has_value ? slug(p.name).c_str() : "", describe(p).c_str());
+                    has_value ? offline::slug(p.name).c_str() : "", describe(p).c_str());
         if (p.declared.param_type == PF_Param_GROUP_START) ++depth;
     }
     std::printf("\n%zu parameters declared (input layer included).\n", host.params.size());
@@ -233,7 +233,7 @@ struct Cancel {
 void warn(const std::string& message) { std::fprintf(stderr, "lumatrail: warning: %s\n", message.c_str()); }
 
 bool holds_other_than(const offline::OfflineHost& host, const std::string& name, double value) {
-    const offline::OfflineParam& p = host.params[std::size_t(find_parameter(host, name))];
+    const offline::OfflineParam& p = host.params[std::size_t(offline::find_parameter(host, name))];
     return std::any_of(p.keys.begin(), p.keys.end(),
                        [&](const offline::ParamKey& k) { return k.value != value; });
 }
@@ -269,7 +269,7 @@ void render_command(PF_EffectMainFunc effect_main, RenderOptions r, Cancel& canc
         for (const std::string& warning : load_preset(host, preset)) warn(warning);
     for (const std::string& s : r.settings) {
         try {
-            apply_setting(host, s);
+            offline::apply_setting(host, s);
         } catch (const std::invalid_argument& e) {
             usage_error(e.what());
         }

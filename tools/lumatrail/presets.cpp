@@ -12,7 +12,7 @@
 #include <memory>
 #include <system_error>
 
-#include "tools/lumatrail/param_values.h"
+#include "offline/param_values.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
@@ -72,7 +72,7 @@ std::string library_detail(const json::exception& e) {
         text.starts_with("[json.exception.") && tag_end != text.npos)
         text.remove_prefix(tag_end + 2);
     if (text.starts_with("parse error ")) text.remove_prefix(12);
-    return excerpt(text, 160);
+    return offline::excerpt(text, 160);
 }
 
 // A name and value of the preset's object.
@@ -115,7 +115,7 @@ std::vector<Member> parse_preset(const std::string& path, const std::string& tex
         // The number is quoted in the library's message: "number overflow parsing '1e999'".
         const std::string_view what = e.what();
         const std::size_t open = what.find('\''), close = what.rfind('\'');
-        const std::string number = open < close ? excerpt(what.substr(open + 1, close - open - 1))
+        const std::string number = open < close ? offline::excerpt(what.substr(open + 1, close - open - 1))
                                                 : std::string("beyond a double's range");
         throw ToolError(EXIT_USAGE, named(path) + " holds a number too large: " + number);
     } catch (const json::exception& e) {
@@ -126,9 +126,9 @@ std::vector<Member> parse_preset(const std::string& path, const std::string& tex
 double value_of(const offline::OfflineParam& p, const json& v) {
     if (v.is_number()) return v.get<double>();
     if (v.is_boolean()) return v.get<bool>() ? 1.0 : 0.0;
-    if (v.is_string()) return parse_value(p, v.get<std::string>());
+    if (v.is_string()) return offline::parse_value(p, v.get<std::string>());
     throw std::invalid_argument("\"" + p.name + "\" takes a number, a choice's text or true/false, not " +
-                                excerpt(v.dump()));
+                                offline::excerpt(v.dump()));
 }
 
 json value_json(const offline::OfflineParam& p, double v) {
@@ -173,7 +173,7 @@ std::vector<std::string> load_preset(offline::OfflineHost& host, const std::stri
     std::vector<Change> changes;
     try {
         for (const Member& member : members) {
-            const std::int32_t index = find_parameter(host, member.name);
+            const std::int32_t index = offline::find_parameter(host, member.name);
             const offline::OfflineParam& p = host.params[std::size_t(index)];
             const json& v = member.value;
             std::vector<offline::ParamKey> keys;
@@ -182,7 +182,7 @@ std::vector<std::string> load_preset(offline::OfflineHost& host, const std::stri
                     if (!key.is_array() || key.size() != 2 || !key[0].is_number())
                         throw std::invalid_argument("keyframes of \"" + p.name +
                                                     "\" are [seconds, value] pairs, not " +
-                                                    excerpt(key.dump()));
+                                                    offline::excerpt(key.dump()));
                     keys.push_back({key[0].get<double>(), value_of(p, key[1])});
                 }
             } else {
@@ -211,7 +211,7 @@ std::vector<std::string> load_preset(offline::OfflineHost& host, const std::stri
         if (c.times > 1)
             warnings.push_back(named(path) + " sets \"" + host.params[std::size_t(c.index)].name + "\" " +
                                (c.times == 2 ? std::string("twice") : std::to_string(c.times) + " times") +
-                               "; the last value, " + excerpt(c.value->dump()) + ", is used");
+                               "; the last value, " + offline::excerpt(c.value->dump()) + ", is used");
         offline::set_param_keys(host, c.index, std::move(c.keys));
     }
     return warnings;

@@ -22,7 +22,7 @@
 #include "tests/tools/lumatrail/media/png_bytes.h"
 #include "tools/lumatrail/media/frame_numbers.h"
 #include "tools/lumatrail/media/image_io.h"
-#include "tools/lumatrail/param_values.h"
+#include "offline/param_values.h"
 #include "tests/support/scratch_folder.h"
 
 namespace lumatrail::tools {
@@ -88,8 +88,8 @@ struct LumatrailCli : testing::ScratchFolderTest<testing::EffectHostTest> {
 TEST_F(LumatrailCli, EveryLosslessFormatHoldsExactlyTheRenderedPixels) {
     const std::string input = opaque_input();
     const std::string settings = "--set direction=radial-out --set streak-length-px=30";
-    apply_setting(host, "direction=radial-out");
-    apply_setting(host, "streak-length-px=30");
+    offline::apply_setting(host, "direction=radial-out");
+    offline::apply_setting(host, "streak-length-px=30");
     const struct {
         const char* file;
         const char* depth;
@@ -117,11 +117,11 @@ TEST_F(LumatrailCli, KeyframedSequenceFollowsThePreset) {
     const ToolRun r = run("render " + input + " --preset " + at("look.json") +
                           " --fps 4 --frames 0-4 -j 2 -o " + at("seq.%03d.tif"));
     ASSERT_EQ(r.exit_code, 0) << r.output;
-    apply_setting(host, "sweep-mode=build-up");
+    offline::apply_setting(host, "sweep-mode=build-up");
     offline::set_param_keys(host, PARAM_SWEEP_POSITION, {{0, 0}, {1, 100}});
-    apply_setting(host, "render-mode=particles");
-    apply_setting(host, "particle-count=300");
-    apply_setting(host, "launch-speed-px-sec=30");
+    offline::apply_setting(host, "render-mode=particles");
+    offline::apply_setting(host, "particle-count=300");
+    offline::apply_setting(host, "launch-speed-px-sec=30");
     const offline::OfflineWorld picture = read_image(input);
     for (int f = 0; f <= 4; ++f) {
         char name[32];
@@ -784,7 +784,7 @@ TEST_F(LumatrailCli, FrameNumbersAndRatesHoldBeyondThirtyTwoBits) {
     // 29.97 is 30000/1001: frame 1001 is at 1001 * 1001 / 30000 seconds.
     ASSERT_EQ(run(card + "--fps 30000/1001 --frame 1001 -o " + at("ntsc.tif")).exit_code, 0);
     ASSERT_EQ(run(card + "--fps 29.97 --frame 1001 -o " + at("ntsc2.tif")).exit_code, 0);
-    apply_setting(host, "render-mode=particles");
+    offline::apply_setting(host, "render-mode=particles");
     const offline::OfflineWorld expected =
         direct(offline::test_card(32, 18, PF_PixelFormat_ARGB32), {1001 * 1001, 1001, 30000});
     EXPECT_TRUE(offline::same_pixels(read_image(at("ntsc.tif")), expected));

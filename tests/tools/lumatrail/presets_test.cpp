@@ -11,7 +11,7 @@
 
 #include "host/parameters.h"
 #include "tests/support/effect_host.h"
-#include "tools/lumatrail/param_values.h"
+#include "offline/param_values.h"
 #include "tools/lumatrail/presets.h"
 #include "tools/lumatrail/tool_error.h"
 
@@ -55,19 +55,19 @@ TEST_F(Presets, EveryEndOfEverySliderRangeIsAcceptedAndNothingBeyondIt) {
         const offline::OfflineParam& p = host.params[i];
         if (p.declared.param_type != PF_Param_FLOAT_SLIDER) continue;
         ++sliders;
-        const std::string name = slug(p.name);
+        const std::string name = offline::slug(p.name);
         for (const auto& [end, outward] :
              {std::pair{p.declared.u.fs_d.valid_min, -std::numeric_limits<float>::infinity()},
               std::pair{p.declared.u.fs_d.valid_max, std::numeric_limits<float>::infinity()}}) {
             const std::string at_end = typed(end), beyond = typed(std::nextafter(end, outward));
             SCOPED_TRACE(p.name + " at " + at_end + ", beyond " + beyond);
-            EXPECT_NO_THROW(apply_setting(host, name + "=" + at_end));
+            EXPECT_NO_THROW(offline::apply_setting(host, name + "=" + at_end));
             EXPECT_EQ(value(i), double(end));
-            apply_setting(
+            offline::apply_setting(
                 host, name + "=" + typed((p.declared.u.fs_d.valid_min + p.declared.u.fs_d.valid_max) / 2));
             EXPECT_NO_THROW(load("{\"" + p.name + "\": " + at_end + "}"));
             EXPECT_EQ(value(i), double(end));
-            EXPECT_THAT([&] { apply_setting(host, name + "=" + beyond); },
+            EXPECT_THAT([&] { offline::apply_setting(host, name + "=" + beyond); },
                         ThrowsMessage<std::invalid_argument>(HasSubstr("accepts values from")));
             EXPECT_THAT([&] { load("{\"" + name + "\": [[0, " + at_end + "], [1, " + beyond + "]]}"); },
                         ThrowsMessage<ToolError>(HasSubstr("accepts values from")));

@@ -1,11 +1,11 @@
-#include "tools/lumatrail/param_values.h"
+#include "offline/param_values.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <stdexcept>
 
-namespace lumatrail::tools {
+namespace lumatrail::offline {
 namespace {
 
 std::string lower(std::string_view s) {
@@ -30,14 +30,14 @@ std::size_t distance(std::string_view a, std::string_view b) {
     return row[b.size()];
 }
 
-bool holds_value(const offline::OfflineParam& p) {
+bool holds_value(const OfflineParam& p) {
     const std::int32_t t = p.declared.param_type;
     return t == PF_Param_FLOAT_SLIDER || t == PF_Param_POPUP || t == PF_Param_CHECKBOX;
 }
 
 // Why a control that holds no value cannot be set, and how it is given
 // instead.
-std::string holds_no_value(const offline::OfflineParam& p, std::size_t index) {
+std::string holds_no_value(const OfflineParam& p, std::size_t index) {
     const std::string quoted = "\"" + p.name + "\"";
     if (p.declared.param_type != PF_Param_LAYER)
         return quoted + " is a group of controls and holds no value ('lumatrail params' lists them all)";
@@ -73,12 +73,12 @@ std::string excerpt(std::string_view text, std::size_t limit) {
     return std::string(text.substr(0, end)) + "...";
 }
 
-std::int32_t find_parameter(const offline::OfflineHost& host, std::string_view name) {
+std::int32_t find_parameter(const OfflineHost& host, std::string_view name) {
     const std::string wanted = slug(name);
     std::int32_t best = -1;
     std::size_t best_distance = SIZE_MAX;
     for (std::size_t i = 0; i < host.params.size(); ++i) {
-        const offline::OfflineParam& p = host.params[i];
+        const OfflineParam& p = host.params[i];
         if (!holds_value(p)) continue;
         if (p.name == name || slug(p.name) == wanted) return std::int32_t(i);
         const std::size_t d = distance(wanted, slug(p.name));
@@ -89,7 +89,7 @@ std::int32_t find_parameter(const offline::OfflineHost& host, std::string_view n
     }
     // Names of layers and groups too, so as to say how they are given.
     for (std::size_t i = 0; i < host.params.size(); ++i) {
-        const offline::OfflineParam& p = host.params[i];
+        const OfflineParam& p = host.params[i];
         if (!p.name.empty() && (p.name == name || slug(p.name) == wanted))
             throw std::invalid_argument(holds_no_value(p, i));
     }
@@ -100,7 +100,7 @@ std::int32_t find_parameter(const offline::OfflineHost& host, std::string_view n
     throw std::invalid_argument(message + " ('lumatrail params' lists them all)");
 }
 
-double parse_value(const offline::OfflineParam& p, std::string_view text) {
+double parse_value(const OfflineParam& p, std::string_view text) {
     double number = 0.0;
     switch (p.declared.param_type) {
     case PF_Param_POPUP: {
@@ -127,13 +127,12 @@ double parse_value(const offline::OfflineParam& p, std::string_view text) {
     }
 }
 
-void apply_setting(offline::OfflineHost& host, std::string_view assignment) {
+void apply_setting(OfflineHost& host, std::string_view assignment) {
     const std::size_t eq = assignment.find('=');
     if (eq == std::string_view::npos)
         throw std::invalid_argument("--set takes NAME=VALUE, for example --set \"Streak Length (px)=300\"");
     const std::int32_t index = find_parameter(host, assignment.substr(0, eq));
-    offline::set_param_value(host, index,
-                             parse_value(host.params[std::size_t(index)], assignment.substr(eq + 1)));
+    set_param_value(host, index, parse_value(host.params[std::size_t(index)], assignment.substr(eq + 1)));
 }
 
-}  // namespace lumatrail::tools
+}  // namespace lumatrail::offline

@@ -4,9 +4,9 @@
 
 #include "host/parameters.h"
 #include "tests/support/effect_host.h"
-#include "tools/lumatrail/param_values.h"
+#include "offline/param_values.h"
 
-namespace lumatrail::tools {
+namespace lumatrail::offline {
 namespace {
 
 using ::testing::HasSubstr;
@@ -64,4 +64,4 @@ TEST_F(ParamValues, MistakesSayWhatIsAllowed) {
 }
 
 }  // namespace
-}  // namespace lumatrail::tools
+}  // namespace lumatrail::offline

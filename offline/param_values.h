@@ -8,7 +8,7 @@
 
 #include "offline/offline_host.h"
 
-namespace lumatrail::tools {
+namespace lumatrail::offline {
 
 // "Streak Length (px)" -> "streak-length-px".
 std::string slug(std::string_view text);
@@ -20,13 +20,13 @@ std::string excerpt(std::string_view text, std::size_t limit = 60);
 
 // The parameter's index; throws std::invalid_argument naming the closest
 // parameter when nothing matches.
-std::int32_t find_parameter(const offline::OfflineHost& host, std::string_view name);
+std::int32_t find_parameter(const OfflineHost& host, std::string_view name);
 
 // The numeric value for the parameter's host record; throws
 // std::invalid_argument saying what the parameter accepts.
-double parse_value(const offline::OfflineParam& param, std::string_view text);
+double parse_value(const OfflineParam& param, std::string_view text);
 
 // "NAME=VALUE": parses and sets (checked against the valid range).
-void apply_setting(offline::OfflineHost& host, std::string_view assignment);
+void apply_setting(OfflineHost& host, std::string_view assignment);
 
-}  // namespace lumatrail::tools
+}  // namespace lumatrail::offline
