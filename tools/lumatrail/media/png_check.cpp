@@ -150,6 +150,48 @@ private:
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
+// What is wrong with a chunk from its name and length alone, before its
+// content is read: a name that is no name, a length no reader would take, a
+// first chunk that is not the header, a critical chunk no reader knows, or
+// image data that needs a palette not yet given.
+std::optional<std::string> chunk_problem(const std::string& type, std::uint32_t length, std::uint64_t at,
+                                         bool seen_header, bool palette_missing) {
+    for (char c : type)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+            return std::string("the file is damaged: a chunk at byte ") + std::to_string(at) +
+                   " has no valid name";
+    if (length > MAX_CHUNK_LENGTH)
+        return "the file is damaged: its " + type + " chunk claims " + std::to_string(length) + " bytes";
+    if (!seen_header && type != "IHDR")
+        return std::string("the file is damaged: it does not start with its IHDR chunk");
+    const bool critical = (type[0] & 0x20) == 0;
+    const bool known = type == "IHDR" || type == "PLTE" || type == "IDAT" || type == "IEND";
+    if (critical && !known) return "the file holds a chunk " + type + " that the PNG reader does not know";
+    if (palette_missing) return std::string("the file is damaged: it has no palette before its image data");
+    return std::nullopt;
+}
+
+// A second header or palette, or one of the wrong size.
+std::optional<std::string> repeat_problem(const std::string& type, std::uint32_t length, bool seen_header,
+                                          bool seen_palette, const Header& header) {
+    if (type == "IHDR" && (seen_header || length != 13))
+        return std::string("the file is damaged: its IHDR chunk is not valid");
+    if (type != "PLTE") return std::nullopt;
+    if (seen_palette) return std::string("the file is damaged: it has two palettes");
+    if (header.colour_type == 3 && (length == 0 || length % 3 != 0 || length > 3 * 256))
+        return std::string("the file is damaged: its palette is not valid");
+    return std::nullopt;
+}
+
+// The header chunk's 13 bytes into `header`; what is wrong with them.
+std::optional<std::string> read_header(const std::vector<std::uint8_t>& content, Header& header) {
+    header = {big_endian(content.data()), big_endian(content.data() + 4), content[8], content[9],
+              content[12]};
+    if (content[10] != 0 || content[11] != 0)
+        return std::string("the file is damaged: its header gives an unknown compression or filter");
+    return header_problem(header);
+}
+
 }  // namespace
 
 std::optional<std::string> png_problem(const std::string& path, PngScope scope) {
@@ -174,31 +216,15 @@ std::optional<std::string> png_problem(const std::string& path, PngScope scope) 
         if (std::fread(head, 1, 8, file.get()) != 8) return cut_short;
         const std::uint32_t length = big_endian(head);
         const std::string type(reinterpret_cast<const char*>(head) + 4, 4);
-        for (char c : type)
-            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
-                return std::string("the file is damaged: a chunk at byte ") + std::to_string(at) +
-                       " has no valid name";
-        if (length > MAX_CHUNK_LENGTH)
-            return "the file is damaged: its " + type + " chunk claims " + std::to_string(length) + " bytes";
-        if (!seen_header && type != "IHDR")
-            return "the file is damaged: it does not start with its IHDR chunk";
         const bool critical = (type[0] & 0x20) == 0;
-        const bool known = type == "IHDR" || type == "PLTE" || type == "IDAT" || type == "IEND";
-        if (critical && !known)
-            return "the file holds a chunk " + type + " that the PNG reader does not know";
-        if (type == "IDAT" && header.colour_type == 3 && !seen_palette)
-            return std::string("the file is damaged: it has no palette before its image data");
+        if (auto problem = chunk_problem(type, length, at, seen_header,
+                                         type == "IDAT" && header.colour_type == 3 && !seen_palette))
+            return problem;
         // Opening the file reads up to the first image data chunk's name.
         if (type == "IDAT" && scope == PngScope::header) return std::nullopt;
         if (length + std::uint64_t(12) > size - at) return cut_short + " in its " + type + " chunk";
-        if (type == "IHDR" && (seen_header || length != 13))
-            return std::string("the file is damaged: its IHDR chunk is not valid");
-        if (type == "PLTE") {
-            if (seen_palette) return std::string("the file is damaged: it has two palettes");
-            seen_palette = true;
-            if (header.colour_type == 3 && (length == 0 || length % 3 != 0 || length > 3 * 256))
-                return std::string("the file is damaged: its palette is not valid");
-        }
+        if (auto problem = repeat_problem(type, length, seen_header, seen_palette, header)) return problem;
+        seen_palette = seen_palette || type == "PLTE";
 
         if (type == "IDAT") {
             if (image_data == BEFORE) {
@@ -238,11 +264,7 @@ std::optional<std::string> png_problem(const std::string& path, PngScope scope) 
 
         if (type == "IHDR") {
             seen_header = true;
-            header = {big_endian(content.data()), big_endian(content.data() + 4), content[8], content[9],
-                      content[12]};
-            if (content[10] != 0 || content[11] != 0)
-                return std::string("the file is damaged: its header gives an unknown compression or filter");
-            if (auto problem = header_problem(header)) return problem;
+            if (auto problem = read_header(content, header)) return problem;
         } else if (type == "IEND") {
             if (image_data == BEFORE) return std::string("the file is damaged: it holds no image data");
             return std::nullopt;
