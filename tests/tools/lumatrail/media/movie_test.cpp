@@ -62,6 +62,13 @@ bool has_encoder(const std::string& name) {
     return list.find(" " + name + " ") != std::string::npos;
 }
 
+// Whether this ffmpeg lacks the encoder; if so its name joins those skipped.
+bool missing_encoder(const std::string& name, std::string& skipped) {
+    if (has_encoder(name)) return false;
+    skipped += " " + name;
+    return true;
+}
+
 // What ffprobe says of a file's first video stream, its packets counted.
 std::map<std::string, std::string> ffprobe(const std::string& path, const std::string& stream = "v:0") {
     const std::string text = output_of("ffprobe -v error -select_streams " + stream +
@@ -135,10 +142,7 @@ TEST_F(Movies, LossyCodecsGiveEveryFrameInPresentationOrder) {
     std::string skipped;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        if (!has_encoder(c.encoder)) {
-            skipped += std::string(" ") + c.encoder;
-            continue;
-        }
+        if (missing_encoder(c.encoder, skipped)) continue;
         ASSERT_TRUE(ffmpeg("-framerate 24 -i " + q("src%03d.png") + " " + c.args + " " + q(c.file)));
         const auto probe = ffprobe(at(c.file));
         const MovieInfo info = probe_movie(at(c.file));
@@ -269,10 +273,7 @@ TEST_F(Movies, CodecAlphaIsPremultipliedIntoTheWorld) {
     std::string skipped;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        if (!has_encoder(c.encoder)) {
-            skipped += std::string(" ") + c.encoder;
-            continue;
-        }
+        if (missing_encoder(c.encoder, skipped)) continue;
         ASSERT_TRUE(ffmpeg("-framerate 24 -i " + q("src%03d.png") + " " + c.args + " " + q(c.file)));
         MovieReader reader(at(c.file), PF_PixelFormat_ARGB32);
         EXPECT_TRUE(reader.info().alpha);
@@ -463,10 +464,7 @@ TEST_F(Movies, WrittenMoviesAreWhatFfprobeSays) {
     std::string skipped;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        if (!has_encoder(c.encoder)) {
-            skipped += std::string(" ") + c.encoder;
-            continue;
-        }
+        if (missing_encoder(c.encoder, skipped)) continue;
         MovieSettings settings;
         settings.width = 96, settings.height = 64, settings.depth = c.depth, settings.codec = c.codec;
         settings.rate = std::string(c.rate) == "24/1" ? FrameRate{24, 1} : FrameRate{30000, 1001};
