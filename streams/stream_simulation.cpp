@@ -104,12 +104,13 @@ StreamLaunch particle_launch(const RenderSettings& s, const SimulationConstants&
 template <class Pixel>
 std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g, const RenderSettings& s,
                                const EmitterCell<Pixel>* emitters, std::uint32_t emitter_count,
-                               AbortPoll poll, void* poll_data) {
+                               AbortPoll poll, void* poll_data, std::vector<DrawnSegment<Pixel>>* drawn) {
     std::uint64_t segments = 0;
     const SimulationConstants k = simulation_constants(s);
     const StrokeStyle style = stroke_style(s);
     const bool particle = s.render_mode == Particles;
     const std::uint32_t n = stream_count(s, emitter_count);
+    const StrokeLanes lanes = widest_stroke_lanes();
 
     for (std::uint32_t i = 0; i < n; ++i) {
         if (i % 16 == 0) poll_if_present(poll, poll_data);
@@ -125,32 +126,34 @@ std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g,
         const float opacity = stream_opacity(s, emitter.weight, particle, launch.age, k.life);
         const float life_norm = particle ? k.life : launch.age;
 
+        auto stroke = [&](const DrawnSegment<Pixel>& d) {
+            draw_stream_segment_in_lanes(lanes, output, g.clip, d.p0, d.p1, d.size0, d.size1, d.colour,
+                                         d.alpha0, d.alpha1, g.sx, g.sy);
+            if (drawn) drawn->push_back(d);
+            ++segments;
+        };
         auto draw = [&](const StreamSegment& seg) {
             const float u0 = seg.t0 / life_norm;
             const float u1 = seg.t1 / life_norm;
             const float a0 = particle ? trail_fade_in(style, tail_start, seg.t0) : line_tip_fade(style, u0);
             const float a1 = particle ? trail_fade_in(style, tail_start, seg.t1) : line_tip_fade(style, u1);
-            draw_stream_segment(output, g.clip, seg.p0, seg.p1, segment_size(style, u0),
-                                segment_size(style, u1), emitter.colour, opacity * a0, opacity * a1, g.sx,
-                                g.sy);
-            ++segments;
+            stroke({seg.p0, seg.p1, segment_size(style, u0), segment_size(style, u1), emitter.colour,
+                    opacity * a0, opacity * a1});
         };
         const Vec2 head =
             simulate_stream(s, k, g, start, v, launch.age, launch.time_base, tail_start, particle, draw);
         if (particle) {
             const float size = segment_size(style, launch.age / k.life);
-            draw_stream_segment(output, g.clip, head, head, size, size, emitter.colour, opacity, opacity,
-                                g.sx, g.sy);
-            ++segments;
+            stroke({head, head, size, size, emitter.colour, opacity, opacity});
         }
     }
     return segments;
 }
 
 #define LUMATRAIL_INSTANTIATE(Pixel) \
-    template std::uint64_t run_stream_phase<Pixel>(const ImageView&, const StreamGeometry&, \
-                                                   const RenderSettings&, const EmitterCell<Pixel>*, \
-                                                   std::uint32_t, AbortPoll, void*);
+    template std::uint64_t run_stream_phase<Pixel>( \
+        const ImageView&, const StreamGeometry&, const RenderSettings&, const EmitterCell<Pixel>*, \
+        std::uint32_t, AbortPoll, void*, std::vector<DrawnSegment<Pixel>>*);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
 #undef LUMATRAIL_INSTANTIATE
 

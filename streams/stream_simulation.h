@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "engine/effect_math.h"
 #include "engine/image_view.h"
@@ -112,12 +113,24 @@ Vec2 simulate_stream(const RenderSettings& s, const SimulationConstants& k, cons
     return p;
 }
 
+// One segment as the stream phase hands it to the strokes
+// (draw_stream_segment's arguments besides the output, clip and scales).
+template <class Pixel>
+struct DrawnSegment {
+    Vec2 p0, p1;
+    float size0, size1;
+    Pixel colour;
+    float alpha0, alpha1;
+};
+
 // Launches, simulates and draws every stream of the frame in index order,
 // polling before every 16th stream. Returns the number of segments drawn
-// (head dots included).
+// (head dots included). With `drawn`, every segment is also appended to it
+// in drawing order, for the benchmarks that replay a frame's stamps.
 template <class Pixel>
 std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& geometry,
                                const RenderSettings& settings, const EmitterCell<Pixel>* emitters,
-                               std::uint32_t emitter_count, AbortPoll poll, void* poll_data);
+                               std::uint32_t emitter_count, AbortPoll poll, void* poll_data,
+                               std::vector<DrawnSegment<Pixel>>* drawn = nullptr);
 
 }  // namespace lumatrail

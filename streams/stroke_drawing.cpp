@@ -4,13 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "engine/effect_math.h"
 #include "engine/pixel_depth.h"
 #include "engine/sweep_band.h"
+#include "streams/stroke_lanes.h"
 
 namespace lumatrail {
 namespace {
@@ -67,31 +64,38 @@ void prepare_output(const ImageView& input, const ImageView& output, const Rende
 
 namespace {
 
-// What every pixel of one segment shares.
-struct SegmentSpan {
-    std::int32_t x_lo, x_hi, y_lo, y_hi;  // the bounding box cut to the clip
-    Vec2 d;
-    float len2;
-    bool point;
-    float colour_alpha, e, ramp;
-};
-
+// The segment's shared values, its bounding box cut to `bounds`. False when
+// the box is empty.
 template <class Pixel>
-bool segment_span(const RenderArea& clip, Vec2 p0, Vec2 p1, float size0, float size1, const Pixel& colour,
-                  float sx, float sy, SegmentSpan& g) {
+bool segment_rows(const RenderArea& bounds, Vec2 p0, Vec2 p1, float size0, float size1, const Pixel& colour,
+                  float alpha0, float alpha1, float sx, float sy, SegmentRows& g) {
     using T = PixelTraits<Pixel>;
     const float r = std::max(size0, size1) * 0.5f;
     g.e = 0.65f / std::max(std::min(sx, sy), 0.01f);
-    g.x_lo = std::max(to_int32_saturated(std::floor((std::min(p0.x, p1.x) - r - g.e) * sx)), clip.left);
-    g.x_hi = std::min(to_int32_saturated(std::ceil((std::max(p0.x, p1.x) + r + g.e) * sx)), clip.right);
-    g.y_lo = std::max(to_int32_saturated(std::floor((std::min(p0.y, p1.y) - r - g.e) * sy)), clip.top);
-    g.y_hi = std::min(to_int32_saturated(std::ceil((std::max(p0.y, p1.y) + r + g.e) * sy)), clip.bottom);
-    if (g.x_lo >= g.x_hi || g.y_lo >= g.y_hi) return false;
+    g.box.left = std::max(to_int32_saturated(std::floor((std::min(p0.x, p1.x) - r - g.e) * sx)), bounds.left);
+    g.box.right =
+        std::min(to_int32_saturated(std::ceil((std::max(p0.x, p1.x) + r + g.e) * sx)), bounds.right);
+    g.box.top = std::max(to_int32_saturated(std::floor((std::min(p0.y, p1.y) - r - g.e) * sy)), bounds.top);
+    g.box.bottom =
+        std::min(to_int32_saturated(std::ceil((std::max(p0.y, p1.y) + r + g.e) * sy)), bounds.bottom);
+    if (g.box.left >= g.box.right || g.box.top >= g.box.bottom) return false;
+    g.p0 = p0;
+    g.p1 = p1;
     g.d = {p1.x - p0.x, p1.y - p0.y};
     g.len2 = g.d.x * g.d.x + g.d.y * g.d.y;
     g.point = g.len2 <= 0.000001f;
+    g.size0 = size0;
+    g.size1 = size1;
+    g.alpha0 = alpha0;
+    g.alpha1 = alpha1;
+    g.sx = sx;
+    g.sy = sy;
     g.colour_alpha = std::clamp(T::unit_alpha(colour.alpha), 0.0f, 1.0f);
     g.ramp = 2.0f * g.e;
+    // Coverage needs size * 0.5 + e above the distance, and the size never
+    // exceeds the larger end's.
+    g.reach = std::max(r, 0.0f) + g.e;
+    g.cut = capsule_cut(g);
     return true;
 }
 
@@ -105,85 +109,77 @@ void stamp_at(const ImageView& output, std::int32_t px, std::int32_t py, const P
     }
 }
 
-#if defined(__SSE2__)
-// std::clamp(v, 0, 1) lane by lane, a NaN kept as std::clamp keeps it.
-inline __m128 clamp_unit(__m128 v) { return _mm_min_ps(_mm_set1_ps(1.0f), _mm_max_ps(_mm_setzero_ps(), v)); }
-#endif
+// The rows of a segment whose box lies inside the view and the clip: on each
+// row only the columns the capsule can reach, their weights a run at a time,
+// and the stamps four neighbours at a time where all four lie inside the
+// clip (one by one at its right edge).
+template <class Pixel>
+void draw_segment_rows(const ImageView& output, const SegmentRows& g, std::int32_t clip_right,
+                       const Pixel& colour, RowWeights weights_of) {
+    alignas(32) float weights[WEIGHT_RUN];
+    for (std::int32_t py = g.box.top; py < g.box.bottom; ++py) {
+        const float y = (float(py) + 0.5f) / g.sy;
+        const ColumnRange columns = covered_columns(g, y);
+        std::uint8_t* row = output.data + (std::int64_t(py) - output.origin_y) * output.row_bytes;
+        for (std::int32_t first = columns.first; first < columns.last; first += WEIGHT_RUN) {
+            const std::int32_t count = std::min(WEIGHT_RUN, columns.last - first);
+            const std::uint32_t stamped = weights_of(g, y, first, count, weights);
+            for (std::int32_t i = 0; i < count && (stamped >> i); i += 4) {
+                const std::uint32_t bits = (stamped >> i) & 0xFu;
+                if (!bits) continue;
+                const std::int32_t column = first + i;
+                std::uint8_t* at =
+                    row + (std::int64_t(column) - output.origin_x) * std::int64_t(sizeof(Pixel));
+                if (column + 4 <= clip_right)
+                    stamp_four(at, weights + i, bits, colour, g.colour_alpha);
+                else
+                    for (std::uint32_t lane = 0; lane < 4; ++lane)
+                        if (bits & (1u << lane))
+                            stamp_at(output, column + std::int32_t(lane), py, colour, weights[i + lane]);
+            }
+        }
+    }
+}
 
 }  // namespace
+
+template <class Pixel>
+bool stamp_span(const RenderArea& clip, Vec2 p0, Vec2 p1, float size0, float size1, const Pixel& colour,
+                float sx, float sy, StampSpan& span) {
+    SegmentRows g;
+    if (!segment_rows(clip, p0, p1, size0, size1, colour, 0.0f, 0.0f, sx, sy, g)) return false;
+    span = {g.box.left, g.box.right, g.box.top,      g.box.bottom, g.d,
+            g.len2,     g.point,     g.colour_alpha, g.e,          g.ramp};
+    return true;
+}
 
 template <class Pixel>
 void draw_stream_segment_by_pixel(const ImageView& output, const RenderArea& clip, Vec2 p0, Vec2 p1,
                                   float size0, float size1, const Pixel& colour, float alpha0, float alpha1,
                                   float sx, float sy) {
-    SegmentSpan g;
-    if (!segment_span(clip, p0, p1, size0, size1, colour, sx, sy, g)) return;
-    for (std::int32_t py = g.y_lo; py < g.y_hi; ++py) {
-        const float y = (float(py) + 0.5f) / sy;
-        for (std::int32_t px = g.x_lo; px < g.x_hi; ++px) {
-            const float x = (float(px) + 0.5f) / sx;
-            const float t =
-                g.point ? 1.0f : std::clamp(((x - p0.x) * g.d.x + (y - p0.y) * g.d.y) / g.len2, 0.0f, 1.0f);
-            const float size = (size1 - size0) * t + size0;
-            if (size <= 0.0f) continue;
-            const float dist = length(Vec2{x - (p0.x + t * g.d.x), y - (p0.y + t * g.d.y)});
-            const float cov = std::clamp((size * 0.5f + g.e - dist) / g.ramp, 0.0f, 1.0f);
-            const float a = std::clamp((alpha1 - alpha0) * t + alpha0, 0.0f, 1.0f);
-            const float w = cov * a;
-            if (g.colour_alpha * w <= 0.0f) continue;
-            stamp_at(output, px, py, colour, w);
-        }
-    }
+    for_each_stamp(clip, p0, p1, size0, size1, colour, alpha0, alpha1, sx, sy,
+                   [&](std::int32_t px, std::int32_t py, float w) { stamp_at(output, px, py, colour, w); });
 }
+
+template <class Pixel>
+void draw_stream_segment_in_lanes(StrokeLanes lanes, const ImageView& output, const RenderArea& clip, Vec2 p0,
+                                  Vec2 p1, float size0, float size1, const Pixel& colour, float alpha0,
+                                  float alpha1, float sx, float sy) {
+    if (!output.data) return;
+    const RenderArea inside = clip_to_view(clip, output);
+    SegmentRows g;
+    if (!segment_rows(inside, p0, p1, size0, size1, colour, alpha0, alpha1, sx, sy, g)) return;
+    draw_segment_rows(output, g, inside.right, colour,
+                      lanes == StrokeLanes::Eight ? row_weights_eight : row_weights_four);
+}
+
+StrokeLanes widest_stroke_lanes() { return eight_lanes_available() ? StrokeLanes::Eight : StrokeLanes::Four; }
 
 template <class Pixel>
 void draw_stream_segment(const ImageView& output, const RenderArea& clip, Vec2 p0, Vec2 p1, float size0,
                          float size1, const Pixel& colour, float alpha0, float alpha1, float sx, float sy) {
-#if defined(__SSE2__)
-    // Four pixels of a row at a time: each lane computes exactly what
-    // draw_stream_segment_by_pixel computes for its pixel (plain IEEE add,
-    // multiply, divide and square root, clamps that keep a NaN), so the
-    // divisions and square roots of four pixels cost about what one did.
-    SegmentSpan g;
-    if (!segment_span(clip, p0, p1, size0, size1, colour, sx, sy, g)) return;
-    const __m128 half = _mm_set1_ps(0.5f), sx4 = _mm_set1_ps(sx), p0x = _mm_set1_ps(p0.x),
-                 p0y = _mm_set1_ps(p0.y);
-    const __m128 dx = _mm_set1_ps(g.d.x), dy = _mm_set1_ps(g.d.y), len2 = _mm_set1_ps(g.len2);
-    const __m128 size_step = _mm_set1_ps(size1 - size0), size_start = _mm_set1_ps(size0);
-    const __m128 alpha_step = _mm_set1_ps(alpha1 - alpha0), alpha_start = _mm_set1_ps(alpha0);
-    const __m128 e = _mm_set1_ps(g.e), ramp = _mm_set1_ps(g.ramp);
-    const __m128i lane_offsets = _mm_setr_epi32(0, 1, 2, 3);
-    alignas(16) float sizes[4], weights[4];
-    for (std::int32_t py = g.y_lo; py < g.y_hi; ++py) {
-        const float y = (float(py) + 0.5f) / sy;
-        const __m128 y4 = _mm_set1_ps(y), across = _mm_set1_ps((y - p0.y) * g.d.y);
-        for (std::int64_t column = g.x_lo; column < g.x_hi; column += 4) {
-            const std::int32_t px = std::int32_t(column);
-            const __m128i columns = _mm_add_epi32(_mm_set1_epi32(px), lane_offsets);
-            const __m128 x = _mm_div_ps(_mm_add_ps(_mm_cvtepi32_ps(columns), half), sx4);
-            const __m128 t =
-                g.point
-                    ? _mm_set1_ps(1.0f)
-                    : clamp_unit(_mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, p0x), dx), across), len2));
-            const __m128 size = _mm_add_ps(_mm_mul_ps(size_step, t), size_start);
-            const __m128 ox = _mm_sub_ps(x, _mm_add_ps(p0x, _mm_mul_ps(t, dx)));
-            const __m128 oy = _mm_sub_ps(y4, _mm_add_ps(p0y, _mm_mul_ps(t, dy)));
-            const __m128 dist = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ox, ox), _mm_mul_ps(oy, oy)));
-            const __m128 cov =
-                clamp_unit(_mm_div_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(size, half), e), dist), ramp));
-            const __m128 a = clamp_unit(_mm_add_ps(_mm_mul_ps(alpha_step, t), alpha_start));
-            _mm_store_ps(sizes, size);
-            _mm_store_ps(weights, _mm_mul_ps(cov, a));
-            const std::int32_t lanes = std::int32_t(std::min<std::int64_t>(4, g.x_hi - column));
-            for (std::int32_t lane = 0; lane < lanes; ++lane) {
-                if (sizes[lane] <= 0.0f || g.colour_alpha * weights[lane] <= 0.0f) continue;
-                stamp_at(output, px + lane, py, colour, weights[lane]);
-            }
-        }
-    }
-#else
-    draw_stream_segment_by_pixel(output, clip, p0, p1, size0, size1, colour, alpha0, alpha1, sx, sy);
-#endif
+    draw_stream_segment_in_lanes(widest_stroke_lanes(), output, clip, p0, p1, size0, size1, colour, alpha0,
+                                 alpha1, sx, sy);
 }
 
 template <class Pixel>
@@ -207,11 +203,16 @@ void composite_streams(const ImageView& input, const ImageView& output, const Re
 #define LUMATRAIL_STROKES_FOR(Pixel) \
     template void prepare_output<Pixel>(const ImageView&, const ImageView&, const RenderArea&, Composite, \
                                         AbortPoll, void*); \
+    template bool stamp_span<Pixel>(const RenderArea&, Vec2, Vec2, float, float, const Pixel&, float, float, \
+                                    StampSpan&); \
     template void draw_stream_segment_by_pixel<Pixel>(const ImageView&, const RenderArea&, Vec2, Vec2, \
                                                       float, float, const Pixel&, float, float, float, \
                                                       float); \
     template void draw_stream_segment<Pixel>(const ImageView&, const RenderArea&, Vec2, Vec2, float, float, \
                                              const Pixel&, float, float, float, float); \
+    template void draw_stream_segment_in_lanes<Pixel>(StrokeLanes, const ImageView&, const RenderArea&, \
+                                                      Vec2, Vec2, float, float, const Pixel&, float, float, \
+                                                      float, float); \
     template void composite_streams<Pixel>(const ImageView&, const ImageView&, const RenderArea&, \
                                            const RenderArea&, const RenderSettings&, AbortPoll, void*);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_STROKES_FOR)

@@ -1,0 +1,250 @@
+#include "streams/stroke_lanes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include <immintrin.h>
+
+#include "engine/pixel_depth.h"
+
+namespace lumatrail {
+namespace {
+
+constexpr double UNBOUNDED = std::numeric_limits<double>::infinity();
+
+// floor(v) for v well inside the int range.
+std::int32_t floor_to_column(double v) {
+    const std::int32_t truncated = std::int32_t(v);
+    return truncated - (v < double(truncated) ? 1 : 0);
+}
+
+// std::clamp(v, 0, 1) lane by lane, a NaN kept as std::clamp keeps it: the
+// min and max instructions return their second operand when either is NaN.
+inline __m128 clamp_unit(__m128 v) { return _mm_min_ps(_mm_set1_ps(1.0f), _mm_max_ps(_mm_setzero_ps(), v)); }
+
+[[gnu::target("avx2")]] inline __m256 clamp_unit8(__m256 v) {
+    return _mm256_min_ps(_mm256_set1_ps(1.0f), _mm256_max_ps(_mm256_setzero_ps(), v));
+}
+
+// All bits of each lane whose bit is set in bits (bit 0 is lane 0).
+inline __m128i lane_mask(std::uint32_t bits) {
+    const __m128i lane_bits = _mm_setr_epi32(1, 2, 4, 8);
+    return _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(std::int32_t(bits)), lane_bits), lane_bits);
+}
+
+// The 8-bit store of four values: min(v, 255), max(·, 0), a NaN gives 0, + 0.5,
+// truncated.
+inline __m128i quantize_four_8bit(__m128 v) {
+    const __m128 limited = _mm_max_ps(_mm_setzero_ps(), _mm_min_ps(_mm_set1_ps(255.0f), v));
+    return _mm_cvttps_epi32(
+        _mm_and_ps(_mm_add_ps(limited, _mm_set1_ps(0.5f)), _mm_cmpord_ps(limited, limited)));
+}
+
+}  // namespace
+
+CapsuleCut capsule_cut(const SegmentRows& g) {
+    CapsuleCut c;
+    const double largest = std::max({std::abs(double(g.p0.x)), std::abs(double(g.p0.y)),
+                                     std::abs(double(g.p1.x)), std::abs(double(g.p1.y))});
+    // A pixel's coverage is float arithmetic on coordinates of this size:
+    // its errors are a few units in the last place of `largest` and `reach`.
+    const double reach = double(g.reach);
+    c.reach = reach + 4e-6 * (largest + reach + double(g.box.bottom) / double(g.sy)) + 1e-4;
+    c.finite = std::isfinite(c.reach) && std::isfinite(largest);
+    c.band_lo = UNBOUNDED;  // no band
+    c.band_hi = -UNBOUNDED;
+    const double dx = double(g.d.x), dy = double(g.d.y);
+    const double length = std::sqrt(dx * dx + dy * dy);
+    if (g.point || !c.finite || !(length > 0.0)) return c;
+    const double ux = dx / length, uy = dy / length;
+    c.band_lo = -UNBOUNDED;
+    c.band_hi = UNBOUNDED;
+    if (uy != 0.0) {  // |Y ux - X uy| <= reach
+        c.perp_slope = ux / uy;
+        c.perp_half = c.reach / std::abs(uy);
+    } else {
+        c.perp_slope = 0.0;
+        c.perp_half = UNBOUNDED;
+        c.band_lo = -c.reach;
+        c.band_hi = c.reach;
+    }
+    if (ux != 0.0) {  // 0 <= X ux + Y uy <= length
+        c.along_slope = -uy / ux;
+        c.along_lo = std::min(0.0, length / ux);
+        c.along_hi = std::max(0.0, length / ux);
+    } else {
+        c.along_slope = 0.0;
+        c.along_lo = -UNBOUNDED;
+        c.along_hi = UNBOUNDED;
+        c.band_lo = std::min(0.0, length / uy);
+        c.band_hi = std::max(0.0, length / uy);
+    }
+    return c;
+}
+
+ColumnRange covered_columns(const SegmentRows& g, float y) {
+    const CapsuleCut& c = g.cut;
+    if (!c.finite) return {g.box.left, g.box.right};
+    double lo = UNBOUNDED, hi = -UNBOUNDED;
+    const double row = double(y);
+    for (const Vec2 end : {g.p0, g.p1})
+        if (std::abs(row - double(end.y)) <= c.reach) {
+            lo = std::min(lo, double(end.x) - c.reach);
+            hi = std::max(hi, double(end.x) + c.reach);
+        }
+    const double across = row - double(g.p0.y);
+    if (across >= c.band_lo && across <= c.band_hi) {
+        const double middle = across * c.perp_slope, along = across * c.along_slope;
+        const double band_lo = std::max(middle - c.perp_half, along + c.along_lo);
+        const double band_hi = std::min(middle + c.perp_half, along + c.along_hi);
+        if (band_lo <= band_hi) {
+            lo = std::min(lo, double(g.p0.x) + band_lo);
+            hi = std::max(hi, double(g.p0.x) + band_hi);
+        }
+    }
+    // Column x has its centre at (x + 0.5) / sx; the cut is first brought
+    // inside the box, so the columns fit an int.
+    const double sx = double(g.sx), left = double(g.box.left), right = double(g.box.right);
+    if (!(lo <= hi)) return {g.box.left, g.box.left};
+    const std::int32_t first = -floor_to_column(-std::clamp(lo * sx - 0.5, left, right));
+    const std::int32_t last = floor_to_column(std::clamp(hi * sx - 0.5, left - 1.0, right - 1.0)) + 1;
+    return {first, std::max(first, last)};
+}
+
+std::uint32_t row_weights_four(const SegmentRows& g, float y, std::int32_t first, std::int32_t count,
+                               float* weights) {
+    const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f), sx = _mm_set1_ps(g.sx);
+    const __m128 p0x = _mm_set1_ps(g.p0.x), p0y = _mm_set1_ps(g.p0.y), y4 = _mm_set1_ps(y);
+    const __m128 dx = _mm_set1_ps(g.d.x), dy = _mm_set1_ps(g.d.y), len2 = _mm_set1_ps(g.len2);
+    const __m128 across = _mm_set1_ps((y - g.p0.y) * g.d.y);
+    const __m128 size_step = _mm_set1_ps(g.size1 - g.size0), size_start = _mm_set1_ps(g.size0);
+    const __m128 alpha_step = _mm_set1_ps(g.alpha1 - g.alpha0), alpha_start = _mm_set1_ps(g.alpha0);
+    const __m128 e = _mm_set1_ps(g.e), ramp = _mm_set1_ps(g.ramp), colour_alpha = _mm_set1_ps(g.colour_alpha);
+    std::uint32_t stamped = 0;
+    for (std::int32_t i = 0; i < count; i += 4) {
+        const __m128i columns = _mm_add_epi32(_mm_set1_epi32(first + i), _mm_setr_epi32(0, 1, 2, 3));
+        const __m128 x = _mm_div_ps(_mm_add_ps(_mm_cvtepi32_ps(columns), half), sx);
+        const __m128 t =
+            g.point ? _mm_set1_ps(1.0f)
+                    : clamp_unit(_mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, p0x), dx), across), len2));
+        const __m128 size = _mm_add_ps(_mm_mul_ps(size_step, t), size_start);
+        const __m128 ox = _mm_sub_ps(x, _mm_add_ps(p0x, _mm_mul_ps(t, dx)));
+        const __m128 oy = _mm_sub_ps(y4, _mm_add_ps(p0y, _mm_mul_ps(t, dy)));
+        const __m128 dist = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ox, ox), _mm_mul_ps(oy, oy)));
+        const __m128 cov =
+            clamp_unit(_mm_div_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(size, half), e), dist), ramp));
+        const __m128 w = _mm_mul_ps(cov, clamp_unit(_mm_add_ps(_mm_mul_ps(alpha_step, t), alpha_start)));
+        _mm_storeu_ps(weights + i, w);
+        const __m128 stamps =
+            _mm_and_ps(_mm_cmpnle_ps(size, zero), _mm_cmpnle_ps(_mm_mul_ps(colour_alpha, w), zero));
+        stamped |= std::uint32_t(_mm_movemask_ps(stamps)) << i;
+    }
+    return count >= 32 ? stamped : stamped & ((1u << count) - 1u);
+}
+
+[[gnu::target("avx2")]] std::uint32_t row_weights_eight(const SegmentRows& g, float y, std::int32_t first,
+                                                        std::int32_t count, float* weights) {
+    const __m256 zero = _mm256_setzero_ps(), half = _mm256_set1_ps(0.5f), sx = _mm256_set1_ps(g.sx);
+    const __m256 p0x = _mm256_set1_ps(g.p0.x), p0y = _mm256_set1_ps(g.p0.y), y8 = _mm256_set1_ps(y);
+    const __m256 dx = _mm256_set1_ps(g.d.x), dy = _mm256_set1_ps(g.d.y), len2 = _mm256_set1_ps(g.len2);
+    const __m256 across = _mm256_set1_ps((y - g.p0.y) * g.d.y);
+    const __m256 size_step = _mm256_set1_ps(g.size1 - g.size0), size_start = _mm256_set1_ps(g.size0);
+    const __m256 alpha_step = _mm256_set1_ps(g.alpha1 - g.alpha0), alpha_start = _mm256_set1_ps(g.alpha0);
+    const __m256 e = _mm256_set1_ps(g.e), ramp = _mm256_set1_ps(g.ramp);
+    const __m256 colour_alpha = _mm256_set1_ps(g.colour_alpha);
+    std::uint32_t stamped = 0;
+    for (std::int32_t i = 0; i < count; i += 8) {
+        const __m256i columns =
+            _mm256_add_epi32(_mm256_set1_epi32(first + i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        const __m256 x = _mm256_div_ps(_mm256_add_ps(_mm256_cvtepi32_ps(columns), half), sx);
+        const __m256 t = g.point
+                             ? _mm256_set1_ps(1.0f)
+                             : clamp_unit8(_mm256_div_ps(
+                                   _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(x, p0x), dx), across), len2));
+        const __m256 size = _mm256_add_ps(_mm256_mul_ps(size_step, t), size_start);
+        const __m256 ox = _mm256_sub_ps(x, _mm256_add_ps(p0x, _mm256_mul_ps(t, dx)));
+        const __m256 oy = _mm256_sub_ps(y8, _mm256_add_ps(p0y, _mm256_mul_ps(t, dy)));
+        const __m256 dist = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(ox, ox), _mm256_mul_ps(oy, oy)));
+        const __m256 cov = clamp_unit8(
+            _mm256_div_ps(_mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(size, half), e), dist), ramp));
+        const __m256 w =
+            _mm256_mul_ps(cov, clamp_unit8(_mm256_add_ps(_mm256_mul_ps(alpha_step, t), alpha_start)));
+        _mm256_storeu_ps(weights + i, w);
+        const __m256 stamps = _mm256_and_ps(_mm256_cmp_ps(size, zero, _CMP_NLE_UQ),
+                                            _mm256_cmp_ps(_mm256_mul_ps(colour_alpha, w), zero, _CMP_NLE_UQ));
+        stamped |= std::uint32_t(_mm256_movemask_ps(stamps)) << i;
+    }
+    return count >= 32 ? stamped : stamped & ((1u << count) - 1u);
+}
+
+bool eight_lanes_available() { return __builtin_cpu_supports("avx2"); }
+
+// The four stamps side by side, channel by channel: the same products, sums,
+// limits and rounding as stamp_by_channel in each lane.
+template <>
+void stamp_four<Pixel8>(std::uint8_t* first, const float* weights, std::uint32_t bits, const Pixel8& colour,
+                        float colour_alpha) {
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    __m128i pixels;
+    std::memcpy(&pixels, first, sizeof pixels);
+    const __m128 w = _mm_loadu_ps(weights);
+    const __m128 a = _mm_mul_ps(_mm_set1_ps(colour_alpha), w);
+    const __m128 keep = _mm_sub_ps(_mm_set1_ps(1.0f), a);
+    auto channel = [&](int shift) {
+        return _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(pixels, shift), byte)), keep);
+    };
+    auto painted = [&](std::uint8_t value) { return _mm_mul_ps(w, _mm_set1_ps(float(value))); };
+    const __m128i alpha = quantize_four_8bit(_mm_add_ps(_mm_mul_ps(a, _mm_set1_ps(255.0f)), channel(0)));
+    const __m128i red = quantize_four_8bit(_mm_add_ps(painted(colour.red), channel(8)));
+    const __m128i green = quantize_four_8bit(_mm_add_ps(painted(colour.green), channel(16)));
+    const __m128i blue = quantize_four_8bit(_mm_add_ps(painted(colour.blue), channel(24)));
+    const __m128i stamped = _mm_or_si128(_mm_or_si128(alpha, _mm_slli_epi32(red, 8)),
+                                         _mm_or_si128(_mm_slli_epi32(green, 16), _mm_slli_epi32(blue, 24)));
+    const __m128i chosen = lane_mask(bits);
+    const __m128i result = _mm_or_si128(_mm_and_si128(chosen, stamped), _mm_andnot_si128(chosen, pixels));
+    std::memcpy(first, &result, sizeof result);
+}
+
+// Float pixels are stored as computed: the four pixels turned into channel
+// lanes and back.
+template <>
+void stamp_four<PixelFloat>(std::uint8_t* first, const float* weights, std::uint32_t bits,
+                            const PixelFloat& colour, float colour_alpha) {
+    __m128 before[4];
+    std::memcpy(before, first, sizeof before);
+    __m128 alpha = before[0], red = before[1], green = before[2], blue = before[3];
+    _MM_TRANSPOSE4_PS(alpha, red, green, blue);
+    const __m128 w = _mm_loadu_ps(weights);
+    const __m128 a = _mm_mul_ps(_mm_set1_ps(colour_alpha), w);
+    const __m128 keep = _mm_sub_ps(_mm_set1_ps(1.0f), a);
+    alpha = _mm_add_ps(_mm_mul_ps(a, _mm_set1_ps(1.0f)), _mm_mul_ps(alpha, keep));
+    red = _mm_add_ps(_mm_mul_ps(w, _mm_set1_ps(colour.red)), _mm_mul_ps(red, keep));
+    green = _mm_add_ps(_mm_mul_ps(w, _mm_set1_ps(colour.green)), _mm_mul_ps(green, keep));
+    blue = _mm_add_ps(_mm_mul_ps(w, _mm_set1_ps(colour.blue)), _mm_mul_ps(blue, keep));
+    _MM_TRANSPOSE4_PS(alpha, red, green, blue);
+    const __m128 after[4] = {alpha, red, green, blue};
+    __m128 result[4];
+    for (int i = 0; i < 4; ++i) {
+        const __m128 chosen = _mm_castsi128_ps(_mm_set1_epi32(-std::int32_t((bits >> i) & 1u)));
+        result[i] = _mm_or_ps(_mm_and_ps(chosen, after[i]), _mm_andnot_ps(chosen, before[i]));
+    }
+    std::memcpy(first, result, sizeof result);
+}
+
+// 16-bit pixels one at a time.
+template <>
+void stamp_four<Pixel16>(std::uint8_t* first, const float* weights, std::uint32_t bits, const Pixel16& colour,
+                         float) {
+    for (; bits; bits &= bits - 1u) {
+        const int lane = __builtin_ctz(bits);
+        std::uint8_t* at = first + lane * sizeof(Pixel16);
+        Pixel16 under;
+        std::memcpy(&under, at, sizeof under);
+        const Pixel16 result = stamp(under, colour, weights[lane]);
+        std::memcpy(at, &result, sizeof result);
+    }
+}
+
+}  // namespace lumatrail
