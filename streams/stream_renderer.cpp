@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <tuple>
+#include <utility>
 
 #include "engine/effect_math.h"
 #include "engine/pixel_depth.h"
@@ -51,6 +54,116 @@ EmitterGrid emitter_grid(const RenderArea& area, const RenderSettings& s, float 
     return g;
 }
 
+namespace {
+
+// What emitter sampling reads, and what it decides once per frame.
+struct EmitterInputs {
+    const ImageView& input;
+    const RenderSettings& s;
+    const StreamGeometry& geo;
+    const MaskSampler& mask;
+    std::uint32_t seed;
+    bool edge_test;  // Stretch from Mask, except for particles: keep only the mask's edge
+};
+
+// The pixels the scan visits, the area cut to the input (outside it no pixel
+// qualifies), and what depends only on the column, computed once per frame.
+template <class Pixel>
+struct EmitterRows {
+    std::int32_t left = 0, right = 0, top = 0, bottom = 0;
+    std::vector<float> full_x;               // full-resolution x of the column's centre
+    std::vector<std::uint32_t> column_bits;  // its floor, the column's share of the pixel hash
+    std::vector<std::int32_t> cell;          // the grid column the column falls in
+    std::vector<Pixel> pixels;               // the row being scanned, copied from the input
+    std::vector<float> keys;                 // their brightness keys
+};
+
+// Cuts the area to the input and fills the column tables.
+template <class Pixel>
+EmitterRows<Pixel> emitter_rows(const ImageView& input, const RenderArea& area, const EmitterGrid& grid,
+                                float sx) {
+    EmitterRows<Pixel> r;
+    if (!input.data) return r;
+    const auto cut = [](std::int32_t low, std::int32_t high, std::int32_t origin, std::int32_t size) {
+        const std::int64_t first = std::max<std::int64_t>(low, origin);
+        const std::int64_t last = std::min<std::int64_t>(high, std::int64_t(origin) + size);
+        return std::pair{std::int32_t(first), std::int32_t(std::max(first, last))};
+    };
+    std::tie(r.left, r.right) = cut(area.left, area.right, input.origin_x, input.width);
+    std::tie(r.top, r.bottom) = cut(area.top, area.bottom, input.origin_y, input.height);
+    const std::size_t n = std::size_t(r.right - r.left);
+    r.full_x.resize(n), r.column_bits.resize(n), r.cell.resize(n), r.pixels.resize(n), r.keys.resize(n);
+    for (std::int32_t x = r.left; x < r.right; ++x) {
+        const std::size_t k = std::size_t(x - r.left);
+        r.full_x[k] = (float(x) + 0.5f) / sx;
+        r.column_bits[k] = std::uint32_t(floor_to_int(r.full_x[k]));
+        r.cell[k] = std::min(std::int32_t(float(x - area.left) / grid.cell_x), grid.columns - 1);
+    }
+    return r;
+}
+
+// Whether the mask falls off ahead of pixel (x, y), 1.5 pixels along its own
+// launch direction: a point that may lie outside the area and the input.
+template <class Pixel>
+bool mask_falls_off_ahead(const EmitterInputs& in, std::int32_t x, std::int32_t y, Vec2 full,
+                          std::uint32_t hp, float weight) {
+    const Vec2 r =
+        rotate_by_launch_angle(launch_direction(in.s, in.geo, full), in.s.launch_spread, hash32(hp));
+    const float cx = float(x) + 0.5f, cy = float(y) + 0.5f;
+    const float ahead = emitter_weight<Pixel>(in.input, in.mask, in.s, cx + 1.5f * r.x, cy + 1.5f * r.y);
+    return !(ahead >= 0.95f * weight);
+}
+
+// Offers a qualifying pixel to its cell. Exponential key: the smallest per
+// cell picks a pixel with probability proportional to its weight.
+template <class Pixel>
+[[gnu::always_inline]] inline void offer(EmitterCell<Pixel>& cell, Vec2 full, const Pixel& colour,
+                                         float weight, std::uint32_t hp) {
+    const float h = std::max(hash_unit(hash32(hp + 71u)), 0.000001f);
+    // -log(h) is at least 1 - h, so a key whose lower bound already
+    // reaches the cell's key cannot win: skip its logarithm. The bound
+    // is lowered, relatively and absolutely, far more than any float
+    // logarithm or division errs, so no key that could win is skipped.
+    if (((1.0 - double(h)) * (1.0 - 1e-5) - 1e-7) / double(weight) >= double(cell.key)) return;
+    const float key = -std::log(h) / weight;
+    if (cell.key > key) cell = {full.x, full.y, colour, weight, key, hp};
+}
+
+// Offers the qualifying pixels of row y (inside the input) to the cells of
+// its grid row. The pixel centre (x + 0.5, y + 0.5) lies in pixel (x, y), so
+// the row is read straight from the input. MASKED: a mask mode weighs the
+// pixels; without one every qualifying pixel weighs 1.
+template <class Pixel, bool MASKED>
+void scan_emitter_row(const EmitterInputs& in, EmitterRows<Pixel>& r, std::int32_t y,
+                      EmitterCell<Pixel>* row_cells) {
+    const float full_y = (float(y) + 0.5f) / in.geo.sy;
+    const std::uint32_t row_hash = hash32(std::uint32_t(floor_to_int(full_y)));
+    // A pixel's hash mixes its column's bits with (row_hash >> 16) ^ seed ^
+    // row_hash; exclusive or is free of order, so the row's part is mixed once.
+    const std::uint32_t row_bits = (row_hash >> 16) ^ in.seed ^ row_hash;
+    const std::int32_t n = r.right - r.left;
+    std::memcpy(r.pixels.data(), pixel_address<Pixel>(in.input, r.left, y), std::size_t(n) * sizeof(Pixel));
+    brightness_keys(r.pixels.data(), r.keys.data(), n);
+    for (std::int32_t k = 0; k < n; ++k) {
+        const Pixel& p = r.pixels[std::size_t(k)];
+        const float l = r.keys[std::size_t(k)];
+        if (!PixelTraits<Pixel>::alpha_positive(p.alpha)) continue;
+        if (l < in.s.lower_brightness || l > in.s.upper_brightness) continue;
+        float weight = 1.0f;
+        if constexpr (MASKED) {
+            weight = mask_weight_at_pixel(in.mask, in.s, r.left + k, y);
+            if (weight <= 0.00001f) continue;
+        }
+        const Vec2 full{r.full_x[std::size_t(k)], full_y};
+        const std::uint32_t hp = hash32(r.column_bits[std::size_t(k)] ^ row_bits);
+        if (MASKED && in.edge_test && !mask_falls_off_ahead<Pixel>(in, r.left + k, y, full, hp, weight))
+            continue;
+        offer(row_cells[r.cell[std::size_t(k)]], full, p, weight, hp);
+    }
+}
+
+}  // namespace
+
 template <class Pixel>
 std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const RenderArea& area,
                                                 const RenderSettings& s, const StreamGeometry& geo,
@@ -58,44 +171,16 @@ std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const Re
     const EmitterGrid grid = emitter_grid(area, s, geo.sx, geo.sy);
     std::vector<EmitterCell<Pixel>> cells(std::size_t(grid.columns) * std::size_t(grid.rows));
     const bool edge_test = s.mask_mode == StretchFromMask && s.render_mode != Particles;
-    const std::uint32_t seed = std::uint32_t(s.random_seed);
+    const EmitterInputs in{input, s, geo, mask, std::uint32_t(s.random_seed), edge_test};
+    EmitterRows<Pixel> rows = emitter_rows<Pixel>(input, area, grid, geo.sx);
+    const auto scan_row =
+        s.mask_mode == MaskOff ? scan_emitter_row<Pixel, false> : scan_emitter_row<Pixel, true>;
 
     for (std::int32_t y = area.top; y < area.bottom; ++y) {
         if (y % 8 == 0) poll_if_present(poll, poll_data);
-        const float cy = float(y) + 0.5f;
-        const float full_y = cy / geo.sy;
-        const std::uint32_t row_hash = hash32(std::uint32_t(floor_to_int(full_y)));
+        if (y < rows.top || y >= rows.bottom || rows.left == rows.right) continue;
         const std::int32_t j = std::min(std::int32_t(float(y - area.top) / grid.cell_y), grid.rows - 1);
-        EmitterCell<Pixel>* row_cells = cells.data() + std::size_t(j) * std::size_t(grid.columns);
-        for (std::int32_t x = area.left; x < area.right; ++x) {
-            const float cx = float(x) + 0.5f;
-            const float weight = emitter_weight<Pixel>(input, mask, s, cx, cy);
-            if (weight <= 0.00001f) continue;
-            const float full_x = cx / geo.sx;
-            const std::uint32_t hp =
-                hash32(std::uint32_t(floor_to_int(full_x)) ^ (row_hash >> 16) ^ seed ^ row_hash);
-            if (edge_test) {
-                // Keep only pixels where the mask falls off ahead, in their own launch direction.
-                const Vec2 r = rotate_by_launch_angle(launch_direction(s, geo, {full_x, full_y}),
-                                                      s.launch_spread, hash32(hp));
-                const float ahead = emitter_weight<Pixel>(input, mask, s, cx + 1.5f * r.x, cy + 1.5f * r.y);
-                if (ahead >= 0.95f * weight) continue;
-            }
-            const std::int32_t i =
-                std::min(std::int32_t(float(x - area.left) / grid.cell_x), grid.columns - 1);
-            // Exponential key: the smallest per cell picks a pixel with
-            // probability proportional to its weight.
-            const float h = std::max(hash_unit(hash32(hp + 71u)), 0.000001f);
-            EmitterCell<Pixel>& cell = row_cells[i];
-            // -log(h) is at least 1 - h, so a key whose lower bound already
-            // reaches the cell's key cannot win: skip its logarithm. The bound
-            // is lowered, relatively and absolutely, far more than any float
-            // logarithm or division errs, so no key that could win is skipped.
-            if (((1.0 - double(h)) * (1.0 - 1e-5) - 1e-7) / double(weight) >= double(cell.key)) continue;
-            const float key = -std::log(h) / weight;
-            if (cell.key > key)
-                cell = {full_x, full_y, read_pixel_or_zero<Pixel>(input, x, y), weight, key, hp};
-        }
+        scan_row(in, rows, y, cells.data() + std::size_t(j) * std::size_t(grid.columns));
     }
 
     std::vector<EmitterCell<Pixel>> list;

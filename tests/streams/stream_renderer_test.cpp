@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "streams/stream_renderer.h"
 #include "tests/support/image_buffer.h"
@@ -105,6 +106,29 @@ TEST(EmitterSampling, TransparentAndOutOfWindowPixelsNeverEmit) {
     const auto emitters = sample_emitters<Pixel8>(input.view(), {0, 0, 16, 16}, s, g, {}, nullptr, nullptr);
     ASSERT_EQ(emitters.size(), 1u);
     EXPECT_EQ(emitters[0].x, 9.5f);
+}
+
+// An area reaching past an input that starts elsewhere in the layer, its rows
+// going upward in memory: with cells of one pixel, every input pixel becomes
+// the emitter of its cell, with its own colour, and nothing outside emits.
+TEST(EmitterSampling, AreaPastTheInputFindsEveryInputPixelOnce) {
+    auto picture = testing::test_picture(20, 12);
+    ImageView input = picture.view(5, -3);
+    input.data += 11 * input.row_bytes;
+    input.row_bytes = -input.row_bytes;  // layer row -3 is the picture's last row
+    RenderSettings s = force_lines();
+    s.emitter_spacing = 1.0f;
+    s.lower_brightness = 0.0f;
+    const RenderArea area{-4, -6, 40, 20};
+    const StreamGeometry g = stream_geometry(area, input, {}, s, 1, 1);
+    const auto emitters = sample_emitters<Pixel8>(input, area, s, g, {}, nullptr, nullptr);
+    ASSERT_EQ(emitters.size(), 240u);
+    for (const auto& e : emitters) {
+        const auto x = std::int32_t(std::floor(e.x)), y = std::int32_t(std::floor(e.y));
+        ASSERT_TRUE(x >= 5 && x < 25 && y >= -3 && y < 9) << x << ", " << y;
+        const Pixel8 expected = picture.at(x - 5, 8 - y);
+        EXPECT_EQ(std::memcmp(&e.colour, &expected, sizeof expected), 0) << x << ", " << y;
+    }
 }
 
 TEST(EmitterSampling, SeedChoosesTheEmittersRepeatably) {
