@@ -51,6 +51,24 @@ inline std::int32_t to_int32_saturated(float v) {
     return std::int32_t(v);
 }
 
+// to_int32_saturated(std::floor(v)) and (std::ceil(v)), without a call into
+// the maths library (x86-64's baseline has no rounding instruction).
+inline std::int32_t floor_to_int32_saturated(float v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483648.0f) return INT32_MAX;
+    if (v < -2147483648.0f) return INT32_MIN;
+    const std::int64_t truncated = std::int64_t(v);
+    return std::int32_t(truncated - (v < float(truncated) ? 1 : 0));
+}
+
+inline std::int32_t ceil_to_int32_saturated(float v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483648.0f) return INT32_MAX;
+    if (v < -2147483648.0f) return INT32_MIN;
+    const std::int64_t truncated = std::int64_t(v);
+    return std::int32_t(truncated + (v > float(truncated) ? 1 : 0));
+}
+
 // Guards that recur: the smallest soft width, and the smallest alpha to divide by.
 inline constexpr float MIN_SOFT_WIDTH = 0.000001f;
 inline constexpr float MIN_DIVISOR_ALPHA = 1e-12f;

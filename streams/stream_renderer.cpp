@@ -21,7 +21,7 @@ bool gate_closed(const RenderSettings& s, const MaskSampler& mask) {
     return s.mask_mode != MaskOff && !mask.present;
 }
 
-std::int32_t floor_to_int(float v) { return to_int32_saturated(std::floor(v)); }
+std::int32_t floor_to_int(float v) { return floor_to_int32_saturated(v); }
 
 }  // namespace
 

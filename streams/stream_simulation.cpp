@@ -1,6 +1,7 @@
 #include "streams/stream_simulation.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "streams/stroke_drawing.h"
 
@@ -15,12 +16,16 @@ SimulationConstants simulation_constants(const RenderSettings& s) {
     k.damping = s.drag;
     k.full_step_damping = std::exp(-k.damping * STREAM_STEP);
     k.time = s.time_seconds;
+    const float theta = s.wind_direction * DEGREES_TO_RADIANS;
+    k.wind = {std::cos(theta) * s.wind_strength, std::sin(theta) * s.wind_strength};
+    const std::uint32_t seed = std::uint32_t(s.random_seed);
+    k.noise_offset = {hash_unit(hash32(seed + 991u)) * 20.0f, hash_unit(hash32(seed + 992u)) * 20.0f};
     return k;
 }
 
-Vec2 stream_force(const RenderSettings& s, Vec2 p, Vec2 centre, Vec2 repeller, double t) {
-    const float theta = s.wind_direction * DEGREES_TO_RADIANS;
-    const Vec2 wind{std::cos(theta) * s.wind_strength, std::sin(theta) * s.wind_strength};
+Vec2 stream_force(const RenderSettings& s, const SimulationConstants& k, Vec2 p, Vec2 centre, Vec2 repeller,
+                  double t) {
+    const Vec2 wind = k.wind;
     const float radius = s.force_radius;
 
     const Vec2 dc{centre.x - p.x, centre.y - p.y};
@@ -35,9 +40,8 @@ Vec2 stream_force(const RenderSettings& s, Vec2 p, Vec2 centre, Vec2 repeller, d
 
     const float scale = s.random_scale;
     const float m = float(std::fmod(double(s.random_evolution) * t, 4096.0));
-    const std::uint32_t seed = std::uint32_t(s.random_seed);
-    const float ox = hash_unit(hash32(seed + 991u)) * 20.0f + p.x / scale;
-    const float oy = hash_unit(hash32(seed + 992u)) * 20.0f + p.y / scale;
+    const float ox = k.noise_offset.x + p.x / scale;
+    const float oy = k.noise_offset.y + p.y / scale;
     const float nx = std::sin(std::sin(0.83f * ox + m) + 1.73f * oy + 0.71f * m);
     const float ny = std::cos(std::cos(1.11f * oy - 0.63f * m) + 1.37f * ox - m);
     return {f.x + nx * s.random_force, f.y + ny * s.random_force};
@@ -101,6 +105,15 @@ StreamLaunch particle_launch(const RenderSettings& s, const SimulationConstants&
     return l;
 }
 
+namespace {
+
+// A stroke's size and opacity factor at one end of a segment.
+struct StrokeEnd {
+    float size, fade;
+};
+
+}  // namespace
+
 template <class Pixel>
 std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g, const RenderSettings& s,
                                const EmitterCell<Pixel>* emitters, std::uint32_t emitter_count,
@@ -132,13 +145,25 @@ std::uint64_t run_stream_phase(const ImageView& output, const StreamGeometry& g,
             if (drawn) drawn->push_back(d);
             ++segments;
         };
+        // A stroke's size and fade at time t of its stream. Each segment
+        // starts at the time the one before it ended: those values are kept.
+        auto style_at = [&](float t) {
+            const float u = t / life_norm;
+            return StrokeEnd{segment_size(style, u),
+                             particle ? trail_fade_in(style, tail_start, t) : line_tip_fade(style, u)};
+        };
+        StrokeEnd last_end{};
+        std::uint32_t last_end_time = 0;
+        bool have_last_end = false;
         auto draw = [&](const StreamSegment& seg) {
-            const float u0 = seg.t0 / life_norm;
-            const float u1 = seg.t1 / life_norm;
-            const float a0 = particle ? trail_fade_in(style, tail_start, seg.t0) : line_tip_fade(style, u0);
-            const float a1 = particle ? trail_fade_in(style, tail_start, seg.t1) : line_tip_fade(style, u1);
-            stroke({seg.p0, seg.p1, segment_size(style, u0), segment_size(style, u1), emitter.colour,
-                    opacity * a0, opacity * a1});
+            const bool continues = have_last_end && std::bit_cast<std::uint32_t>(seg.t0) == last_end_time;
+            const StrokeEnd start = continues ? last_end : style_at(seg.t0);
+            const StrokeEnd end = style_at(seg.t1);
+            stroke({seg.p0, seg.p1, start.size, end.size, emitter.colour, opacity * start.fade,
+                    opacity * end.fade});
+            last_end = end;
+            last_end_time = std::bit_cast<std::uint32_t>(seg.t1);
+            have_last_end = true;
         };
         const Vec2 head =
             simulate_stream(s, k, g, start, v, launch.age, launch.time_base, tail_start, particle, draw);

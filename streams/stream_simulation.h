@@ -30,13 +30,22 @@ struct SimulationConstants {
     float damping;            // drag rate, 0 .. 20 per second
     float full_step_damping;  // expf(-damping * STREAM_STEP)
     double time;              // the frame's time
+    Vec2 wind;                // the wind's acceleration
+    Vec2 noise_offset;        // where the seed moves the noise field
 };
 
 SimulationConstants simulation_constants(const RenderSettings& settings);
 
 // The acceleration at full-resolution p at absolute time t: wind, the
 // attractor at the centre, the repeller, and a noise field of nested sines.
-Vec2 stream_force(const RenderSettings& settings, Vec2 p, Vec2 centre, Vec2 repeller, double t);
+// The wind and the noise offset come from the frame's constants.
+Vec2 stream_force(const RenderSettings& settings, const SimulationConstants& k, Vec2 p, Vec2 centre,
+                  Vec2 repeller, double t);
+
+// The same, for one call.
+inline Vec2 stream_force(const RenderSettings& settings, Vec2 p, Vec2 centre, Vec2 repeller, double t) {
+    return stream_force(settings, simulation_constants(settings), p, centre, repeller, t);
+}
 
 // How one stream starts on this frame.
 struct StreamLaunch {
@@ -85,7 +94,7 @@ Vec2 simulate_stream(const RenderSettings& s, const SimulationConstants& k, cons
     float t_prev = 0.0f;
     for (std::int32_t step = 1; step <= steps; ++step) {
         const float t_k = std::min(float(step) * STREAM_STEP, age);
-        const Vec2 f = stream_force(s, p, g.centre, g.repeller, double(t_prev) + time_base);
+        const Vec2 f = stream_force(s, k, p, g.centre, g.repeller, double(t_prev) + time_base);
         const float dt = t_k - t_prev;
         // Only a full step may use the per-frame factor: dt differs from
         // STREAM_STEP in its last bits at most steps.

@@ -14,6 +14,13 @@ namespace {
 
 bool starts_polled_row(std::int32_t y, std::int32_t every) { return y % every == 0; }
 
+// Columns [left, right) of row y of the view, all inside it, set to zero bytes.
+template <class Pixel>
+void zero_pixels(const ImageView& view, std::int32_t left, std::int32_t right, std::int32_t y) {
+    if (left < right)
+        std::memset(pixel_address<Pixel>(view, left, y), 0, std::size_t(right - left) * sizeof(Pixel));
+}
+
 }  // namespace
 
 StrokeStyle stroke_style(const RenderSettings& s) {
@@ -54,11 +61,22 @@ template <class Pixel>
 void prepare_output(const ImageView& input, const ImageView& output, const RenderArea& clip,
                     Composite composite, AbortPoll poll, void* poll_data) {
     const bool streams_only = composite == StreamsOnly;
+    const RenderArea out = clip_to_view(clip, output);
+    const RenderArea in = streams_only ? RenderArea{} : clip_to_view(out, input);
+    const bool copies = input.data && in.left < in.right;
     for (std::int32_t y = clip.top; y < clip.bottom; ++y) {
         if (starts_polled_row(y, 16)) poll_if_present(poll, poll_data);
-        for (std::int32_t x = clip.left; x < clip.right; ++x)
-            write_pixel_if_inside(output, x, y,
-                                  streams_only ? Pixel{} : read_pixel_or_zero<Pixel>(input, x, y));
+        if (!output.data || y < out.top || y >= out.bottom || out.left >= out.right) continue;
+        // The row of the output inside the clip: the input's pixels where it
+        // has them, zero bytes elsewhere.
+        const bool row_copied = copies && y >= in.top && y < in.bottom;
+        const std::int32_t copy_left = row_copied ? in.left : out.right;
+        const std::int32_t copy_right = row_copied ? in.right : out.right;
+        zero_pixels<Pixel>(output, out.left, copy_left, y);
+        if (row_copied)
+            std::memcpy(pixel_address<Pixel>(output, copy_left, y), pixel_address<Pixel>(input, copy_left, y),
+                        std::size_t(copy_right - copy_left) * sizeof(Pixel));
+        zero_pixels<Pixel>(output, copy_right, out.right, y);
     }
 }
 
@@ -72,12 +90,10 @@ bool segment_rows(const RenderArea& bounds, Vec2 p0, Vec2 p1, float size0, float
     using T = PixelTraits<Pixel>;
     const float r = std::max(size0, size1) * 0.5f;
     g.e = 0.65f / std::max(std::min(sx, sy), 0.01f);
-    g.box.left = std::max(to_int32_saturated(std::floor((std::min(p0.x, p1.x) - r - g.e) * sx)), bounds.left);
-    g.box.right =
-        std::min(to_int32_saturated(std::ceil((std::max(p0.x, p1.x) + r + g.e) * sx)), bounds.right);
-    g.box.top = std::max(to_int32_saturated(std::floor((std::min(p0.y, p1.y) - r - g.e) * sy)), bounds.top);
-    g.box.bottom =
-        std::min(to_int32_saturated(std::ceil((std::max(p0.y, p1.y) + r + g.e) * sy)), bounds.bottom);
+    g.box.left = std::max(floor_to_int32_saturated(((std::min(p0.x, p1.x) - r - g.e) * sx)), bounds.left);
+    g.box.right = std::min(ceil_to_int32_saturated(((std::max(p0.x, p1.x) + r + g.e) * sx)), bounds.right);
+    g.box.top = std::max(floor_to_int32_saturated(((std::min(p0.y, p1.y) - r - g.e) * sy)), bounds.top);
+    g.box.bottom = std::min(ceil_to_int32_saturated(((std::max(p0.y, p1.y) + r + g.e) * sy)), bounds.bottom);
     if (g.box.left >= g.box.right || g.box.top >= g.box.bottom) return false;
     g.p0 = p0;
     g.p1 = p1;
@@ -109,36 +125,53 @@ void stamp_at(const ImageView& output, std::int32_t px, std::int32_t py, const P
     }
 }
 
+// The stamps of one weighed run, four neighbours at a time where all four
+// lie inside the clip (one by one at its right edge).
+template <class Pixel>
+void stamp_run(const ImageView& output, const RowRun& run, const float* weights, std::int32_t clip_right,
+               const Pixel& colour, float colour_alpha) {
+    std::uint8_t* row = output.data + (std::int64_t(run.py) - output.origin_y) * output.row_bytes;
+    for (std::int32_t i = 0; i < run.count && (run.stamped >> i); i += 4) {
+        const std::uint32_t bits = (run.stamped >> i) & 0xFu;
+        if (!bits) continue;
+        const std::int32_t column = run.first + i;
+        std::uint8_t* at = row + (std::int64_t(column) - output.origin_x) * std::int64_t(sizeof(Pixel));
+        if (column + 4 <= clip_right) {
+            stamp_four(at, weights + i, bits, colour, colour_alpha);
+            continue;
+        }
+        for (std::uint32_t lane = 0; lane < 4; ++lane)
+            if (bits & (1u << lane))
+                stamp_at(output, column + std::int32_t(lane), run.py, colour, weights[i + lane]);
+    }
+}
+
 // The rows of a segment whose box lies inside the view and the clip: on each
-// row only the columns the capsule can reach, their weights a run at a time,
-// and the stamps four neighbours at a time where all four lie inside the
-// clip (one by one at its right edge).
+// row only the columns the capsule can reach, cut into runs; the runs of
+// several rows are weighed together, so that the divisions and square roots
+// of one row overlap those of the next, then stamped.
 template <class Pixel>
 void draw_segment_rows(const ImageView& output, const SegmentRows& g, std::int32_t clip_right,
                        const Pixel& colour, RowWeights weights_of) {
-    alignas(32) float weights[WEIGHT_RUN];
+    alignas(32) float weights[RUN_BATCH][WEIGHT_RUN];
+    RowRun runs[RUN_BATCH];
+    std::int32_t queued = 0;
+    auto flush = [&] {
+        weights_of(g, runs, queued, weights[0]);
+        for (std::int32_t r = 0; r < queued; ++r)
+            stamp_run(output, runs[r], weights[r], clip_right, colour, g.colour_alpha);
+        queued = 0;
+    };
     for (std::int32_t py = g.box.top; py < g.box.bottom; ++py) {
-        const float y = (float(py) + 0.5f) / g.sy;
+        const float centre = float(py) + 0.5f;
+        const float y = g.sy == 1.0f ? centre : centre / g.sy;  // x / 1 is x
         const ColumnRange columns = covered_columns(g, y);
-        std::uint8_t* row = output.data + (std::int64_t(py) - output.origin_y) * output.row_bytes;
         for (std::int32_t first = columns.first; first < columns.last; first += WEIGHT_RUN) {
-            const std::int32_t count = std::min(WEIGHT_RUN, columns.last - first);
-            const std::uint32_t stamped = weights_of(g, y, first, count, weights);
-            for (std::int32_t i = 0; i < count && (stamped >> i); i += 4) {
-                const std::uint32_t bits = (stamped >> i) & 0xFu;
-                if (!bits) continue;
-                const std::int32_t column = first + i;
-                std::uint8_t* at =
-                    row + (std::int64_t(column) - output.origin_x) * std::int64_t(sizeof(Pixel));
-                if (column + 4 <= clip_right)
-                    stamp_four(at, weights + i, bits, colour, g.colour_alpha);
-                else
-                    for (std::uint32_t lane = 0; lane < 4; ++lane)
-                        if (bits & (1u << lane))
-                            stamp_at(output, column + std::int32_t(lane), py, colour, weights[i + lane]);
-            }
+            runs[queued++] = {y, py, first, std::min(WEIGHT_RUN, columns.last - first), 0};
+            if (queued == RUN_BATCH) flush();
         }
     }
+    if (queued) flush();
 }
 
 }  // namespace
@@ -187,7 +220,10 @@ void composite_streams(const ImageView& input, const ImageView& output, const Re
                        const RenderArea& clip, const RenderSettings& s, AbortPoll poll, void* poll_data) {
     const float width = float(area.right - area.left);
     const float height = float(area.bottom - area.top);
-    for (std::int32_t y = clip.top; y < clip.bottom; ++y) {
+    // Without a sweep every weight is the amount: at full amount, and unless
+    // the input's alpha is kept, every pixel stays as drawn.
+    const bool as_drawn = s.sweep_mode == SweepOff && !(s.amount < 1.0f) && !s.preserve_input_alpha;
+    for (std::int32_t y = clip.top; y < clip.bottom && !as_drawn; ++y) {
         if (starts_polled_row(y, 16)) poll_if_present(poll, poll_data);
         const float fy = (float(y - area.top) + 0.5f) / height;
         for (std::int32_t x = clip.left; x < clip.right; ++x) {

@@ -56,31 +56,30 @@ CapsuleCut capsule_cut(const SegmentRows& g) {
     c.band_lo = UNBOUNDED;  // no band
     c.band_hi = -UNBOUNDED;
     const double dx = double(g.d.x), dy = double(g.d.y);
-    const double length = std::sqrt(dx * dx + dy * dy);
-    if (g.point || !c.finite || !(length > 0.0)) return c;
-    const double ux = dx / length, uy = dy / length;
+    const double length2 = dx * dx + dy * dy;
+    if (g.point || !c.finite || !(length2 > 0.0)) return c;
+    if (std::abs(dy) < 1e-3 * std::abs(dx) || std::abs(dx) < 1e-3 * std::abs(dy)) {
+        // Within a thousandth of an axis the band's own bounds would be
+        // differences of huge numbers: its bounding box is as tight and exact.
+        c.perp_slope = c.along_slope = 0.0;
+        c.perp_half = UNBOUNDED;
+        c.along_lo = std::min(0.0, dx) - c.reach;
+        c.along_hi = std::max(0.0, dx) + c.reach;
+        c.band_lo = std::min(0.0, dy) - c.reach;
+        c.band_hi = std::max(0.0, dy) + c.reach;
+        return c;
+    }
+    // With the unit direction u = d / |d|, the band is |Y ux - X uy| <= reach
+    // across and 0 <= X ux + Y uy <= |d| along; both are divided through by
+    // the direction's components (neither below a thousandth of the other).
+    const double length = std::sqrt(length2), per_dx = 1.0 / dx, per_dy = 1.0 / dy;
     c.band_lo = -UNBOUNDED;
     c.band_hi = UNBOUNDED;
-    if (uy != 0.0) {  // |Y ux - X uy| <= reach
-        c.perp_slope = ux / uy;
-        c.perp_half = c.reach / std::abs(uy);
-    } else {
-        c.perp_slope = 0.0;
-        c.perp_half = UNBOUNDED;
-        c.band_lo = -c.reach;
-        c.band_hi = c.reach;
-    }
-    if (ux != 0.0) {  // 0 <= X ux + Y uy <= length
-        c.along_slope = -uy / ux;
-        c.along_lo = std::min(0.0, length / ux);
-        c.along_hi = std::max(0.0, length / ux);
-    } else {
-        c.along_slope = 0.0;
-        c.along_lo = -UNBOUNDED;
-        c.along_hi = UNBOUNDED;
-        c.band_lo = std::min(0.0, length / uy);
-        c.band_hi = std::max(0.0, length / uy);
-    }
+    c.perp_slope = dx * per_dy;
+    c.perp_half = c.reach * length * std::abs(per_dy);
+    c.along_slope = -dy * per_dx;
+    c.along_lo = std::min(0.0, length2 * per_dx);
+    c.along_hi = std::max(0.0, length2 * per_dx);
     return c;
 }
 
@@ -113,70 +112,88 @@ ColumnRange covered_columns(const SegmentRows& g, float y) {
     return {first, std::max(first, last)};
 }
 
-std::uint32_t row_weights_four(const SegmentRows& g, float y, std::int32_t first, std::int32_t count,
-                               float* weights) {
-    const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f), sx = _mm_set1_ps(g.sx);
-    const __m128 p0x = _mm_set1_ps(g.p0.x), p0y = _mm_set1_ps(g.p0.y), y4 = _mm_set1_ps(y);
-    const __m128 dx = _mm_set1_ps(g.d.x), dy = _mm_set1_ps(g.d.y), len2 = _mm_set1_ps(g.len2);
-    const __m128 across = _mm_set1_ps((y - g.p0.y) * g.d.y);
-    const __m128 size_step = _mm_set1_ps(g.size1 - g.size0), size_start = _mm_set1_ps(g.size0);
-    const __m128 alpha_step = _mm_set1_ps(g.alpha1 - g.alpha0), alpha_start = _mm_set1_ps(g.alpha0);
-    const __m128 e = _mm_set1_ps(g.e), ramp = _mm_set1_ps(g.ramp), colour_alpha = _mm_set1_ps(g.colour_alpha);
+namespace {
+
+// The weights of one run, four columns at a time; returns its stamped bits.
+inline std::uint32_t weigh_run_four(const SegmentRows& g, const RowRun& run, float* weights) {
+    const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f);
+    const __m128 p0x = _mm_set1_ps(g.p0.x), dx = _mm_set1_ps(g.d.x), dy = _mm_set1_ps(g.d.y);
+    const __m128 y = _mm_set1_ps(run.y), across = _mm_set1_ps((run.y - g.p0.y) * g.d.y);
     std::uint32_t stamped = 0;
-    for (std::int32_t i = 0; i < count; i += 4) {
-        const __m128i columns = _mm_add_epi32(_mm_set1_epi32(first + i), _mm_setr_epi32(0, 1, 2, 3));
-        const __m128 x = _mm_div_ps(_mm_add_ps(_mm_cvtepi32_ps(columns), half), sx);
-        const __m128 t =
-            g.point ? _mm_set1_ps(1.0f)
-                    : clamp_unit(_mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, p0x), dx), across), len2));
-        const __m128 size = _mm_add_ps(_mm_mul_ps(size_step, t), size_start);
+    for (std::int32_t i = 0; i < run.count; i += 4) {
+        const __m128i columns = _mm_add_epi32(_mm_set1_epi32(run.first + i), _mm_setr_epi32(0, 1, 2, 3));
+        const __m128 centre = _mm_add_ps(_mm_cvtepi32_ps(columns), half);
+        // At full resolution a column's centre needs no division: x / 1 is x.
+        const __m128 x = g.sx == 1.0f ? centre : _mm_div_ps(centre, _mm_set1_ps(g.sx));
+        const __m128 t = g.point
+                             ? _mm_set1_ps(1.0f)
+                             : clamp_unit(_mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, p0x), dx), across),
+                                                     _mm_set1_ps(g.len2)));
+        const __m128 size = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(g.size1 - g.size0), t), _mm_set1_ps(g.size0));
         const __m128 ox = _mm_sub_ps(x, _mm_add_ps(p0x, _mm_mul_ps(t, dx)));
-        const __m128 oy = _mm_sub_ps(y4, _mm_add_ps(p0y, _mm_mul_ps(t, dy)));
+        const __m128 oy = _mm_sub_ps(y, _mm_add_ps(_mm_set1_ps(g.p0.y), _mm_mul_ps(t, dy)));
         const __m128 dist = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ox, ox), _mm_mul_ps(oy, oy)));
-        const __m128 cov =
-            clamp_unit(_mm_div_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(size, half), e), dist), ramp));
-        const __m128 w = _mm_mul_ps(cov, clamp_unit(_mm_add_ps(_mm_mul_ps(alpha_step, t), alpha_start)));
+        const __m128 cov = clamp_unit(_mm_div_ps(
+            _mm_sub_ps(_mm_add_ps(_mm_mul_ps(size, half), _mm_set1_ps(g.e)), dist), _mm_set1_ps(g.ramp)));
+        const __m128 a =
+            clamp_unit(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(g.alpha1 - g.alpha0), t), _mm_set1_ps(g.alpha0)));
+        const __m128 w = _mm_mul_ps(cov, a);
         _mm_storeu_ps(weights + i, w);
-        const __m128 stamps =
-            _mm_and_ps(_mm_cmpnle_ps(size, zero), _mm_cmpnle_ps(_mm_mul_ps(colour_alpha, w), zero));
+        const __m128 stamps = _mm_and_ps(_mm_cmpnle_ps(size, zero),
+                                         _mm_cmpnle_ps(_mm_mul_ps(_mm_set1_ps(g.colour_alpha), w), zero));
         stamped |= std::uint32_t(_mm_movemask_ps(stamps)) << i;
     }
-    return count >= 32 ? stamped : stamped & ((1u << count) - 1u);
+    return run.count >= 32 ? stamped : stamped & ((1u << run.count) - 1u);
 }
 
-[[gnu::target("avx2")]] std::uint32_t row_weights_eight(const SegmentRows& g, float y, std::int32_t first,
-                                                        std::int32_t count, float* weights) {
-    const __m256 zero = _mm256_setzero_ps(), half = _mm256_set1_ps(0.5f), sx = _mm256_set1_ps(g.sx);
-    const __m256 p0x = _mm256_set1_ps(g.p0.x), p0y = _mm256_set1_ps(g.p0.y), y8 = _mm256_set1_ps(y);
-    const __m256 dx = _mm256_set1_ps(g.d.x), dy = _mm256_set1_ps(g.d.y), len2 = _mm256_set1_ps(g.len2);
-    const __m256 across = _mm256_set1_ps((y - g.p0.y) * g.d.y);
-    const __m256 size_step = _mm256_set1_ps(g.size1 - g.size0), size_start = _mm256_set1_ps(g.size0);
-    const __m256 alpha_step = _mm256_set1_ps(g.alpha1 - g.alpha0), alpha_start = _mm256_set1_ps(g.alpha0);
-    const __m256 e = _mm256_set1_ps(g.e), ramp = _mm256_set1_ps(g.ramp);
-    const __m256 colour_alpha = _mm256_set1_ps(g.colour_alpha);
+// The same, eight columns at a time.
+[[gnu::target("avx2")]] inline std::uint32_t weigh_run_eight(const SegmentRows& g, const RowRun& run,
+                                                             float* weights) {
+    const __m256 zero = _mm256_setzero_ps(), half = _mm256_set1_ps(0.5f);
+    const __m256 p0x = _mm256_set1_ps(g.p0.x), dx = _mm256_set1_ps(g.d.x), dy = _mm256_set1_ps(g.d.y);
+    const __m256 y = _mm256_set1_ps(run.y), across = _mm256_set1_ps((run.y - g.p0.y) * g.d.y);
     std::uint32_t stamped = 0;
-    for (std::int32_t i = 0; i < count; i += 8) {
+    for (std::int32_t i = 0; i < run.count; i += 8) {
         const __m256i columns =
-            _mm256_add_epi32(_mm256_set1_epi32(first + i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-        const __m256 x = _mm256_div_ps(_mm256_add_ps(_mm256_cvtepi32_ps(columns), half), sx);
-        const __m256 t = g.point
-                             ? _mm256_set1_ps(1.0f)
-                             : clamp_unit8(_mm256_div_ps(
-                                   _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(x, p0x), dx), across), len2));
-        const __m256 size = _mm256_add_ps(_mm256_mul_ps(size_step, t), size_start);
+            _mm256_add_epi32(_mm256_set1_epi32(run.first + i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        const __m256 centre = _mm256_add_ps(_mm256_cvtepi32_ps(columns), half);
+        const __m256 x = g.sx == 1.0f ? centre : _mm256_div_ps(centre, _mm256_set1_ps(g.sx));
+        const __m256 t =
+            g.point
+                ? _mm256_set1_ps(1.0f)
+                : clamp_unit8(_mm256_div_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(x, p0x), dx), across),
+                                            _mm256_set1_ps(g.len2)));
+        const __m256 size =
+            _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(g.size1 - g.size0), t), _mm256_set1_ps(g.size0));
         const __m256 ox = _mm256_sub_ps(x, _mm256_add_ps(p0x, _mm256_mul_ps(t, dx)));
-        const __m256 oy = _mm256_sub_ps(y8, _mm256_add_ps(p0y, _mm256_mul_ps(t, dy)));
+        const __m256 oy = _mm256_sub_ps(y, _mm256_add_ps(_mm256_set1_ps(g.p0.y), _mm256_mul_ps(t, dy)));
         const __m256 dist = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(ox, ox), _mm256_mul_ps(oy, oy)));
         const __m256 cov = clamp_unit8(
-            _mm256_div_ps(_mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(size, half), e), dist), ramp));
-        const __m256 w =
-            _mm256_mul_ps(cov, clamp_unit8(_mm256_add_ps(_mm256_mul_ps(alpha_step, t), alpha_start)));
+            _mm256_div_ps(_mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(size, half), _mm256_set1_ps(g.e)), dist),
+                          _mm256_set1_ps(g.ramp)));
+        const __m256 a = clamp_unit8(
+            _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(g.alpha1 - g.alpha0), t), _mm256_set1_ps(g.alpha0)));
+        const __m256 w = _mm256_mul_ps(cov, a);
         _mm256_storeu_ps(weights + i, w);
-        const __m256 stamps = _mm256_and_ps(_mm256_cmp_ps(size, zero, _CMP_NLE_UQ),
-                                            _mm256_cmp_ps(_mm256_mul_ps(colour_alpha, w), zero, _CMP_NLE_UQ));
+        const __m256 stamps =
+            _mm256_and_ps(_mm256_cmp_ps(size, zero, _CMP_NLE_UQ),
+                          _mm256_cmp_ps(_mm256_mul_ps(_mm256_set1_ps(g.colour_alpha), w), zero, _CMP_NLE_UQ));
         stamped |= std::uint32_t(_mm256_movemask_ps(stamps)) << i;
     }
-    return count >= 32 ? stamped : stamped & ((1u << count) - 1u);
+    return run.count >= 32 ? stamped : stamped & ((1u << run.count) - 1u);
+}
+
+}  // namespace
+
+void row_weights_four(const SegmentRows& g, RowRun* runs, std::int32_t count, float* weights) {
+    for (std::int32_t r = 0; r < count; ++r)
+        runs[r].stamped = weigh_run_four(g, runs[r], weights + std::int64_t(r) * WEIGHT_RUN);
+}
+
+[[gnu::target("avx2")]] void row_weights_eight(const SegmentRows& g, RowRun* runs, std::int32_t count,
+                                               float* weights) {
+    for (std::int32_t r = 0; r < count; ++r)
+        runs[r].stamped = weigh_run_eight(g, runs[r], weights + std::int64_t(r) * WEIGHT_RUN);
 }
 
 bool eight_lanes_available() { return __builtin_cpu_supports("avx2"); }

@@ -17,10 +17,11 @@ namespace lumatrail {
 
 // A capsule's cut through any row, prepared once per segment: with X = x -
 // p0.x and Y = y - p0.y, the band within `reach` of the segment's line whose
-// feet fall between its ends covers X within Y * perp_slope ± perp_half and
+// feet fall between its ends lies within X of Y * perp_slope ± perp_half and
 // Y * along_slope + [along_lo, along_hi], on rows with Y in [band_lo,
-// band_hi]; each end adds the square round its disc. The reach here is
-// widened by far more than the float arithmetic of a pixel's coverage can err.
+// band_hi] (for a segment along an axis, its bounding box); each end adds the
+// square round its disc. The reach here is widened by far more than the float
+// arithmetic of a pixel's coverage can err.
 struct CapsuleCut {
     bool finite = false;  // otherwise every row is cut at the whole box
     double reach;
@@ -56,23 +57,29 @@ struct ColumnRange {
 // left out. The whole box row when the geometry is not finite.
 ColumnRange covered_columns(const SegmentRows& segment, float y);
 
-// The most columns one call of a RowWeights function handles.
+// The most columns of one run, and the most runs weighed together.
 inline constexpr std::int32_t WEIGHT_RUN = 32;
+inline constexpr std::int32_t RUN_BATCH = 16;
 
-// Weights of `count` (at most WEIGHT_RUN) columns from `first` on the row at
-// full-resolution y, into weights[0 .. count). Returns a bit per column, set
-// where the pixel is stamped: its size is above 0 and its colour alpha times
-// its weight is not at most 0.
-using RowWeights = std::uint32_t (*)(const SegmentRows& segment, float y, std::int32_t first,
-                                     std::int32_t count, float* weights);
+// Columns [first, first + count) of row py, whose centre is at
+// full-resolution y; `stamped` has a bit per column, set where the pixel is
+// stamped: its size is above 0 and its colour alpha times its weight is not
+// at most 0.
+struct RowRun {
+    float y;
+    std::int32_t py, first, count;
+    std::uint32_t stamped;
+};
+
+// Weighs runs[0 .. count): the weights of run r go to weights[r * WEIGHT_RUN
+// ...], and its stamped bits are set.
+using RowWeights = void (*)(const SegmentRows& segment, RowRun* runs, std::int32_t count, float* weights);
 
 // Four lanes at a time: the SSE2 baseline of every x86-64 machine.
-std::uint32_t row_weights_four(const SegmentRows& segment, float y, std::int32_t first, std::int32_t count,
-                               float* weights);
+void row_weights_four(const SegmentRows& segment, RowRun* runs, std::int32_t count, float* weights);
 
 // Eight lanes at a time; only where eight_lanes_available().
-std::uint32_t row_weights_eight(const SegmentRows& segment, float y, std::int32_t first, std::int32_t count,
-                                float* weights);
+void row_weights_eight(const SegmentRows& segment, RowRun* runs, std::int32_t count, float* weights);
 
 // Whether this processor runs row_weights_eight (AVX2).
 bool eight_lanes_available();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "streams/stroke_drawing.h"
 #include "tests/support/image_buffer.h"
@@ -155,41 +156,79 @@ namespace {
 using testing::from_8bit;
 using testing::ImageBuffer;
 
-// Strokes four pixels at a time against the pixel-by-pixel statement, bit
-// for bit: random segments of every shape (points, long and short, sizes
-// that grow, shrink or vanish, opacities beyond 0..1), at reduced
-// resolutions, cut by the clip, at each depth.
+// A random segment of every shape: points and segments just longer than the
+// shortest with a direction, long and short ones, sizes that grow, shrink,
+// vanish or are far below a pixel, opacities beyond 0..1, at reduced and
+// enlarged resolutions, cut by the clip, at small coordinates and at
+// coordinates of an 8K frame's far corner, some along or almost along an
+// axis.
+struct RandomSegment {
+    Vec2 p0, p1;
+    float size0, size1, alpha0, alpha1, sx, sy;
+    RenderArea clip;
+    std::int32_t origin_x, origin_y;
+};
+
+RandomSegment random_segment(int trial, const std::function<float()>& unit) {
+    RandomSegment r;
+    r.sx = trial % 3 == 0 ? 1.0f : 0.1f + unit() * 2.0f;
+    r.sy = trial % 5 == 0 ? 1.0f : 0.1f + unit() * 2.0f;
+    const bool far = trial % 4 == 1;
+    r.origin_x = far ? 7600 : 0;
+    r.origin_y = far ? 4300 : 0;
+    r.p0 = {(unit() * 60.0f - 10.0f + float(r.origin_x)) / r.sx,
+            (unit() * 50.0f - 10.0f + float(r.origin_y)) / r.sy};
+    const float reach = trial % 13 == 0 ? 0.0012f : trial % 6 == 0 ? 3.0f : 40.0f;
+    // Some segments lie within a few thousandths of an axis.
+    const float tilt = trial % 9 == 2 || trial % 9 == 4 ? unit() * 0.004f : 1.0f;
+    const Vec2 step{(unit() - 0.5f) * reach, (unit() - 0.5f) * reach * tilt};
+    r.p1 = trial % 7 == 0   ? r.p0
+           : trial % 9 == 4 ? Vec2{r.p0.x + step.y, r.p0.y + step.x}
+                            : Vec2{r.p0.x + step.x, r.p0.y + step.y};
+    r.size0 = trial % 11 == 0 ? 0.0f : trial % 17 == 0 ? unit() * 0.05f : unit() * 12.0f;
+    r.size1 = trial % 17 == 0 ? unit() * 0.05f : unit() * 12.0f - 2.0f;
+    r.alpha0 = unit() * 1.4f - 0.2f;
+    r.alpha1 = unit() * 1.4f - 0.2f;
+    r.clip = {r.origin_x + int(unit() * 6), r.origin_y + int(unit() * 6), r.origin_x + 37 - int(unit() * 6),
+              r.origin_y + 29 - int(unit() * 6)};
+    return r;
+}
+
+// Strokes in lanes against the pixel-by-pixel statement over the whole
+// bounding box, bit for bit: a lane that computed differently, or a row cut
+// that left out a pixel the capsule covers, changes the picture.
 template <class Pixel>
-void expect_same_strokes() {
+void expect_same_strokes(StrokeLanes lanes) {
     std::uint32_t seed = 2024;
-    auto unit = [&] {
+    const std::function<float()> unit = [&] {
         seed = seed * 1664525u + 1013904223u;
         return float(seed >> 8) / 16777216.0f;
     };
     const Pixel colours[] = {from_8bit<Pixel>(Pixel8{255, 250, 120, 10}),
                              from_8bit<Pixel>(Pixel8{90, 40, 90, 12}), from_8bit<Pixel>(Pixel8{0, 0, 0, 0})};
-    for (int trial = 0; trial < 300; ++trial) {
+    for (int trial = 0; trial < 3000; ++trial) {
+        const RandomSegment r = random_segment(trial, unit);
         ImageBuffer<Pixel> by_pixel(37, 29, from_8bit<Pixel>(Pixel8{200, 30, 60, 90}));
-        ImageBuffer<Pixel> by_four = by_pixel;
-        const float sx = trial % 3 == 0 ? 1.0f : 0.3f + unit(), sy = trial % 5 == 0 ? 1.0f : 0.3f + unit();
-        const Vec2 p0{unit() * 60.0f - 10.0f, unit() * 50.0f - 10.0f};
-        const Vec2 p1 =
-            trial % 7 == 0 ? p0 : Vec2{p0.x + unit() * 40.0f - 20.0f, p0.y + unit() * 40.0f - 20.0f};
-        const float size0 = trial % 11 == 0 ? 0.0f : unit() * 12.0f, size1 = unit() * 12.0f - 2.0f;
-        const float alpha0 = unit() * 1.4f - 0.2f, alpha1 = unit() * 1.4f - 0.2f;
-        const RenderArea clip{int(unit() * 6), int(unit() * 6), 37 - int(unit() * 6), 29 - int(unit() * 6)};
+        ImageBuffer<Pixel> in_lanes = by_pixel;
+        ImageView pixel_view = by_pixel.view(), lane_view = in_lanes.view();
+        pixel_view.origin_x = lane_view.origin_x = r.origin_x;
+        pixel_view.origin_y = lane_view.origin_y = r.origin_y;
         const Pixel colour = colours[trial % 3];
-        draw_stream_segment_by_pixel(by_pixel.view(), clip, p0, p1, size0, size1, colour, alpha0, alpha1, sx,
-                                     sy);
-        draw_stream_segment(by_four.view(), clip, p0, p1, size0, size1, colour, alpha0, alpha1, sx, sy);
-        ASSERT_EQ(by_four, by_pixel) << "trial " << trial;
+        draw_stream_segment_by_pixel(pixel_view, r.clip, r.p0, r.p1, r.size0, r.size1, colour, r.alpha0,
+                                     r.alpha1, r.sx, r.sy);
+        draw_stream_segment_in_lanes(lanes, lane_view, r.clip, r.p0, r.p1, r.size0, r.size1, colour, r.alpha0,
+                                     r.alpha1, r.sx, r.sy);
+        ASSERT_EQ(in_lanes, by_pixel) << "trial " << trial;
     }
 }
 
-TEST(StrokeLanes, FourAtATimeMatchPixelByPixel) {
-    expect_same_strokes<Pixel8>();
-    expect_same_strokes<Pixel16>();
-    expect_same_strokes<PixelFloat>();
+TEST(StrokeLanes, FourAndEightAtATimeMatchPixelByPixel) {
+    for (const StrokeLanes lanes : {StrokeLanes::Four, StrokeLanes::Eight}) {
+        if (lanes == StrokeLanes::Eight && widest_stroke_lanes() != StrokeLanes::Eight) continue;
+        expect_same_strokes<Pixel8>(lanes);
+        expect_same_strokes<Pixel16>(lanes);
+        expect_same_strokes<PixelFloat>(lanes);
+    }
 }
 
 }  // namespace
