@@ -10,7 +10,9 @@
 # make format-check  fails when a source file is not formatted as .clang-format
 #             says (CI runs it); make format rewrites them
 # make perf   builds the benchmarks in release mode and prints one line per
-#             case: whole frames, each beside a plain copy of its depth
+#             case: whole frames, the median of five paired rounds with its
+#             spread, each as a multiple of a plain copy and of its floor
+#             (./build/bench/lumatrail_perf --filter TEXT runs a few cases)
 # make docs   rewrites docs/controls.md, the controls reference, from the
 #             effect's parameter table (a test fails when it is out of date)
 # make gallery renders every picture of docs/gallery and docs/cookbook from

@@ -1,185 +1,105 @@
-// make perf: whole frames through the frame entry, one line per case.
+// make perf: whole frames through the frame entry, one line per case, for
+// example (the last wrapped here):
 //
-//   linear 8-bit horizontal 3840x2160: 79.0 ms, 15.1x copy
-//   force-lines 8-bit 1920x1080: 363 ms
+//   copy 8-bit 3840x2160: 24.3 ms (23.0-25.1)
+//   linear 8-bit horizontal 3840x2160: 79.0 ms (76.1-85.3), 12.0x copy (11.2-13.1), 3.1x floor (2.9-3.4)
+//   force-lines 8-bit 1920x1080: 282 ms (270-300), 11.1 M stamps, floor 45.0 ms (44.1-47.2),
+//       6.3x floor (5.9-6.8)
 //
-// Each linear and mask case is measured in this process beside a plain copy
-// of a frame of the same depth and size through the same views, the floor
-// any pass must pay, and reported as a multiple of it: machines differ and
-// figures drift between runs, the ratio much less. Times are the mean wall
-// time per frame over at least half a second of frames.
-#include <benchmark/benchmark.h>
-
+// Every case is measured in rounds (five unless --rounds says otherwise). A
+// round times the case's references and then the case, back to back in this
+// process, and a ratio is the median of the rounds' ratios: the drift of a
+// shared machine (its speed can change by half within a minute) mostly
+// touches both sides of a round alike. A time is the median of the rounds,
+// each the mean wall time of as many frames as last at least a tenth of a
+// second (--min-time; at least one frame). The lowest and highest round are
+// in brackets.
+//
+// The references:
+// - copy: a plain copy of a frame of the same depth and size through the same
+//   views, pixel by pixel;
+// - floor of a linear or mask case: every row copied and its brightness keys
+//   computed once, what any pass must do;
+// - floor of a stream case: the frame's stamps (its count printed before it)
+//   replayed from a list, each pixel read, blended with its segment's colour
+//   and weight and written back, onto the output as it is before drawing: the
+//   blends alone, without finding the pixels or weighing them. The list is
+//   recorded from the frame's drawn segments and checked, once and untimed,
+//   to give the drawn frame bit for bit, and the drawn frame composited to be
+//   the one the frame entry renders; a mismatch ends the run with an error.
+//
+// Stream cases run on the built-in test picture and, marked "photo", on the
+// photo-like picture. --filter TEXT runs only the cases whose names contain
+// it or match it as a regular expression.
 #include <cstdio>
-#include <functional>
-#include <map>
+#include <cstdlib>
+#include <exception>
+#include <regex>
 #include <string>
-#include <vector>
 
-#include "frame/frame_renderer.h"
-#include "tests/support/image_buffer.h"
+#include "bench/frame/perf_cases.h"
 
-namespace lumatrail {
 namespace {
 
-struct Size {
-    std::int32_t width, height;
-    std::string text() const { return std::to_string(width) + "x" + std::to_string(height); }
+struct Options {
+    lumatrail::perf::RoundOptions rounds;
+    std::string filter;
 };
-constexpr Size HD{1920, 1080}, UHD{3840, 2160}, UHD8K{7680, 4320};
 
-template <class Pixel>
-const char* depth_name() {
-    return std::is_same_v<Pixel, Pixel8> ? "8-bit" : std::is_same_v<Pixel, Pixel16> ? "16-bit" : "float";
-}
+const char* const USAGE =
+    "usage: lumatrail_perf [--rounds N] [--min-time SECONDS] [--filter TEXT]\n"
+    "  --rounds N          paired rounds per case (default 5)\n"
+    "  --min-time SECONDS  least time of one measurement (default 0.1)\n"
+    "  --filter TEXT       only the cases whose names contain it or match it as a regex\n";
 
-// Soft-edged discs of alpha over the whole frame, for the mask cases.
-testing::ImageBuffer<Pixel8> disc_mask(Size size) {
-    testing::ImageBuffer<Pixel8> mask(size.width, size.height);
-    for (std::int32_t y = 0; y < size.height; ++y)
-        for (std::int32_t x = 0; x < size.width; ++x) {
-            const std::int32_t dx = x % 480 - 240, dy = y % 480 - 240;
-            mask.at(x, y).alpha = dx * dx + dy * dy < 160 * 160 ? 255 : 0;
+// Parses the options; exits with the usage on a wrong one.
+Options parse_options(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == "--rounds" && has_value) {
+            o.rounds.rounds = std::atoi(argv[++i]);
+        } else if (arg == "--min-time" && has_value) {
+            o.rounds.min_seconds = std::atof(argv[++i]);
+        } else if (arg == "--filter" && has_value) {
+            o.filter = argv[++i];
+        } else {
+            std::fputs(USAGE, arg == "--help" ? stdout : stderr);
+            std::exit(arg == "--help" ? 0 : 2);
         }
-    return mask;
+    }
+    if (o.rounds.rounds < 1 || !(o.rounds.min_seconds >= 0.0)) {
+        std::fputs(USAGE, stderr);
+        std::exit(2);
+    }
+    return o;
 }
 
-template <class Pixel>
-void copy_frame(benchmark::State& state, Size size) {
-    auto input = testing::convert<Pixel>(testing::test_picture(size.width, size.height));
-    testing::ImageBuffer<Pixel> output(size.width, size.height);
-    const ImageView in = input.view(), out = output.view();
-    for (auto _ : state) {
-        for (std::int32_t y = 0; y < size.height; ++y)
-            for (std::int32_t x = 0; x < size.width; ++x)
-                write_pixel_if_inside(out, x, y, read_pixel_or_zero<Pixel>(in, x, y));
-        benchmark::DoNotOptimize(output.pixels.data());
+bool selected(const std::string& name, const std::string& filter) {
+    if (filter.empty() || name.find(filter) != std::string::npos) return true;
+    try {
+        return std::regex_search(name, std::regex(filter));
+    } catch (const std::regex_error&) {
+        return false;
     }
 }
-
-template <class Pixel>
-void render(benchmark::State& state, Size size, RenderSettings settings, bool with_mask) {
-    auto input = testing::convert<Pixel>(testing::test_picture(size.width, size.height));
-    testing::ImageBuffer<Pixel> output(size.width, size.height);
-    testing::ImageBuffer<Pixel8> mask_pixels = with_mask ? disc_mask(size) : testing::ImageBuffer<Pixel8>();
-    const MaskSource mask = with_mask
-                                ? testing::mask_source_of(mask_pixels, float(size.width), float(size.height))
-                                : MaskSource{};
-    for (auto _ : state) {
-        render_frame(PixelTraits<Pixel>::DEPTH, input.view(), output.view(), {0, 0, size.width, size.height},
-                     settings, 1, 1, nullptr, nullptr, mask);
-        benchmark::DoNotOptimize(output.pixels.data());
-    }
-}
-
-// The cases in the order they are printed; `copy` names the copy a case is
-// compared with.
-struct Case {
-    std::string name, copy;
-    std::function<void(benchmark::State&)> run;
-};
-
-template <class Pixel>
-void add_copy(std::vector<Case>& cases, Size size) {
-    cases.push_back({std::string("copy ") + depth_name<Pixel>() + " " + size.text(), "",
-                     [size](benchmark::State& s) { copy_frame<Pixel>(s, size); }});
-}
-
-template <class Pixel>
-void add_linear(std::vector<Case>& cases, Size size, StretchDirection direction) {
-    RenderSettings s;
-    s.direction = direction;
-    cases.push_back({std::string("linear ") + depth_name<Pixel>() +
-                         (direction == Vertical ? " vertical " : " horizontal ") + size.text(),
-                     std::string("copy ") + depth_name<Pixel>() + " " + size.text(),
-                     [size, s](benchmark::State& st) { render<Pixel>(st, size, s, false); }});
-}
-
-template <class Pixel>
-void add_stretch_from_mask(std::vector<Case>& cases, Size size) {
-    RenderSettings s;
-    s.mask_mode = StretchFromMask;
-    cases.push_back({std::string("stretch-from-mask ") + depth_name<Pixel>() + " " + size.text(),
-                     std::string("copy ") + depth_name<Pixel>() + " " + size.text(),
-                     [size, s](benchmark::State& st) { render<Pixel>(st, size, s, true); }});
-}
-
-template <class Pixel>
-void add_streams(std::vector<Case>& cases, Size size, RenderMode mode) {
-    RenderSettings s;
-    s.render_mode = mode;
-    s.time_seconds = 2.0;
-    cases.push_back({std::string(mode == Particles ? "particles " : "force-lines ") + depth_name<Pixel>() +
-                         " " + size.text(),
-                     "", [size, s](benchmark::State& st) { render<Pixel>(st, size, s, false); }});
-}
-
-std::vector<Case> all_cases() {
-    std::vector<Case> cases;
-    add_copy<Pixel8>(cases, UHD);
-    add_copy<Pixel16>(cases, UHD);
-    add_copy<PixelFloat>(cases, UHD);
-    add_copy<Pixel8>(cases, HD);
-    add_copy<Pixel8>(cases, UHD8K);
-    add_linear<Pixel8>(cases, UHD, Horizontal);
-    add_linear<Pixel8>(cases, UHD, Vertical);
-    add_linear<Pixel16>(cases, UHD, Horizontal);
-    add_linear<PixelFloat>(cases, UHD, Horizontal);
-    add_linear<Pixel8>(cases, HD, Horizontal);
-    add_linear<Pixel8>(cases, UHD8K, Horizontal);
-    add_stretch_from_mask<Pixel8>(cases, UHD);
-    for (const Size size : {HD, UHD}) {
-        add_streams<Pixel8>(cases, size, ForceLines);
-        add_streams<PixelFloat>(cases, size, ForceLines);
-        add_streams<Pixel8>(cases, size, Particles);
-        add_streams<PixelFloat>(cases, size, Particles);
-    }
-    return cases;
-}
-
-// Collects the mean time of every case and prints the lines at the end,
-// when every copy is known.
-class LineReporter : public benchmark::BenchmarkReporter {
-public:
-    explicit LineReporter(std::vector<Case> cases) : cases_(std::move(cases)) {}
-    bool ReportContext(const Context&) override { return true; }
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0) milliseconds_[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    void Finalize() override {
-        for (const Case& c : cases_) {
-            const auto found = milliseconds_.find(c.name);
-            if (found == milliseconds_.end()) continue;  // filtered out
-            const double ms = found->second;
-            std::printf("%s: %.*f ms", c.name.c_str(), ms < 100 ? 1 : 0, ms);
-            const auto copy = milliseconds_.find(c.copy);
-            if (copy != milliseconds_.end() && copy->second > 0)
-                std::printf(", %.1fx copy", ms / copy->second);
-            std::printf("\n");
-        }
-        std::fflush(stdout);
-    }
-
-private:
-    std::vector<Case> cases_;
-    std::map<std::string, double> milliseconds_;
-};
 
 }  // namespace
-}  // namespace lumatrail
 
 int main(int argc, char** argv) {
-    using namespace lumatrail;
-    const std::vector<Case> cases = all_cases();
-    for (const Case& c : cases)
-        benchmark::RegisterBenchmark(c.name.c_str(), c.run)
-            ->Unit(benchmark::kMillisecond)
-            ->MinTime(0.5)
-            ->UseRealTime();
-    benchmark::Initialize(&argc, argv);
-    LineReporter reporter(cases);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    using namespace lumatrail::perf;
+    const Options options = parse_options(argc, argv);
+    for (const Case& c : all_cases()) {
+        if (!selected(c.name, options.filter)) continue;
+        try {
+            const std::string line = measure_case(c.name, c.prepare(), options.rounds);
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", c.name.c_str(), e.what());
+            return 1;
+        }
+    }
     return 0;
 }
