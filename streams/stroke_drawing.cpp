@@ -111,7 +111,6 @@ bool segment_rows(const RenderArea& bounds, Vec2 p0, Vec2 p1, float size0, float
     // Coverage needs size * 0.5 + e above the distance, and the size never
     // exceeds the larger end's.
     g.reach = std::max(r, 0.0f) + g.e;
-    g.cut = capsule_cut(g);
     return true;
 }
 
@@ -147,11 +146,12 @@ void stamp_run(const ImageView& output, const RowRun& run, const float* weights,
 }
 
 // The rows of a segment whose box lies inside the view and the clip: on each
-// row only the columns the capsule can reach, cut into runs; the runs of
-// several rows are weighed together, so that the divisions and square roots
-// of one row overlap those of the next, then stamped.
+// row only the columns the capsule can reach (with cut_rows) or the box's
+// row, cut into runs; the runs of several rows are weighed together, so that
+// the divisions and square roots of one row overlap those of the next, then
+// stamped.
 template <class Pixel>
-void draw_segment_rows(const ImageView& output, const SegmentRows& g, std::int32_t clip_right,
+void draw_segment_rows(const ImageView& output, const SegmentRows& g, bool cut_rows, std::int32_t clip_right,
                        const Pixel& colour, RowWeights weights_of) {
     alignas(32) float weights[RUN_BATCH][WEIGHT_RUN];
     RowRun runs[RUN_BATCH];
@@ -165,7 +165,7 @@ void draw_segment_rows(const ImageView& output, const SegmentRows& g, std::int32
     for (std::int32_t py = g.box.top; py < g.box.bottom; ++py) {
         const float centre = float(py) + 0.5f;
         const float y = g.sy == 1.0f ? centre : centre / g.sy;  // x / 1 is x
-        const ColumnRange columns = covered_columns(g, y);
+        const ColumnRange columns = cut_rows ? covered_columns(g, y) : ColumnRange{g.box.left, g.box.right};
         for (std::int32_t first = columns.first; first < columns.last; first += WEIGHT_RUN) {
             runs[queued++] = {y, py, first, std::min(WEIGHT_RUN, columns.last - first), 0};
             if (queued == RUN_BATCH) flush();
@@ -202,7 +202,12 @@ void draw_stream_segment_in_lanes(StrokeLanes lanes, const ImageView& output, co
     const RenderArea inside = clip_to_view(clip, output);
     SegmentRows g;
     if (!segment_rows(inside, p0, p1, size0, size1, colour, alpha0, alpha1, sx, sy, g)) return;
-    draw_segment_rows(output, g, inside.right, colour,
+    // Cutting a row costs about what weighing one group of lanes does: on
+    // boxes up to two groups wide it cannot save enough to pay for itself.
+    const std::int32_t group = lanes == StrokeLanes::Eight ? 8 : 4;
+    const bool cut_rows = g.box.right - g.box.left > 2 * group;
+    if (cut_rows) g.cut = capsule_cut(g);
+    draw_segment_rows(output, g, cut_rows, inside.right, colour,
                       lanes == StrokeLanes::Eight ? row_weights_eight : row_weights_four);
 }
 
