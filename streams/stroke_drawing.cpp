@@ -124,54 +124,65 @@ void stamp_at(const ImageView& output, std::int32_t px, std::int32_t py, const P
     }
 }
 
-// The stamps of one weighed run, four neighbours at a time where all four
-// lie inside the clip (one by one at its right edge).
+// Columns [first, first + count) of row py, weighed as the lane groups from
+// first_group on.
+struct RowRun {
+    std::int32_t py, first, count, first_group;
+};
+
+inline constexpr std::int32_t WEIGHT_RUN = 32;  // the most columns of one run
+inline constexpr std::int32_t RUN_BATCH = 16;   // the most runs weighed together
+
+// Runs of rows queued for weighing, with their lane groups.
+struct RunBatch {
+    alignas(32) float weights[RUN_BATCH * WEIGHT_RUN];
+    RowRun runs[RUN_BATCH];
+    LaneGroup groups[RUN_BATCH * WEIGHT_RUN / 4];
+    std::uint32_t stamped[RUN_BATCH * WEIGHT_RUN / 4];
+    std::int32_t run_count = 0, group_count = 0;
+};
+
+// Weighs the queued runs in one call and stamps them.
 template <class Pixel>
-void stamp_run(const ImageView& output, const RowRun& run, const float* weights, std::int32_t clip_right,
-               const Pixel& colour, float colour_alpha) {
-    std::uint8_t* row = output.data + (std::int64_t(run.py) - output.origin_y) * output.row_bytes;
-    for (std::int32_t i = 0; i < run.count && (run.stamped >> i); i += 4) {
-        const std::uint32_t bits = (run.stamped >> i) & 0xFu;
-        if (!bits) continue;
-        const std::int32_t column = run.first + i;
-        std::uint8_t* at = row + (std::int64_t(column) - output.origin_x) * std::int64_t(sizeof(Pixel));
-        if (column + 4 <= clip_right) {
-            stamp_four(at, weights + i, bits, colour, colour_alpha);
-            continue;
-        }
-        for (std::uint32_t lane = 0; lane < 4; ++lane)
-            if (bits & (1u << lane))
-                stamp_at(output, column + std::int32_t(lane), run.py, colour, weights[i + lane]);
+void flush_runs(const ImageView& output, const SegmentRows& g, std::int32_t clip_right, const Pixel& colour,
+                GroupWeights weigh, std::int32_t lanes, RunBatch& b) {
+    weigh(g, b.groups, b.group_count, b.weights, b.stamped);
+    for (std::int32_t r = 0; r < b.run_count; ++r) {
+        const RowRun& run = b.runs[r];
+        const std::int32_t end = r + 1 < b.run_count ? b.runs[r + 1].first_group : b.group_count;
+        std::uint32_t stamped = 0;
+        for (std::int32_t k = run.first_group; k < end; ++k)
+            stamped |= b.stamped[k] << ((k - run.first_group) * lanes);
+        if (run.count < 32) stamped &= (1u << run.count) - 1u;
+        std::uint8_t* first = output.data + (std::int64_t(run.py) - output.origin_y) * output.row_bytes +
+                              (std::int64_t(run.first) - output.origin_x) * std::int64_t(sizeof(Pixel));
+        stamp_columns(lanes, first, b.weights + r * WEIGHT_RUN, stamped, run.count, clip_right - run.first,
+                      colour, g.colour_alpha);
     }
+    b.run_count = b.group_count = 0;
 }
 
 // The rows of a segment whose box lies inside the view and the clip: on each
 // row only the columns the capsule can reach (with cut_rows) or the box's
-// row, cut into runs; the runs of several rows are weighed together, so that
-// the divisions and square roots of one row overlap those of the next, then
+// row, cut into runs; the runs of several rows are weighed together, then
 // stamped.
 template <class Pixel>
 void draw_segment_rows(const ImageView& output, const SegmentRows& g, bool cut_rows, std::int32_t clip_right,
-                       const Pixel& colour, RowWeights weights_of) {
-    alignas(32) float weights[RUN_BATCH][WEIGHT_RUN];
-    RowRun runs[RUN_BATCH];
-    std::int32_t queued = 0;
-    auto flush = [&] {
-        weights_of(g, runs, queued, weights[0]);
-        for (std::int32_t r = 0; r < queued; ++r)
-            stamp_run(output, runs[r], weights[r], clip_right, colour, g.colour_alpha);
-        queued = 0;
-    };
+                       const Pixel& colour, GroupWeights weigh, std::int32_t lanes) {
+    RunBatch b;
     for (std::int32_t py = g.box.top; py < g.box.bottom; ++py) {
         const float centre = float(py) + 0.5f;
         const float y = g.sy == 1.0f ? centre : centre / g.sy;  // x / 1 is x
         const ColumnRange columns = cut_rows ? covered_columns(g, y) : ColumnRange{g.box.left, g.box.right};
         for (std::int32_t first = columns.first; first < columns.last; first += WEIGHT_RUN) {
-            runs[queued++] = {y, py, first, std::min(WEIGHT_RUN, columns.last - first), 0};
-            if (queued == RUN_BATCH) flush();
+            const std::int32_t count = std::min(WEIGHT_RUN, columns.last - first);
+            b.runs[b.run_count] = {py, first, count, b.group_count};
+            for (std::int32_t i = 0; i < count; i += lanes)
+                b.groups[b.group_count++] = {y, first + i, b.run_count * WEIGHT_RUN + i};
+            if (++b.run_count == RUN_BATCH) flush_runs(output, g, clip_right, colour, weigh, lanes, b);
         }
     }
-    if (queued) flush();
+    if (b.run_count) flush_runs(output, g, clip_right, colour, weigh, lanes, b);
 }
 
 }  // namespace
@@ -207,8 +218,10 @@ void draw_stream_segment_in_lanes(StrokeLanes lanes, const ImageView& output, co
     const std::int32_t group = lanes == StrokeLanes::Eight ? 8 : 4;
     const bool cut_rows = g.box.right - g.box.left > 2 * group;
     if (cut_rows) g.cut = capsule_cut(g);
-    draw_segment_rows(output, g, cut_rows, inside.right, colour,
-                      lanes == StrokeLanes::Eight ? row_weights_eight : row_weights_four);
+    if (lanes == StrokeLanes::Eight)
+        draw_segment_rows(output, g, cut_rows, inside.right, colour, weigh_groups_eight, 8);
+    else
+        draw_segment_rows(output, g, cut_rows, inside.right, colour, weigh_groups_four, 4);
 }
 
 StrokeLanes widest_stroke_lanes() { return eight_lanes_available() ? StrokeLanes::Eight : StrokeLanes::Four; }

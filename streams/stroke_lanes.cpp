@@ -114,95 +114,85 @@ ColumnRange covered_columns(const SegmentRows& g, float y) {
 
 namespace {
 
-// The weights of one run, four columns at a time; returns its stamped bits.
-inline std::uint32_t weigh_run_four(const SegmentRows& g, const RowRun& run, float* weights) {
+// The weights of four columns; returns their stamped bits.
+inline std::uint32_t weigh_four(const SegmentRows& g, const LaneGroup& group, float* weights) {
     const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f);
     const __m128 p0x = _mm_set1_ps(g.p0.x), dx = _mm_set1_ps(g.d.x), dy = _mm_set1_ps(g.d.y);
-    const __m128 y = _mm_set1_ps(run.y), across = _mm_set1_ps((run.y - g.p0.y) * g.d.y);
-    std::uint32_t stamped = 0;
-    for (std::int32_t i = 0; i < run.count; i += 4) {
-        const __m128i columns = _mm_add_epi32(_mm_set1_epi32(run.first + i), _mm_setr_epi32(0, 1, 2, 3));
-        const __m128 centre = _mm_add_ps(_mm_cvtepi32_ps(columns), half);
-        // At full resolution a column's centre needs no division: x / 1 is x.
-        const __m128 x = g.sx == 1.0f ? centre : _mm_div_ps(centre, _mm_set1_ps(g.sx));
-        const __m128 t = g.point
-                             ? _mm_set1_ps(1.0f)
+    const __m128 y = _mm_set1_ps(group.y), across = _mm_set1_ps((group.y - g.p0.y) * g.d.y);
+    const __m128i columns = _mm_add_epi32(_mm_set1_epi32(group.column), _mm_setr_epi32(0, 1, 2, 3));
+    const __m128 centre = _mm_add_ps(_mm_cvtepi32_ps(columns), half);
+    // At full resolution a column's centre needs no division: x / 1 is x.
+    const __m128 x = g.sx == 1.0f ? centre : _mm_div_ps(centre, _mm_set1_ps(g.sx));
+    const __m128 t = g.point ? _mm_set1_ps(1.0f)
                              : clamp_unit(_mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(x, p0x), dx), across),
                                                      _mm_set1_ps(g.len2)));
-        const __m128 size = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(g.size1 - g.size0), t), _mm_set1_ps(g.size0));
-        const __m128 ox = _mm_sub_ps(x, _mm_add_ps(p0x, _mm_mul_ps(t, dx)));
-        const __m128 oy = _mm_sub_ps(y, _mm_add_ps(_mm_set1_ps(g.p0.y), _mm_mul_ps(t, dy)));
-        const __m128 dist = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ox, ox), _mm_mul_ps(oy, oy)));
-        const __m128 cov = clamp_unit(_mm_div_ps(
-            _mm_sub_ps(_mm_add_ps(_mm_mul_ps(size, half), _mm_set1_ps(g.e)), dist), _mm_set1_ps(g.ramp)));
-        const __m128 a =
-            clamp_unit(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(g.alpha1 - g.alpha0), t), _mm_set1_ps(g.alpha0)));
-        const __m128 w = _mm_mul_ps(cov, a);
-        _mm_storeu_ps(weights + i, w);
-        const __m128 stamps = _mm_and_ps(_mm_cmpnle_ps(size, zero),
-                                         _mm_cmpnle_ps(_mm_mul_ps(_mm_set1_ps(g.colour_alpha), w), zero));
-        stamped |= std::uint32_t(_mm_movemask_ps(stamps)) << i;
-    }
-    return run.count >= 32 ? stamped : stamped & ((1u << run.count) - 1u);
+    const __m128 size = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(g.size1 - g.size0), t), _mm_set1_ps(g.size0));
+    const __m128 ox = _mm_sub_ps(x, _mm_add_ps(p0x, _mm_mul_ps(t, dx)));
+    const __m128 oy = _mm_sub_ps(y, _mm_add_ps(_mm_set1_ps(g.p0.y), _mm_mul_ps(t, dy)));
+    const __m128 dist = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ox, ox), _mm_mul_ps(oy, oy)));
+    const __m128 cov = clamp_unit(_mm_div_ps(
+        _mm_sub_ps(_mm_add_ps(_mm_mul_ps(size, half), _mm_set1_ps(g.e)), dist), _mm_set1_ps(g.ramp)));
+    const __m128 a =
+        clamp_unit(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(g.alpha1 - g.alpha0), t), _mm_set1_ps(g.alpha0)));
+    const __m128 w = _mm_mul_ps(cov, a);
+    _mm_storeu_ps(weights + group.slot, w);
+    const __m128 stamps = _mm_and_ps(_mm_cmpnle_ps(size, zero),
+                                     _mm_cmpnle_ps(_mm_mul_ps(_mm_set1_ps(g.colour_alpha), w), zero));
+    return std::uint32_t(_mm_movemask_ps(stamps));
 }
 
-// The same, eight columns at a time.
-[[gnu::target("avx2")]] inline std::uint32_t weigh_run_eight(const SegmentRows& g, const RowRun& run,
-                                                             float* weights) {
+// The same, eight columns.
+[[gnu::target("avx2")]] inline std::uint32_t weigh_eight(const SegmentRows& g, const LaneGroup& group,
+                                                         float* weights) {
     const __m256 zero = _mm256_setzero_ps(), half = _mm256_set1_ps(0.5f);
     const __m256 p0x = _mm256_set1_ps(g.p0.x), dx = _mm256_set1_ps(g.d.x), dy = _mm256_set1_ps(g.d.y);
-    const __m256 y = _mm256_set1_ps(run.y), across = _mm256_set1_ps((run.y - g.p0.y) * g.d.y);
-    std::uint32_t stamped = 0;
-    for (std::int32_t i = 0; i < run.count; i += 8) {
-        const __m256i columns =
-            _mm256_add_epi32(_mm256_set1_epi32(run.first + i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-        const __m256 centre = _mm256_add_ps(_mm256_cvtepi32_ps(columns), half);
-        const __m256 x = g.sx == 1.0f ? centre : _mm256_div_ps(centre, _mm256_set1_ps(g.sx));
-        const __m256 t =
-            g.point
-                ? _mm256_set1_ps(1.0f)
+    const __m256 y = _mm256_set1_ps(group.y), across = _mm256_set1_ps((group.y - g.p0.y) * g.d.y);
+    const __m256i columns =
+        _mm256_add_epi32(_mm256_set1_epi32(group.column), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256 centre = _mm256_add_ps(_mm256_cvtepi32_ps(columns), half);
+    const __m256 x = g.sx == 1.0f ? centre : _mm256_div_ps(centre, _mm256_set1_ps(g.sx));
+    const __m256 t =
+        g.point ? _mm256_set1_ps(1.0f)
                 : clamp_unit8(_mm256_div_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(x, p0x), dx), across),
                                             _mm256_set1_ps(g.len2)));
-        const __m256 size =
-            _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(g.size1 - g.size0), t), _mm256_set1_ps(g.size0));
-        const __m256 ox = _mm256_sub_ps(x, _mm256_add_ps(p0x, _mm256_mul_ps(t, dx)));
-        const __m256 oy = _mm256_sub_ps(y, _mm256_add_ps(_mm256_set1_ps(g.p0.y), _mm256_mul_ps(t, dy)));
-        const __m256 dist = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(ox, ox), _mm256_mul_ps(oy, oy)));
-        const __m256 cov = clamp_unit8(
-            _mm256_div_ps(_mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(size, half), _mm256_set1_ps(g.e)), dist),
-                          _mm256_set1_ps(g.ramp)));
-        const __m256 a = clamp_unit8(
-            _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(g.alpha1 - g.alpha0), t), _mm256_set1_ps(g.alpha0)));
-        const __m256 w = _mm256_mul_ps(cov, a);
-        _mm256_storeu_ps(weights + i, w);
-        const __m256 stamps =
-            _mm256_and_ps(_mm256_cmp_ps(size, zero, _CMP_NLE_UQ),
-                          _mm256_cmp_ps(_mm256_mul_ps(_mm256_set1_ps(g.colour_alpha), w), zero, _CMP_NLE_UQ));
-        stamped |= std::uint32_t(_mm256_movemask_ps(stamps)) << i;
-    }
-    return run.count >= 32 ? stamped : stamped & ((1u << run.count) - 1u);
+    const __m256 size =
+        _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(g.size1 - g.size0), t), _mm256_set1_ps(g.size0));
+    const __m256 ox = _mm256_sub_ps(x, _mm256_add_ps(p0x, _mm256_mul_ps(t, dx)));
+    const __m256 oy = _mm256_sub_ps(y, _mm256_add_ps(_mm256_set1_ps(g.p0.y), _mm256_mul_ps(t, dy)));
+    const __m256 dist = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(ox, ox), _mm256_mul_ps(oy, oy)));
+    const __m256 cov = clamp_unit8(
+        _mm256_div_ps(_mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(size, half), _mm256_set1_ps(g.e)), dist),
+                      _mm256_set1_ps(g.ramp)));
+    const __m256 a = clamp_unit8(
+        _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(g.alpha1 - g.alpha0), t), _mm256_set1_ps(g.alpha0)));
+    const __m256 w = _mm256_mul_ps(cov, a);
+    _mm256_storeu_ps(weights + group.slot, w);
+    const __m256 stamps =
+        _mm256_and_ps(_mm256_cmp_ps(size, zero, _CMP_NLE_UQ),
+                      _mm256_cmp_ps(_mm256_mul_ps(_mm256_set1_ps(g.colour_alpha), w), zero, _CMP_NLE_UQ));
+    return std::uint32_t(_mm256_movemask_ps(stamps));
 }
 
 }  // namespace
 
-void row_weights_four(const SegmentRows& g, RowRun* runs, std::int32_t count, float* weights) {
-    for (std::int32_t r = 0; r < count; ++r)
-        runs[r].stamped = weigh_run_four(g, runs[r], weights + std::int64_t(r) * WEIGHT_RUN);
+void weigh_groups_four(const SegmentRows& g, const LaneGroup* groups, std::int32_t count, float* weights,
+                       std::uint32_t* stamped) {
+    for (std::int32_t k = 0; k < count; ++k) stamped[k] = weigh_four(g, groups[k], weights);
 }
 
-[[gnu::target("avx2")]] void row_weights_eight(const SegmentRows& g, RowRun* runs, std::int32_t count,
-                                               float* weights) {
-    for (std::int32_t r = 0; r < count; ++r)
-        runs[r].stamped = weigh_run_eight(g, runs[r], weights + std::int64_t(r) * WEIGHT_RUN);
+[[gnu::target("avx2")]] void weigh_groups_eight(const SegmentRows& g, const LaneGroup* groups,
+                                                std::int32_t count, float* weights, std::uint32_t* stamped) {
+    for (std::int32_t k = 0; k < count; ++k) stamped[k] = weigh_eight(g, groups[k], weights);
 }
 
 bool eight_lanes_available() { return __builtin_cpu_supports("avx2"); }
 
+namespace {
+
 // The four stamps side by side, channel by channel: the same products, sums,
 // limits and rounding as stamp_by_channel in each lane.
-template <>
-void stamp_four<Pixel8>(std::uint8_t* first, const float* weights, std::uint32_t bits, const Pixel8& colour,
-                        float colour_alpha) {
+inline void stamp_four(std::uint8_t* first, const float* weights, std::uint32_t bits, const Pixel8& colour,
+                       float colour_alpha) {
     const __m128i byte = _mm_set1_epi32(0xFF);
     __m128i pixels;
     std::memcpy(&pixels, first, sizeof pixels);
@@ -226,9 +216,8 @@ void stamp_four<Pixel8>(std::uint8_t* first, const float* weights, std::uint32_t
 
 // Float pixels are stored as computed: the four pixels turned into channel
 // lanes and back.
-template <>
-void stamp_four<PixelFloat>(std::uint8_t* first, const float* weights, std::uint32_t bits,
-                            const PixelFloat& colour, float colour_alpha) {
+inline void stamp_four(std::uint8_t* first, const float* weights, std::uint32_t bits,
+                       const PixelFloat& colour, float colour_alpha) {
     __m128 before[4];
     std::memcpy(before, first, sizeof before);
     __m128 alpha = before[0], red = before[1], green = before[2], blue = before[3];
@@ -250,18 +239,109 @@ void stamp_four<PixelFloat>(std::uint8_t* first, const float* weights, std::uint
     std::memcpy(first, result, sizeof result);
 }
 
-// 16-bit pixels one at a time.
-template <>
-void stamp_four<Pixel16>(std::uint8_t* first, const float* weights, std::uint32_t bits, const Pixel16& colour,
-                         float) {
+// The pixels of the four from `first` on whose bit is set, one at a time.
+template <class Pixel>
+void stamp_one_by_one(std::uint8_t* first, const float* weights, std::uint32_t bits, const Pixel& colour) {
     for (; bits; bits &= bits - 1u) {
         const int lane = __builtin_ctz(bits);
-        std::uint8_t* at = first + lane * sizeof(Pixel16);
-        Pixel16 under;
+        std::uint8_t* at = first + lane * sizeof(Pixel);
+        Pixel under;
         std::memcpy(&under, at, sizeof under);
-        const Pixel16 result = stamp(under, colour, weights[lane]);
+        const Pixel result = stamp(under, colour, weights[lane]);
         std::memcpy(at, &result, sizeof result);
     }
 }
+
+// 16-bit pixels one at a time.
+inline void stamp_four(std::uint8_t* first, const float* weights, std::uint32_t bits, const Pixel16& colour,
+                       float) {
+    stamp_one_by_one(first, weights, bits, colour);
+}
+
+// The 8-bit store of eight values, as quantize_four_8bit's.
+[[gnu::target("avx2")]] inline __m256i quantize_eight_8bit(__m256 v) {
+    const __m256 limited = _mm256_max_ps(_mm256_setzero_ps(), _mm256_min_ps(_mm256_set1_ps(255.0f), v));
+    return _mm256_cvttps_epi32(_mm256_and_ps(_mm256_add_ps(limited, _mm256_set1_ps(0.5f)),
+                                             _mm256_cmp_ps(limited, limited, _CMP_ORD_Q)));
+}
+
+// One channel of eight 8-bit pixels (the byte `shift` bits up) times keep.
+[[gnu::target("avx2")]] inline __m256 kept_channel(__m256i pixels, int shift, __m256 keep) {
+    const __m256i bytes =
+        _mm256_and_si256(_mm256_srl_epi32(pixels, _mm_cvtsi32_si128(shift)), _mm256_set1_epi32(0xFF));
+    return _mm256_mul_ps(_mm256_cvtepi32_ps(bytes), keep);
+}
+
+// The 8-bit stamps of eight neighbours side by side, as stamp_four's.
+[[gnu::target("avx2")]] inline void stamp_eight(std::uint8_t* first, const float* weights, std::uint32_t bits,
+                                                const Pixel8& colour, float colour_alpha) {
+    const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first));
+    const __m256 w = _mm256_loadu_ps(weights);
+    const __m256 a = _mm256_mul_ps(_mm256_set1_ps(colour_alpha), w);
+    const __m256 keep = _mm256_sub_ps(_mm256_set1_ps(1.0f), a);
+    const __m256i alpha = quantize_eight_8bit(
+        _mm256_add_ps(_mm256_mul_ps(a, _mm256_set1_ps(255.0f)), kept_channel(pixels, 0, keep)));
+    const __m256i red = quantize_eight_8bit(
+        _mm256_add_ps(_mm256_mul_ps(w, _mm256_set1_ps(float(colour.red))), kept_channel(pixels, 8, keep)));
+    const __m256i green = quantize_eight_8bit(
+        _mm256_add_ps(_mm256_mul_ps(w, _mm256_set1_ps(float(colour.green))), kept_channel(pixels, 16, keep)));
+    const __m256i blue = quantize_eight_8bit(
+        _mm256_add_ps(_mm256_mul_ps(w, _mm256_set1_ps(float(colour.blue))), kept_channel(pixels, 24, keep)));
+    const __m256i stamped =
+        _mm256_or_si256(_mm256_or_si256(alpha, _mm256_slli_epi32(red, 8)),
+                        _mm256_or_si256(_mm256_slli_epi32(green, 16), _mm256_slli_epi32(blue, 24)));
+    const __m256i lane_bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    const __m256i chosen =
+        _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(std::int32_t(bits)), lane_bits), lane_bits);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(first), _mm256_blendv_epi8(pixels, stamped, chosen));
+}
+
+// A run's stamps four columns at a time.
+template <class Pixel>
+void stamp_columns_four(std::uint8_t* first, const float* weights, std::uint32_t stamped, std::int32_t count,
+                        std::int32_t whole, const Pixel& colour, float colour_alpha) {
+    for (std::int32_t i = 0; i < count && (stamped >> i); i += 4) {
+        const std::uint32_t bits = (stamped >> i) & 0xFu;
+        if (!bits) continue;
+        std::uint8_t* at = first + std::size_t(i) * sizeof(Pixel);
+        if (i + 4 <= whole)
+            stamp_four(at, weights + i, bits, colour, colour_alpha);
+        else
+            stamp_one_by_one(at, weights + i, bits, colour);
+    }
+}
+
+// An 8-bit run's stamps eight columns at a time.
+[[gnu::target("avx2")]] void stamp_columns_eight(std::uint8_t* first, const float* weights,
+                                                 std::uint32_t stamped, std::int32_t count,
+                                                 std::int32_t whole, const Pixel8& colour,
+                                                 float colour_alpha) {
+    for (std::int32_t i = 0; i < count && (stamped >> i); i += 8) {
+        const std::uint32_t bits = (stamped >> i) & 0xFFu;
+        if (!bits) continue;
+        std::uint8_t* at = first + std::size_t(i) * sizeof(Pixel8);
+        if (i + 8 <= whole)
+            stamp_eight(at, weights + i, bits, colour, colour_alpha);
+        else
+            stamp_columns_four(at, weights + i, bits, count - i, whole - i, colour, colour_alpha);
+    }
+}
+
+}  // namespace
+
+template <class Pixel>
+void stamp_columns(std::int32_t lanes, std::uint8_t* first, const float* weights, std::uint32_t stamped,
+                   std::int32_t count, std::int32_t whole, const Pixel& colour, float colour_alpha) {
+    if constexpr (std::is_same_v<Pixel, Pixel8>)
+        if (lanes == 8)
+            return stamp_columns_eight(first, weights, stamped, count, whole, colour, colour_alpha);
+    stamp_columns_four(first, weights, stamped, count, whole, colour, colour_alpha);
+}
+
+#define LUMATRAIL_INSTANTIATE(Pixel) \
+    template void stamp_columns<Pixel>(std::int32_t, std::uint8_t*, const float*, std::uint32_t, \
+                                       std::int32_t, std::int32_t, const Pixel&, float);
+LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
+#undef LUMATRAIL_INSTANTIATE
 
 }  // namespace lumatrail

@@ -57,38 +57,40 @@ struct ColumnRange {
 // left out. The whole box row when the geometry is not finite.
 ColumnRange covered_columns(const SegmentRows& segment, float y);
 
-// The most columns of one run, and the most runs weighed together.
-inline constexpr std::int32_t WEIGHT_RUN = 32;
-inline constexpr std::int32_t RUN_BATCH = 16;
-
-// Columns [first, first + count) of row py, whose centre is at
-// full-resolution y; `stamped` has a bit per column, set where the pixel is
-// stamped: its size is above 0 and its colour alpha times its weight is not
-// at most 0.
-struct RowRun {
+// `lanes` neighbouring columns from `column` on the row whose centre is at
+// full-resolution y (four or eight, as the function weighing it); their
+// weights go to weights[slot ...].
+struct LaneGroup {
     float y;
-    std::int32_t py, first, count;
-    std::uint32_t stamped;
+    std::int32_t column, slot;
 };
 
-// Weighs runs[0 .. count): the weights of run r go to weights[r * WEIGHT_RUN
-// ...], and its stamped bits are set.
-using RowWeights = void (*)(const SegmentRows& segment, RowRun* runs, std::int32_t count, float* weights);
+// Weighs groups[0 .. count): the weights of group k go to the weights array
+// at its slot, and stamped[k] gets a bit per column (bit 0 its first), set
+// where the pixel is stamped: its size is above 0 and its colour alpha times
+// its weight is not at most 0. One flat loop over the groups of several
+// rows, so that the divisions and square roots of one overlap the next's.
+using GroupWeights = void (*)(const SegmentRows& segment, const LaneGroup* groups, std::int32_t count,
+                              float* weights, std::uint32_t* stamped);
 
 // Four lanes at a time: the SSE2 baseline of every x86-64 machine.
-void row_weights_four(const SegmentRows& segment, RowRun* runs, std::int32_t count, float* weights);
+void weigh_groups_four(const SegmentRows& segment, const LaneGroup* groups, std::int32_t count,
+                       float* weights, std::uint32_t* stamped);
 
 // Eight lanes at a time; only where eight_lanes_available().
-void row_weights_eight(const SegmentRows& segment, RowRun* runs, std::int32_t count, float* weights);
+void weigh_groups_eight(const SegmentRows& segment, const LaneGroup* groups, std::int32_t count,
+                        float* weights, std::uint32_t* stamped);
 
-// Whether this processor runs row_weights_eight (AVX2).
+// Whether this processor runs weigh_groups_eight (AVX2).
 bool eight_lanes_available();
 
-// Stamps the pixels of the four from `first` on whose bit is set in `bits`
-// (bit 0 is `first`) with their weights, each as `stamp` does; the others
-// keep their bits. All four pixels must exist.
+// Stamps the columns of a run of `count` from `first` on whose bit is set in
+// `stamped` (bit 0 is `first`) with their weights, each as `stamp` does,
+// `lanes` (four or eight, as weighed) at a time; the others keep their bits.
+// The `whole` columns from `first` on exist and lie inside the clip, so whole
+// groups of them are read and written back; beyond, pixels go one by one.
 template <class Pixel>
-void stamp_four(std::uint8_t* first, const float* weights, std::uint32_t bits, const Pixel& colour,
-                float colour_alpha);
+void stamp_columns(std::int32_t lanes, std::uint8_t* first, const float* weights, std::uint32_t stamped,
+                   std::int32_t count, std::int32_t whole, const Pixel& colour, float colour_alpha);
 
 }  // namespace lumatrail
