@@ -97,6 +97,43 @@ TEST(SaturatingConversion, TruncatesInsideTheRangeAndSaturatesOutside) {
     EXPECT_EQ(to_int32_saturated(std::numeric_limits<float>::quiet_NaN()), 0);
 }
 
+// The inline floor and ceil give what the maths library's do, saturated,
+// at every kind of value: halves, integers, the range's edges, and beyond.
+TEST(SaturatingConversion, FloorAndCeilWithoutTheLibraryMatchIt) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float values[] = {0.0f,
+                            -0.0f,
+                            0.5f,
+                            -0.5f,
+                            1.0f,
+                            -1.0f,
+                            2.5f,
+                            -2.5f,
+                            1e-30f,
+                            -1e-30f,
+                            8388607.5f,
+                            -8388607.5f,
+                            16777217.0f,
+                            2147483520.0f,
+                            -2147483520.0f,
+                            2147483648.0f,
+                            -2147483648.0f,
+                            -2147483904.0f,
+                            3e9f,
+                            -3e9f,
+                            inf,
+                            -inf,
+                            std::numeric_limits<float>::quiet_NaN()};
+    for (const float v : values) {
+        EXPECT_EQ(floor_to_int32_saturated(v), to_int32_saturated(std::floor(v))) << v;
+        EXPECT_EQ(ceil_to_int32_saturated(v), to_int32_saturated(std::ceil(v))) << v;
+    }
+    for (float v = -70000.0f; v < 70000.0f; v += 0.37f) {
+        ASSERT_EQ(floor_to_int32_saturated(v), to_int32_saturated(std::floor(v))) << v;
+        ASSERT_EQ(ceil_to_int32_saturated(v), to_int32_saturated(std::ceil(v))) << v;
+    }
+}
+
 TEST(BlendPixel, CopiesAtTheEndsAndMixesInBetween) {
     const Pixel16 o{40000, 40000, 1, 2}, p{33000, 3, 40000, 5};
     EXPECT_PIXEL(blend_pixel(o, p, 0.0f, false), o);  // copied: 40000 stays
