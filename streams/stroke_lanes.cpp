@@ -296,6 +296,31 @@ inline void stamp_four(std::uint8_t* first, const float* weights, std::uint32_t 
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(first), _mm256_blendv_epi8(pixels, stamped, chosen));
 }
 
+// The float stamps of eight neighbours, two pixels to a register: the
+// weight spread over a pixel's four channels, the alpha channel painted with
+// the colour's unit alpha (w * alpha is the stamp's a; a * 1 is a).
+[[gnu::target("avx2")]] inline void stamp_eight(std::uint8_t* first, const float* weights, std::uint32_t bits,
+                                                const PixelFloat& colour, float colour_alpha) {
+    const __m256 paint = _mm256_setr_ps(colour_alpha, colour.red, colour.green, colour.blue, colour_alpha,
+                                        colour.red, colour.green, colour.blue);
+    const __m256 all_weights = _mm256_loadu_ps(weights);
+    for (int pair = 0; pair < 4; ++pair) {
+        const int left = 2 * pair, right = 2 * pair + 1;
+        const __m256 w = _mm256_permutevar8x32_ps(
+            all_weights, _mm256_setr_epi32(left, left, left, left, right, right, right, right));
+        const __m256 keep =
+            _mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_mul_ps(_mm256_set1_ps(colour_alpha), w));
+        float* at = reinterpret_cast<float*>(first) + 8 * pair;
+        const __m256 under = _mm256_loadu_ps(at);
+        const __m256 stamped = _mm256_add_ps(_mm256_mul_ps(w, paint), _mm256_mul_ps(under, keep));
+        const std::int32_t lo = 1 << left, hi = 1 << right;
+        const __m256i pixel_bits = _mm256_setr_epi32(lo, lo, lo, lo, hi, hi, hi, hi);
+        const __m256i chosen = _mm256_cmpeq_epi32(
+            _mm256_and_si256(_mm256_set1_epi32(std::int32_t(bits)), pixel_bits), pixel_bits);
+        _mm256_storeu_ps(at, _mm256_blendv_ps(under, stamped, _mm256_castsi256_ps(chosen)));
+    }
+}
+
 // A run's stamps four columns at a time.
 template <class Pixel>
 void stamp_columns_four(std::uint8_t* first, const float* weights, std::uint32_t stamped, std::int32_t count,
@@ -311,15 +336,16 @@ void stamp_columns_four(std::uint8_t* first, const float* weights, std::uint32_t
     }
 }
 
-// An 8-bit run's stamps eight columns at a time.
+// An 8-bit or float run's stamps eight columns at a time.
+template <class Pixel>
 [[gnu::target("avx2")]] void stamp_columns_eight(std::uint8_t* first, const float* weights,
                                                  std::uint32_t stamped, std::int32_t count,
-                                                 std::int32_t whole, const Pixel8& colour,
+                                                 std::int32_t whole, const Pixel& colour,
                                                  float colour_alpha) {
     for (std::int32_t i = 0; i < count && (stamped >> i); i += 8) {
         const std::uint32_t bits = (stamped >> i) & 0xFFu;
         if (!bits) continue;
-        std::uint8_t* at = first + std::size_t(i) * sizeof(Pixel8);
+        std::uint8_t* at = first + std::size_t(i) * sizeof(Pixel);
         if (i + 8 <= whole)
             stamp_eight(at, weights + i, bits, colour, colour_alpha);
         else
@@ -332,7 +358,7 @@ void stamp_columns_four(std::uint8_t* first, const float* weights, std::uint32_t
 template <class Pixel>
 void stamp_columns(std::int32_t lanes, std::uint8_t* first, const float* weights, std::uint32_t stamped,
                    std::int32_t count, std::int32_t whole, const Pixel& colour, float colour_alpha) {
-    if constexpr (std::is_same_v<Pixel, Pixel8>)
+    if constexpr (!std::is_same_v<Pixel, Pixel16>)
         if (lanes == 8)
             return stamp_columns_eight(first, weights, stamped, count, whole, colour, colour_alpha);
     stamp_columns_four(first, weights, stamped, count, whole, colour, colour_alpha);
