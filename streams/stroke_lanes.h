@@ -1,6 +1,6 @@
 // The lane kernels of stroke drawing: which columns of a row a segment can
-// reach at all, the weights of a run of those columns four or eight pixels at
-// a time, and the stamps of four neighbouring pixels at once. Every lane
+// reach at all, their weights four or eight pixels at a time, and their
+// stamps four or eight neighbouring pixels at once. Every lane
 // computes exactly what the pixel-by-pixel statement computes for its pixel
 // (plain IEEE add, multiply, divide and square root in the same order, no
 // fused multiply-add, clamps that keep a NaN), so a picture is the same bits
