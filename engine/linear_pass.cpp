@@ -78,10 +78,6 @@ std::int32_t line_chunk_length(const RenderSettings& s, const LineFrame& f, std:
     return chunk_length(r, s.length_variation, f.base_length);
 }
 
-bool in_window(const RenderSettings& s, float key) {
-    return s.lower_brightness <= key && key <= s.upper_brightness;
-}
-
 // Whether a position of a line joins a span: its key inside the brightness
 // window, and for Sort Inside Mask its mask weight inside the mask.
 struct SpanTest {
@@ -146,6 +142,9 @@ float streak_weight(float feather, std::int32_t distance, std::int32_t reach) {
     const float length = float(reach);
     const float tip_width = feather * length;
     if (!(tip_width > 0.0f)) return 1.0f;
+    // Before the tip the clamp below gives 0 (or -0) and the weight is 1
+    // exactly; the division is left for the tip.
+    if (float(distance) - (length - tip_width) <= 0.0f) return 1.0f;
     const float into_tip = std::clamp(
         (float(distance) - (length - tip_width)) / std::max(length - (length - tip_width), MIN_SOFT_WIDTH),
         0.0f, 1.0f);
@@ -154,37 +153,47 @@ float streak_weight(float feather, std::int32_t distance, std::int32_t reach) {
 
 // Smears the last qualifying pixel of every mask run over the positions after
 // the run (before it with Reverse Direction) into the moved pixels, with the
-// streak's weights as blend weights; 0 elsewhere.
+// streak's weights as blend weights; 0 elsewhere. The settings and buffers
+// are read into locals first: an 8-bit pixel store may alias anything and
+// would have them read again at every position.
 template <class Pixel>
 void stretch_from_mask(const RenderSettings& s, const LineFrame& f, std::int32_t line,
                        LineBuffers<Pixel>& b) {
     using T = PixelTraits<Pixel>;
-    std::fill(b.blend_weights.begin(), b.blend_weights.end(), 0.0f);
-    const bool can_stretch = s.amount > 0.0f && f.max_chunk >= 2;
-    const std::int32_t step = s.reverse_direction ? -1 : 1;
+    const float* mask = b.mask_weights.data();
+    const float* keys = b.keys.data();
+    const Pixel* pixels = b.source.data();
+    Pixel* moved = b.moved.data();
+    float* blend = b.blend_weights.data();
+    const std::int32_t count = f.n;
+    const bool reverse = s.reverse_direction, can_stretch = s.amount > 0.0f && f.max_chunk >= 2;
+    const float lower = s.lower_brightness, upper = s.upper_brightness, feather = s.stretch_tip_feather;
+    std::fill(blend, blend + count, 0.0f);
+    const std::int32_t step = reverse ? -1 : 1;
     std::int32_t reach = -1;   // the source's streak length, hashed when first needed
     std::int32_t source = -1;  // none
     float strength = 0.0f;
-    for (std::int32_t k = 0; k < f.n; ++k) {
-        const std::int32_t p = s.reverse_direction ? f.n - 1 - k : k;
-        const float m = b.mask_weights[std::size_t(p)];
-        if (m > IN_MASK) {
-            const std::int32_t prev = p - step;
-            if (prev < 0 || prev >= f.n || b.mask_weights[std::size_t(prev)] <= IN_MASK)
+    for (std::int32_t walked = 0; walked < count; ++walked) {
+        const std::int32_t position = reverse ? count - 1 - walked : walked;
+        const float weight = mask[position];
+        if (weight > IN_MASK) {
+            const std::int32_t previous = position - step;
+            if (previous < 0 || previous >= count || mask[previous] <= IN_MASK)
                 strength = 0.0f;  // a new mask run begins
-            if (in_window(s, b.keys[std::size_t(p)]) && T::alpha_positive(b.source[std::size_t(p)].alpha)) {
-                strength = std::max(m, strength);
+            if (lower <= keys[position] && keys[position] <= upper &&
+                T::alpha_positive(pixels[position].alpha)) {
+                strength = std::max(weight, strength);
                 reach = -1;
-                source = p;
+                source = position;
             } else {
                 source = -1;
             }
         } else if (source >= 0 && can_stretch) {
             if (reach < 0) reach = line_chunk_length(s, f, line, source);
-            const std::int32_t d = std::abs(p - source);
-            if (d <= reach) {
-                b.blend_weights[std::size_t(p)] = streak_weight(s.stretch_tip_feather, d, reach) * strength;
-                b.moved[std::size_t(p)] = b.source[std::size_t(source)];
+            const std::int32_t distance = std::abs(position - source);
+            if (distance <= reach) {
+                blend[position] = streak_weight(feather, distance, reach) * strength;
+                moved[position] = pixels[source];
             }
         }
     }
@@ -325,41 +334,45 @@ void write_line(const LineRun& run, const Pixel* pixels) {
 }
 
 // The mask weight of every position of line i, and the blend weight it gives
-// (itself inside the mask for Sort Inside Mask, else 1).
+// (itself for Sort Inside Mask, else 1).
 template <class Pixel>
 void read_mask_weights(const RenderSettings& s, const MaskSampler& mask, const LineFrame& f, std::int32_t i,
                        LineBuffers<Pixel>& b) {
-    const bool inside_only = s.mask_mode == SortInsideMask;
-    for (std::int32_t j = 0; j < f.n; ++j) {
-        const std::int32_t x = (f.vertical ? i : j) + f.left;
-        const std::int32_t y = (f.vertical ? j : i) + f.top;
-        const float g = mask_weight_at_pixel(mask, s, x, y);
-        b.mask_weights[std::size_t(j)] = g;
-        b.blend_weights[std::size_t(j)] = inside_only ? g : 1.0f;
-    }
+    const std::int32_t x = (f.vertical ? i : 0) + f.left, y = (f.vertical ? 0 : i) + f.top;
+    mask_weights_along_line(mask, s, x, y, f.n, f.vertical, b.mask_weights.data());
+    if (s.mask_mode == SortInsideMask)
+        std::copy(b.mask_weights.begin(), b.mask_weights.end(), b.blend_weights.begin());
+    else
+        std::fill(b.blend_weights.begin(), b.blend_weights.end(), 1.0f);
 }
 
 // The output of positions [begin, end) of line i in place of their moved
 // pixels: the moved pixel blended over the source by amount, blend weight and
-// sweep band, or the grey picture of the mask with Show Mask.
+// sweep band, or the grey picture of the mask with Show Mask. Settings and
+// buffers in locals, as in stretch_from_mask.
 template <class Pixel>
 void compose(const RenderSettings& s, const LineFrame& f, std::int32_t i, std::int32_t begin,
              std::int32_t end, LineBuffers<Pixel>& b) {
-    const bool sweep = s.sweep_mode != SweepOff;
-    for (std::int32_t j = begin; j < end; ++j) {
-        const std::size_t at = std::size_t(j);
-        if (s.show_mask) {
-            b.moved[at] = grey<Pixel>(b.mask_weights[at]);
-            continue;
-        }
-        const std::int32_t ox = f.vertical ? i : j;
-        const std::int32_t oy = f.vertical ? j : i;
+    Pixel* moved = b.moved.data();
+    if (s.show_mask) {
+        const float* mask = b.mask_weights.data();
+        for (std::int32_t position = begin; position < end; ++position)
+            moved[position] = grey<Pixel>(mask[position]);
+        return;
+    }
+    const Pixel* source = b.source.data();
+    const float* blend = b.blend_weights.data();
+    const float amount = s.amount, width = f.width, height = f.height;
+    const bool preserve = s.preserve_input_alpha, sweep = s.sweep_mode != SweepOff, vertical = f.vertical;
+    for (std::int32_t position = begin; position < end; ++position) {
+        const std::int32_t ox = vertical ? i : position;
+        const std::int32_t oy = vertical ? position : i;
         // The band is 1 everywhere when the sweep is off.
         const float band =
-            sweep ? sweep_factor(s, (float(ox) + 0.5f) / f.width, (float(oy) + 0.5f) / f.height) : 1.0f;
-        const float w = s.amount * b.blend_weights[at] * band;
-        if (!(w >= 1.0f) || s.preserve_input_alpha)  // else the moved pixel as it is
-            b.moved[at] = blend_pixel(b.source[at], b.moved[at], w, s.preserve_input_alpha);
+            sweep ? sweep_factor(s, (float(ox) + 0.5f) / width, (float(oy) + 0.5f) / height) : 1.0f;
+        const float weight = amount * blend[position] * band;
+        if (!(weight >= 1.0f) || preserve)  // else the moved pixel as it is
+            moved[position] = blend_pixel(source[position], moved[position], weight, preserve);
     }
 }
 
