@@ -161,23 +161,39 @@ TexelRow texel_row(const MaskSampler& m, std::int64_t y) {
 }
 
 // bilinear over the two texel rows around the sample: the same texels, the
-// same arithmetic. Inlined into the loops over a line, which it dominates.
-[[gnu::always_inline]] inline float bilinear_rows(const TexelRow& top, const TexelRow& bottom, std::int32_t x0, float fx, float fy) {
+// same arithmetic.
+float bilinear_rows(const TexelRow& top, const TexelRow& bottom, std::int32_t x0, float fx, float fy) {
     const float s00 = top[x0], s10 = top[std::int64_t(x0) + 1];
     const float s01 = bottom[x0], s11 = bottom[std::int64_t(x0) + 1];
     return ((1.0f - fx) * s01 + fx * s11) * fy + (s00 * (1.0f - fx) + s10 * fx) * (1.0f - fy);
 }
 
+// bilinear_rows for a sample whose four texels lie inside the mask world, as
+// nearly all do: the rows' texels by index from `column` on, unchecked.
+float bilinear_inside(const float* top, const float* bottom, std::int64_t column, float fx, float fy) {
+    const float s00 = top[column], s10 = top[column + 1];
+    const float s01 = bottom[column], s11 = bottom[column + 1];
+    return ((1.0f - fx) * s01 + fx * s11) * fy + (s00 * (1.0f - fx) + s10 * fx) * (1.0f - fy);
+}
+
 // weight_at_pixel for count pixels of a row whose placed positions are
-// column .. column + count - 1 and row: the row's two texel rows found once.
+// column .. column + count - 1 and row: the row's two texel rows found once,
+// and a sample read unchecked when its columns are inside the world.
 void row_weights(const MaskSampler& m, const RenderSettings& s, std::size_t column, std::size_t row,
                  std::int32_t count, float* weights) {
     const float fy = m.rows.fraction[row];
     const TexelRow top = texel_row(m, m.rows.texel[row]), bottom = texel_row(m, m.rows.texel[row] + 1);
+    const bool rows_inside = top.texels && bottom.texels && fy == fy;
     for (std::int32_t index = 0; index < count; ++index) {
         const float fx = m.columns.fraction[column + std::size_t(index)];
         const std::int32_t x0 = m.columns.texel[column + std::size_t(index)];
-        weights[index] = weight_of(fx == fx && fy == fy ? bilinear_rows(top, bottom, x0, fx, fy) : 0.0f, s);
+        const std::int64_t inside_column = std::int64_t(x0) - m.origin_x;
+        float d = 0.0f;
+        if (rows_inside && fx == fx && inside_column >= 0 && inside_column + 1 < m.texel_columns)
+            d = bilinear_inside(top.texels, bottom.texels, inside_column, fx, fy);
+        else if (fx == fx && fy == fy)
+            d = bilinear_rows(top, bottom, x0, fx, fy);
+        weights[index] = weight_of(d, s);
     }
 }
 
@@ -187,11 +203,19 @@ void column_weights(const MaskSampler& m, const RenderSettings& s, std::size_t c
                     std::int32_t count, float* weights) {
     const float fx = m.columns.fraction[column];
     const std::int32_t x0 = m.columns.texel[column];
+    const std::int64_t inside_column = std::int64_t(x0) - m.origin_x;
+    const bool column_inside = fx == fx && inside_column >= 0 && inside_column + 1 < m.texel_columns;
     for (std::int32_t index = 0; index < count; ++index) {
         const float fy = m.rows.fraction[row + std::size_t(index)];
         const std::int32_t y0 = m.rows.texel[row + std::size_t(index)];
-        const float d =
-            fx == fx && fy == fy ? bilinear_rows(texel_row(m, y0), texel_row(m, y0 + 1), x0, fx, fy) : 0.0f;
+        const std::int64_t inside_row = std::int64_t(y0) - m.origin_y;
+        float d = 0.0f;
+        if (column_inside && fy == fy && inside_row >= 0 && inside_row + 1 < m.texel_rows) {
+            const float* top = m.texels.data() + inside_row * m.texel_columns;
+            d = bilinear_inside(top, top + m.texel_columns, inside_column, fx, fy);
+        } else if (fx == fx && fy == fy) {
+            d = bilinear_rows(texel_row(m, y0), texel_row(m, y0 + 1), x0, fx, fy);
+        }
         weights[index] = weight_of(d, s);
     }
 }

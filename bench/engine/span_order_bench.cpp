@@ -18,14 +18,17 @@ namespace {
 constexpr std::int32_t CHUNK = 640;
 constexpr int CHUNKS = 64;
 
-// CHUNKS chunks of keys side by side: random in 0..1, or quantised to 1/255
-// steps that change every few positions.
+// CHUNKS chunks of keys side by side: random in 0..1, or the keys of a row
+// of an 8-bit picture with a slow ramp under a fine three-step pattern, which
+// change every few positions.
 std::vector<float> chunk_keys(bool gradient) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> key(0.0f, 1.0f);
     std::vector<float> keys(std::size_t(CHUNK) * CHUNKS);
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        keys[i] = gradient ? float((i / 5 + rng() % 2) % 256) / 255.0f : key(rng);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const float ramp = float(i / 15 % 256), pattern = float(i / 7 % 3 * 60);
+        keys[i] = gradient ? (LUMA_RED * ramp + LUMA_BLUE * pattern) / 255.0f : key(rng);
+    }
     return keys;
 }
 
