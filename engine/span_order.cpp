@@ -11,7 +11,7 @@
 // The runs are sorted as (word, run index) entries by stable methods only, so
 // equal words keep ascending positions, which is exactly the tie-break: one
 // counting pass spreads the entries over about as many buckets as there are
-// entries, by the word's place between the chunk's smallest and largest word,
+// entries, by the key's place between the chunk's smallest and largest key,
 // and one insertion sort over the whole spread finishes them (buckets too
 // crowded for that go to an LSD radix sort each). The runs' positions are then
 // listed in the sorted order, and the pixels gathered from them.
@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -26,7 +27,6 @@
 #endif
 
 namespace lumatrail {
-
 namespace {
 
 constexpr int MAX_BUCKET_BITS = 12;           // at most 4096 buckets (the scratch's size)
@@ -166,24 +166,19 @@ void finish_buckets(std::uint64_t* spread, std::uint64_t* other, const std::uint
     }
 }
 
-// Sorts entries whose words all lie in min_word .. max_word; returns where the
-// result is: `entries` or `spare` (the other is clobbered). `buckets` holds
-// 2^MAX_BUCKET_BITS + 1 counters.
-const std::uint64_t* sort_entries(std::uint64_t* entries, std::uint64_t* spare, std::int32_t count,
-                                  std::uint32_t min_word, std::uint32_t max_word, std::uint32_t* buckets) {
-    const std::uint32_t range = max_word - min_word;
-    if (range == 0) return entries;  // all words equal: index order is the order
-    if (count <= SMALL_SORT) {
-        insertion_sort(entries, count);
-        return entries;
-    }
-    const int bucket_bits = std::clamp(int(std::bit_width(std::uint32_t(count))), 4, MAX_BUCKET_BITS);
-    const int shift = std::max(0, int(std::bit_width(range)) - bucket_bits);
-    const std::uint32_t bucket_count = (range >> shift) + 1;
-    auto bucket_of = [&](std::uint64_t entry) { return (word_of(entry) - min_word) >> shift; };
+// The key a word stands for (-0.0 comes back as +0.0).
+float key_of(std::uint32_t word, bool reverse) {
+    if (reverse) word = ~word;
+    return std::bit_cast<float>((word & 0x80000000u) ? (word ^ 0x80000000u) : ~word);
+}
 
-    // Counts, then each bucket's start, then the spread, after which
-    // buckets[b] is the end of bucket b.
+// Spreads the entries into `spare` by bucket, stably: counts, then each
+// bucket's start, then the spread, after which buckets[b] is the end of
+// bucket b. bucket_of must not decrease as the word grows. Returns the
+// largest bucket's size.
+template <class BucketOf>
+std::uint32_t spread(const std::uint64_t* entries, std::uint64_t* spare, std::int32_t count,
+                     std::uint32_t* buckets, std::uint32_t bucket_count, BucketOf bucket_of) {
     std::memset(buckets, 0, (bucket_count + 1) * sizeof *buckets);
     for (std::int32_t index = 0; index < count; ++index) ++buckets[bucket_of(entries[index]) + 1];
     std::uint32_t largest = 0;
@@ -193,8 +188,47 @@ const std::uint64_t* sort_entries(std::uint64_t* entries, std::uint64_t* spare, 
     }
     for (std::int32_t index = 0; index < count; ++index)
         spare[buckets[bucket_of(entries[index])]++] = entries[index];
+    return largest;
+}
 
-    if (shift == 0) return spare;  // one word a bucket: already in order
+// Sorts entries whose words all lie in min_word .. max_word; returns where the
+// result is: `entries` or `spare` (the other is clobbered). `buckets` holds
+// 2^MAX_BUCKET_BITS + 1 counters. The buckets divide the keys' value range
+// evenly: keys spread evenly over a range then fill them evenly, where by
+// their bits the upper octaves would crowd. A range too wide or too narrow
+// for float arithmetic divides the words' range instead.
+const std::uint64_t* sort_entries(std::uint64_t* entries, std::uint64_t* spare, std::int32_t count,
+                                  std::uint32_t min_word, std::uint32_t max_word, bool reverse,
+                                  std::uint32_t* buckets) {
+    const std::uint32_t range = max_word - min_word;
+    if (range == 0) return entries;  // all words equal: index order is the order
+    if (count <= SMALL_SORT) {
+        insertion_sort(entries, count);
+        return entries;
+    }
+    const int bucket_bits = std::clamp(int(std::bit_width(std::uint32_t(count))), 4, MAX_BUCKET_BITS);
+    // The key at the bottom of the order, and how far the top one lies from it.
+    const float first_key = key_of(min_word, reverse);
+    const float key_range =
+        reverse ? first_key - key_of(max_word, reverse) : key_of(max_word, reverse) - first_key;
+    const std::uint32_t value_buckets = std::uint32_t(1) << bucket_bits;
+    const float scale = float(value_buckets) / key_range;
+    std::uint32_t largest = 0, bucket_count = value_buckets;
+    const bool by_value = key_range < HUGE_VALF && scale < HUGE_VALF;
+    if (by_value) {
+        // Monotonic: a later key's distance from the first is not smaller,
+        // nor is its scaled and truncated value.
+        largest = spread(entries, spare, count, buckets, bucket_count, [&](std::uint64_t entry) {
+            const float key = key_of(word_of(entry), reverse);
+            const float distance = reverse ? first_key - key : key - first_key;
+            return std::min(std::uint32_t(distance * scale), value_buckets - 1);
+        });
+    } else {
+        const int shift = std::max(0, int(std::bit_width(range)) - bucket_bits);
+        bucket_count = (range >> shift) + 1;
+        largest = spread(entries, spare, count, buckets, bucket_count,
+                         [&](std::uint64_t entry) { return (word_of(entry) - min_word) >> shift; });
+    }
     if (largest <= std::uint32_t(INSERTION_LIMIT))
         insertion_sort(spare, count);  // entries move only within their bucket
     else
@@ -240,8 +274,9 @@ void sort_chunk(const Pixel* pixels, const float* keys, std::int32_t count, bool
         std::copy(pixels, pixels + count, sorted);
         return;
     }
-    const std::uint64_t* order = sort_entries(scratch.entries.data(), scratch.spare.data(), runs,
-                                              range.min_word, range.max_word, scratch.buckets.data());
+    const std::uint64_t* order =
+        sort_entries(scratch.entries.data(), scratch.spare.data(), runs, range.min_word, range.max_word,
+                     reverse, scratch.buckets.data());
     if (runs == count) {  // every run one pixel long: a run's index is its position
         for (std::int32_t index = 0; index < count; ++index)
             sorted[index] = pixels[std::uint32_t(order[index])];

@@ -61,11 +61,13 @@ TEST(SpanOrder, NegativeAndPositiveZeroAreEqualKeys) {
 // Keys for one random chunk, in one of several shapes that reach every path
 // of the sort: a small pool (ties, both zeros, values far apart, so that
 // buckets crowd), plain random floats, runs of repeated keys, two close keys
-// alternating (one crowded bucket of equal words), and many distinct keys
-// packed close together beside one far key (one crowded bucket of distinct
-// words).
+// alternating (one crowded bucket of equal words), many distinct keys packed
+// close together beside one far key (one crowded bucket of distinct words),
+// keys whose range overflows a float, and denormal keys whose range is too
+// narrow to divide.
 std::vector<float> random_keys(std::mt19937& rng, std::int32_t size, int shape) {
     const float pool[] = {0.0f, -0.0f, 0.25f, 0.5f, 1.0f, 1.5f, -0.75f, 1e-30f, -1e-30f, 3e38f};
+    const float extremes[] = {-3e38f, 3e38f, 1e-45f, -1e-45f, 0.0f, 1.0f, -2.0f};
     std::uniform_real_distribution<float> uniform(-0.5f, 2.0f);
     std::vector<float> keys(std::size_t(size), 0.0f);
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -74,7 +76,9 @@ std::vector<float> random_keys(std::mt19937& rng, std::int32_t size, int shape) 
         case 1: keys[i] = uniform(rng); break;
         case 2: keys[i] = i > 0 && rng() % 6 != 0 ? keys[i - 1] : pool[rng() % std::size(pool)]; break;
         case 3: keys[i] = i % 2 == 0 ? 0.5f : std::nextafter(0.5f, 1.0f); break;
-        default: keys[i] = i == 7 ? 3e38f : 0.5f + float(rng() % 4096) * 1e-7f; break;
+        case 4: keys[i] = i == 7 ? 3e38f : 0.5f + float(rng() % 4096) * 1e-7f; break;
+        case 5: keys[i] = rng() % 2 == 0 ? extremes[rng() % std::size(extremes)] : uniform(rng); break;
+        default: keys[i] = float(int(rng() % 64) - 20) * 1e-45f; break;
         }
     }
     return keys;
@@ -92,7 +96,7 @@ void check_against_stable_sort(std::uint32_t seed) {
         const std::int32_t size =
             trial % 10 == 0 ? std::int32_t(rng() % LONGEST) + 1 : std::int32_t(rng() % 700) + 1;
         const bool reverse = trial % 2 == 0;
-        const std::vector<float> keys = random_keys(rng, size, (trial / 2) % 5);
+        const std::vector<float> keys = random_keys(rng, size, (trial / 2) % 7);
         std::vector<Pixel> pixels(std::size_t(size) + 1);
         for (Pixel& p : pixels) {
             using Channel = typename PixelTraits<Pixel>::Channel;
