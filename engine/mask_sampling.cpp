@@ -237,9 +237,12 @@ void mask_weights_along_line(const MaskSampler& m, const RenderSettings& s, std:
         end = std::int32_t(std::clamp<std::int64_t>(along_size - first, begin, count));
     }
     auto pixel_by_pixel = [&](std::int32_t from, std::int32_t to) {
-        for (std::int32_t index = from; index < to; ++index)
-            weights[index] =
-                vertical ? weight_at_pixel(m, s, x, y + index) : weight_at_pixel(m, s, x + index, y);
+        if (vertical)
+            for (std::int32_t index = from; index < to; ++index)
+                weights[index] = weight_at_pixel(m, s, x, y + index);
+        else
+            for (std::int32_t index = from; index < to; ++index)
+                weights[index] = weight_at_pixel(m, s, x + index, y);
     };
     if (begin >= end) {
         pixel_by_pixel(0, count);
