@@ -17,14 +17,47 @@ float unit_value(float v) {
 }
 
 template <class Pixel>
+float texel_value(const Pixel& p, bool luminance) {
+    const float raw = luminance ? luma(float(p.red), float(p.green), float(p.blue)) : float(p.alpha);
+    return unit_value(PixelTraits<Pixel>::unit(raw));
+}
+
+// texel_value of count pixels into values, four at a time where the machine
+// has vectors: the same quotient, comparisons and limit, the same bits.
+template <class Pixel>
+void texel_values(const Pixel* pixels, std::int32_t count, bool luminance, float* values) {
+    std::int32_t index = 0;
+#if defined(__SSE2__)
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), infinity = _mm_set1_ps(HUGE_VALF);
+    for (; index + 4 <= count; index += 4) {
+        const ChannelLanes lanes = channel_lanes(pixels + index);
+        const __m128 raw = luminance ? lane_luma(lanes) : lanes.alpha;
+        const __m128 unit = std::is_same_v<Pixel, PixelFloat>
+                                ? raw
+                                : _mm_div_ps(raw, _mm_set1_ps(PixelTraits<Pixel>::PIXEL_MAX));
+        // unit_value: above 0 and finite (NaN fails both), then at most 1.
+        const __m128 usable = _mm_and_ps(_mm_cmpgt_ps(unit, zero), _mm_cmplt_ps(unit, infinity));
+        _mm_storeu_ps(values + index, _mm_and_ps(usable, _mm_min_ps(unit, one)));
+    }
+#endif
+    for (; index < count; ++index) values[index] = texel_value(pixels[index], luminance);
+}
+
+// The texels of every row, a block of pixels at a time: copied out of the
+// view, turned into values side by side, and appended together.
+template <class Pixel>
 void read_texels(const ImageView& view, bool luminance, std::vector<float>& texels) {
+    constexpr std::int32_t BLOCK = 256;
+    Pixel pixels[BLOCK];
+    float values[BLOCK];
     for (std::int32_t row = 0; row < view.height; ++row) {
         const std::uint8_t* at = view.data + std::int64_t(row) * view.row_bytes;
-        for (std::int32_t column = 0; column < view.width; ++column, at += sizeof(Pixel)) {
-            Pixel p;
-            std::memcpy(&p, at, sizeof p);
-            const float raw = luminance ? luma(float(p.red), float(p.green), float(p.blue)) : float(p.alpha);
-            texels.push_back(unit_value(PixelTraits<Pixel>::unit(raw)));
+        for (std::int32_t first = 0; first < view.width; first += BLOCK) {
+            const std::int32_t count = std::min(BLOCK, view.width - first);
+            std::memcpy(pixels, at + std::int64_t(first) * std::int64_t(sizeof(Pixel)),
+                        std::size_t(count) * sizeof(Pixel));
+            texel_values(pixels, count, luminance, values);
+            texels.insert(texels.end(), values, values + count);
         }
     }
 }

@@ -161,15 +161,19 @@ inline ChannelLanes channel_lanes(const PixelFloat* pixels) {
     return lanes;
 }
 
+// luma of four pixels side by side: the same products and sums.
+inline __m128 lane_luma(const ChannelLanes& lanes) {
+    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(LUMA_RED), lanes.red),
+                                 _mm_mul_ps(_mm_set1_ps(LUMA_GREEN), lanes.green)),
+                      _mm_mul_ps(_mm_set1_ps(LUMA_BLUE), lanes.blue));
+}
+
 // brightness_key of four pixels side by side: the same products, sum and
 // quotient, and 0 where the alpha is unusable (0; for float, not above 0 or
 // not finite) or the quotient is not finite.
 template <class Pixel>
 __m128 lane_keys(const ChannelLanes& lanes) {
-    const __m128 luma = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(LUMA_RED), lanes.red),
-                                              _mm_mul_ps(_mm_set1_ps(LUMA_GREEN), lanes.green)),
-                                   _mm_mul_ps(_mm_set1_ps(LUMA_BLUE), lanes.blue));
-    const __m128 key = _mm_div_ps(luma, lanes.alpha);
+    const __m128 key = _mm_div_ps(lane_luma(lanes), lanes.alpha);
     const __m128 infinity = _mm_set1_ps(HUGE_VALF);
     __m128 usable = _mm_cmpneq_ps(lanes.alpha, _mm_setzero_ps());
     if constexpr (std::is_same_v<Pixel, PixelFloat>)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -93,6 +94,44 @@ TEST(MaskSampling, FloatValuesAreBroughtIntoTheUnitRange) {
         const MaskWorld<PixelFloat> m(1, 1, {c.p});
         EXPECT_EQ(m.at_centre(0, 0, c.channel, 1, 1), c.expected) << c.p.alpha << " " << c.p.red;
     }
+}
+
+// Every texel of a world wider than the blocks it is read in, at every depth
+// and from either channel, is its channel's value on the unit scale, limited
+// to 1, and 0 where that is 0 or less, infinite or NaN: checked bit for bit
+// over random pixels (random bit patterns for float).
+template <class Pixel>
+void check_every_texel(std::uint32_t seed) {
+    using Channel = typename PixelTraits<Pixel>::Channel;
+    constexpr std::int32_t W = 263, H = 3;
+    ImageBuffer<Pixel> image(W, H);
+    for (Pixel& p : image.pixels)
+        for (Channel* channel : {&p.alpha, &p.red, &p.green, &p.blue}) {
+            seed = seed * 1664525u + 1013904223u;
+            if constexpr (std::is_same_v<Pixel, PixelFloat>)
+                *channel = seed % 3 == 0 ? std::bit_cast<float>(seed) : float(seed >> 8) / 8388608.0f - 0.5f;
+            else
+                *channel = Channel(seed >> 8);
+        }
+    for (const MaskChannel channel : {Alpha, Luminance}) {
+        const MaskSampler m = testing::mask_sampler_of(image, float(W), float(H), channel);
+        ASSERT_EQ(m.texels.size(), image.pixels.size());
+        for (std::size_t i = 0; i < image.pixels.size(); ++i) {
+            const Pixel& p = image.pixels[i];
+            const float raw =
+                channel == Alpha ? float(p.alpha) : luma(float(p.red), float(p.green), float(p.blue));
+            const float unit = raw / PixelTraits<Pixel>::PIXEL_MAX;
+            const float expected = unit > 0.0f && std::isfinite(unit) ? std::min(unit, 1.0f) : 0.0f;
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(m.texels[i]), std::bit_cast<std::uint32_t>(expected))
+                << "texel " << i << (channel == Alpha ? " alpha" : " luminance");
+        }
+    }
+}
+
+TEST(MaskSampling, EveryTexelIsItsChannelInTheUnitRange) {
+    check_every_texel<Pixel8>(1);
+    check_every_texel<Pixel16>(2);
+    check_every_texel<PixelFloat>(3);
 }
 
 TEST(MaskSampling, TransparentPixelsCountTheirColourAsLuminance) {
