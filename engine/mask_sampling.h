@@ -64,6 +64,12 @@ void place_pixel_centres(MaskSampler& sampler, const RenderArea& area);
 float mask_weight_at_pixel(const MaskSampler& sampler, const RenderSettings& settings, std::int32_t x,
                            std::int32_t y);
 
+// mask_weight_at_pixel for `count` pixels from (x, y) on, along the row, or
+// down the column with `vertical`, into weights: the same values, a line at
+// a time with nothing called per pixel.
+void mask_weights_along_line(const MaskSampler& sampler, const RenderSettings& settings, std::int32_t x,
+                             std::int32_t y, std::int32_t count, bool vertical, float* weights);
+
 // The mask weight both renderers use at layer position (x, y) (a pixel's
 // centre is its coordinate plus 0.5): the sampled value, inverted if asked,
 // then thresholded so that the threshold maps to 0 and full mask to 1. A

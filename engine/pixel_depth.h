@@ -122,31 +122,77 @@ float brightness_key(const Pixel& p) {
     return std::isfinite(key) ? key : 0.0f;
 }
 
-// brightness_key of count pixels into keys.
+#if defined(__SSE2__)
+// Four pixels' channels side by side, as floats.
+struct ChannelLanes {
+    __m128 alpha, red, green, blue;
+};
+
+inline ChannelLanes channel_lanes(const Pixel8* pixels) {
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    __m128i packed;
+    std::memcpy(&packed, pixels, sizeof packed);
+    return {_mm_cvtepi32_ps(_mm_and_si128(packed, byte)),
+            _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(packed, 8), byte)),
+            _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(packed, 16), byte)),
+            _mm_cvtepi32_ps(_mm_srli_epi32(packed, 24))};
+}
+
+inline ChannelLanes channel_lanes(const Pixel16* pixels) {
+    __m128i first, second;  // pixels 0 and 1, pixels 2 and 3
+    std::memcpy(&first, pixels, sizeof first);
+    std::memcpy(&second, pixels + 2, sizeof second);
+    // Interleaving twice sorts the channels: a0 a1 a2 a3 r0 r1 r2 r3, then g.. b..
+    const __m128i mixed_low = _mm_unpacklo_epi16(first, second),
+                  mixed_high = _mm_unpackhi_epi16(first, second);
+    const __m128i alpha_red = _mm_unpacklo_epi16(mixed_low, mixed_high);
+    const __m128i green_blue = _mm_unpackhi_epi16(mixed_low, mixed_high);
+    const __m128i zero = _mm_setzero_si128();
+    return {_mm_cvtepi32_ps(_mm_unpacklo_epi16(alpha_red, zero)),
+            _mm_cvtepi32_ps(_mm_unpackhi_epi16(alpha_red, zero)),
+            _mm_cvtepi32_ps(_mm_unpacklo_epi16(green_blue, zero)),
+            _mm_cvtepi32_ps(_mm_unpackhi_epi16(green_blue, zero))};
+}
+
+inline ChannelLanes channel_lanes(const PixelFloat* pixels) {
+    ChannelLanes lanes{_mm_loadu_ps(&pixels[0].alpha), _mm_loadu_ps(&pixels[1].alpha),
+                       _mm_loadu_ps(&pixels[2].alpha), _mm_loadu_ps(&pixels[3].alpha)};
+    _MM_TRANSPOSE4_PS(lanes.alpha, lanes.red, lanes.green, lanes.blue);
+    return lanes;
+}
+
+// luma of four pixels side by side: the same products and sums.
+inline __m128 lane_luma(const ChannelLanes& lanes) {
+    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(LUMA_RED), lanes.red),
+                                 _mm_mul_ps(_mm_set1_ps(LUMA_GREEN), lanes.green)),
+                      _mm_mul_ps(_mm_set1_ps(LUMA_BLUE), lanes.blue));
+}
+
+// brightness_key of four pixels side by side: the same products, sum and
+// quotient, and 0 where the alpha is unusable (0; for float, not above 0 or
+// not finite) or the quotient is not finite.
+template <class Pixel>
+__m128 lane_keys(const ChannelLanes& lanes) {
+    const __m128 key = _mm_div_ps(lane_luma(lanes), lanes.alpha);
+    const __m128 infinity = _mm_set1_ps(HUGE_VALF);
+    __m128 usable = _mm_cmpneq_ps(lanes.alpha, _mm_setzero_ps());
+    if constexpr (std::is_same_v<Pixel, PixelFloat>)
+        usable = _mm_and_ps(_mm_cmpgt_ps(lanes.alpha, _mm_setzero_ps()), _mm_cmplt_ps(lanes.alpha, infinity));
+    const __m128 finite = _mm_cmplt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), key), infinity);  // NaN fails too
+    return _mm_and_ps(_mm_and_ps(usable, finite), key);
+}
+#endif
+
+// brightness_key of count pixels into keys, four at a time where the machine
+// has vectors: the same bits either way.
 template <class Pixel>
 void brightness_keys(const Pixel* pixels, float* keys, std::int32_t count) {
-    std::int32_t i = 0;
+    std::int32_t index = 0;
 #if defined(__SSE2__)
-    if constexpr (std::is_same_v<Pixel, Pixel8>) {
-        // Four pixels side by side, the same products, sum and quotient as
-        // brightness_key; an 8-bit key is always finite, and alpha 0 gives 0.
-        const __m128i byte = _mm_set1_epi32(0xFF);
-        for (; i + 4 <= count; i += 4) {
-            __m128i lanes;
-            std::memcpy(&lanes, pixels + i, sizeof lanes);
-            const __m128 alpha = _mm_cvtepi32_ps(_mm_and_si128(lanes, byte));
-            const __m128 red = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(lanes, 8), byte));
-            const __m128 green = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(lanes, 16), byte));
-            const __m128 blue = _mm_cvtepi32_ps(_mm_srli_epi32(lanes, 24));
-            const __m128 luma = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(LUMA_RED), red),
-                                                      _mm_mul_ps(_mm_set1_ps(LUMA_GREEN), green)),
-                                           _mm_mul_ps(_mm_set1_ps(LUMA_BLUE), blue));
-            const __m128 key = _mm_div_ps(luma, alpha);
-            _mm_storeu_ps(keys + i, _mm_andnot_ps(_mm_cmpeq_ps(alpha, _mm_setzero_ps()), key));
-        }
-    }
+    for (; index + 4 <= count; index += 4)
+        _mm_storeu_ps(keys + index, lane_keys<Pixel>(channel_lanes(pixels + index)));
 #endif
-    for (; i < count; ++i) keys[i] = brightness_key(pixels[i]);
+    for (; index < count; ++index) keys[index] = brightness_key(pixels[index]);
 }
 
 // The final mix of a source pixel O and a replacement P by weight w. With

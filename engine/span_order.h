@@ -5,34 +5,38 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/pixel_depth.h"
 
 namespace lumatrail {
 
-// One position of a line: the pixel that stood there, its brightness key and
-// its index in the line before sorting. Elements move whole.
-template <class Pixel>
-struct LineElement {
-    Pixel pixel;
-    float key;
-    std::int32_t position;
+// True when key a sorts before key b. Keys that are not equal decide; equal
+// keys, -0.0 and +0.0 among them, sort neither way, and the positions decide.
+inline bool key_before(float a, float b, bool reverse) { return reverse ? a > b : a < b; }
+
+// Working memory of sort_chunk for chunks of up to `capacity` pixels: made
+// once per frame, so that sorting never allocates.
+struct ChunkSortScratch {
+    std::vector<std::uint32_t> words;           // every key's place in the order
+    std::vector<std::uint64_t> entries, spare;  // sort entries and the room they are spread into
+    std::vector<std::uint32_t> run_starts;      // where each run of equal keys begins, and the end
+    std::vector<std::uint32_t> positions;       // the chunk's positions in sorted order
+    std::vector<std::uint32_t> buckets;         // bucket boundaries of the spreading pass
+    explicit ChunkSortScratch(std::int32_t capacity);
 };
 
-// True when a must come before b. Keys that are not equal (NaN is equal to
-// nothing) decide; equal keys, -0.0 and +0.0 among them, fall to position.
+// Writes the count pixels of a chunk to `sorted` in the chunk's order; the
+// pixel at index i has the key keys[i] and the i-th position of the chunk.
+// `sorted` must not overlap `pixels`; count must not exceed the scratch's
+// capacity. Keys must not be NaN (the pass never makes one).
 template <class Pixel>
-bool element_less(const LineElement<Pixel>& a, const LineElement<Pixel>& b, bool reverse) {
-    if (a.key != b.key) return reverse ? a.key > b.key : a.key < b.key;
-    return a.position < b.position;
-}
+void sort_chunk(const Pixel* pixels, const float* keys, std::int32_t count, bool reverse, Pixel* sorted,
+                ChunkSortScratch& scratch);
 
-// Sorts count contiguous elements in place under element_less, without
-// allocating. Keys must not be NaN (the pass never makes one).
-template <class Pixel>
-void sort_chunk(LineElement<Pixel>* first, std::int32_t count, bool reverse);
-
-#define LUMATRAIL_DECLARE(Pixel) extern template void sort_chunk(LineElement<Pixel>*, std::int32_t, bool);
+#define LUMATRAIL_DECLARE(Pixel) \
+    extern template void sort_chunk(const Pixel*, const float*, std::int32_t, bool, Pixel*, \
+                                    ChunkSortScratch&);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_DECLARE)
 #undef LUMATRAIL_DECLARE
 

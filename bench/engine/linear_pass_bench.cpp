@@ -61,8 +61,10 @@ void BM_StretchFromMask(benchmark::State& state) {
         }
     RenderSettings s;
     s.mask_mode = StretchFromMask;
-    const MaskSampler sampler =
-        make_mask_sampler(testing::mask_source_of(mask_pixels, float(W), float(H)), s);
+    // Placed as the frame entry places it, so that weights come through the
+    // placed positions as they do in a frame.
+    MaskSampler sampler = make_mask_sampler(testing::mask_source_of(mask_pixels, float(W), float(H)), s);
+    place_pixel_centres(sampler, {0, 0, W, H});
     for (auto _ : state) {
         linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr,
                                    sampler);

@@ -1,10 +1,11 @@
-// Chunk sort speed on 640-element chunks (the default streak length) of
-// random keys, at each depth, against a plain comparison sort with
-// element_less. Each iteration copies a fresh unsorted chunk first; the copy
-// is a small part of the time and the same for both.
+// Chunk sort speed on 640-element chunks (the default streak length) at each
+// depth, against a plain stable comparison sort of the same chunk with
+// key_before: random keys, where every key differs, and the keys of a row of
+// a smooth 8-bit gradient, where neighbours often share a key.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -17,54 +18,65 @@ namespace {
 constexpr std::int32_t CHUNK = 640;
 constexpr int CHUNKS = 64;
 
-template <class Pixel>
-std::vector<LineElement<Pixel>> random_chunks() {
+// CHUNKS chunks of keys side by side: random in 0..1, or the keys of a row
+// of an 8-bit picture with a slow ramp under a fine three-step pattern, which
+// change every few positions.
+std::vector<float> chunk_keys(bool gradient) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> key(0.0f, 1.0f);
-    std::vector<LineElement<Pixel>> all(std::size_t(CHUNK) * CHUNKS);
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        all[i].pixel = Pixel{};
-        all[i].key = key(rng);
-        all[i].position = std::int32_t(i % CHUNK);
+    std::vector<float> keys(std::size_t(CHUNK) * CHUNKS);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const float ramp = float(i / 15 % 256), pattern = float(i / 7 % 3 * 60);
+        keys[i] = gradient ? (LUMA_RED * ramp + LUMA_BLUE * pattern) / 255.0f : key(rng);
     }
-    return all;
+    return keys;
 }
 
 template <class Pixel>
 void BM_SortChunk(benchmark::State& state) {
-    const auto source = random_chunks<Pixel>();
-    std::vector<LineElement<Pixel>> work(CHUNK);
+    const std::vector<float> keys = chunk_keys(state.range(0) != 0);
+    const std::vector<Pixel> pixels(keys.size(), Pixel{});
+    std::vector<Pixel> sorted(CHUNK);
+    ChunkSortScratch scratch(CHUNK);
     int next = 0;
     for (auto _ : state) {
-        std::copy_n(source.begin() + std::ptrdiff_t(next) * CHUNK, CHUNK, work.begin());
-        sort_chunk(work.data(), CHUNK, false);
-        benchmark::DoNotOptimize(work.data());
+        const std::size_t first = std::size_t(next) * CHUNK;
+        sort_chunk(pixels.data() + first, keys.data() + first, CHUNK, false, sorted.data(), scratch);
+        benchmark::DoNotOptimize(sorted.data());
         next = (next + 1) % CHUNKS;
     }
     state.SetItemsProcessed(state.iterations() * CHUNK);
+    state.SetLabel(state.range(0) != 0 ? "gradient" : "random");
 }
 
 template <class Pixel>
-void BM_ComparisonSort(benchmark::State& state) {
-    const auto source = random_chunks<Pixel>();
-    std::vector<LineElement<Pixel>> work(CHUNK);
+void BM_StableComparisonSort(benchmark::State& state) {
+    const std::vector<float> keys = chunk_keys(state.range(0) != 0);
+    const std::vector<Pixel> pixels(keys.size(), Pixel{});
+    std::vector<Pixel> sorted(CHUNK);
+    std::vector<std::int32_t> order(CHUNK);
     int next = 0;
     for (auto _ : state) {
-        std::copy_n(source.begin() + std::ptrdiff_t(next) * CHUNK, CHUNK, work.begin());
-        std::sort(work.begin(), work.end(),
-                  [](const auto& a, const auto& b) { return element_less(a, b, false); });
-        benchmark::DoNotOptimize(work.data());
+        const std::size_t first = std::size_t(next) * CHUNK;
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+            return key_before(keys[first + std::size_t(a)], keys[first + std::size_t(b)], false);
+        });
+        for (std::int32_t i = 0; i < CHUNK; ++i)
+            sorted[std::size_t(i)] = pixels[first + std::size_t(order[std::size_t(i)])];
+        benchmark::DoNotOptimize(sorted.data());
         next = (next + 1) % CHUNKS;
     }
     state.SetItemsProcessed(state.iterations() * CHUNK);
+    state.SetLabel(state.range(0) != 0 ? "gradient" : "random");
 }
 
-BENCHMARK(BM_SortChunk<Pixel8>);
-BENCHMARK(BM_SortChunk<Pixel16>);
-BENCHMARK(BM_SortChunk<PixelFloat>);
-BENCHMARK(BM_ComparisonSort<Pixel8>);
-BENCHMARK(BM_ComparisonSort<Pixel16>);
-BENCHMARK(BM_ComparisonSort<PixelFloat>);
+BENCHMARK(BM_SortChunk<Pixel8>)->Arg(0)->Arg(1);
+BENCHMARK(BM_SortChunk<Pixel16>)->Arg(0)->Arg(1);
+BENCHMARK(BM_SortChunk<PixelFloat>)->Arg(0)->Arg(1);
+BENCHMARK(BM_StableComparisonSort<Pixel8>)->Arg(0)->Arg(1);
+BENCHMARK(BM_StableComparisonSort<Pixel16>)->Arg(0)->Arg(1);
+BENCHMARK(BM_StableComparisonSort<PixelFloat>)->Arg(0)->Arg(1);
 
 }  // namespace
 }  // namespace lumatrail

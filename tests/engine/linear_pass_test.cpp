@@ -261,8 +261,8 @@ namespace {
 // Columns go through the pass a strip at a time; what each column sees must
 // not depend on how the views lie in memory or where the strips fall: a
 // bottom-up input, an output view that covers part of the area (cutting
-// strips in the middle) and an input that covers part of it, against the
-// same pass through plain views.
+// strips in the middle) and an input that covers part of it, in columns and
+// in rows, against the same pass through plain views.
 TEST(VerticalStrips, ViewLayoutAndPartialViewsDoNotChangeTheColumns) {
     auto picture = testing::convert<Pixel16>(testing::test_picture(37, 29));
     RenderSettings s;
@@ -307,6 +307,29 @@ TEST(VerticalStrips, ViewLayoutAndPartialViewsDoNotChangeTheColumns) {
                                  {});
     EXPECT_EQ(from_part, from_cleared);
     EXPECT_FALSE(from_part == plain);
+
+    // Rows too: an input from layer row 12 on reads as the picture with the
+    // rows above cleared, and an output of rows 8 .. 19 holds those rows of
+    // the full output.
+    ImageBuffer<Pixel16> lower_part(37, 19), rows_cleared = picture;
+    for (std::int32_t y = 0; y < 29; ++y)
+        for (std::int32_t x = 0; x < 37; ++x) {
+            if (y >= 10) lower_part.at(x, y - 10) = picture.at(x, y);
+            if (y < 10) rows_cleared.at(x, y) = Pixel16{};
+        }
+    ImageBuffer<Pixel16> from_lower(37, 29), from_rows_cleared(37, 29), middle_rows(37, 12);
+    linear_stretch_pass<Pixel16>(lower_part.view(3, 12), from_lower.view(3, 2), area, n, 1, 1, nullptr,
+                                 nullptr, {});
+    linear_stretch_pass<Pixel16>(rows_cleared.view(3, 2), from_rows_cleared.view(3, 2), area, n, 1, 1,
+                                 nullptr, nullptr, {});
+    EXPECT_EQ(from_lower, from_rows_cleared);
+    EXPECT_FALSE(from_lower == plain);
+    linear_stretch_pass<Pixel16>(picture.view(3, 2), middle_rows.view(3, 8), area, n, 1, 1, nullptr, nullptr,
+                                 {});
+    for (std::int32_t y = 0; y < 12; ++y)
+        for (std::int32_t x = 0; x < 37; ++x)
+            ASSERT_EQ(std::memcmp(&middle_rows.at(x, y), &plain.at(x, y + 6), sizeof(Pixel16)), 0)
+                << x << "," << y;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -95,6 +96,44 @@ TEST(MaskSampling, FloatValuesAreBroughtIntoTheUnitRange) {
     }
 }
 
+// Every texel of a world wider than the blocks it is read in, at every depth
+// and from either channel, is its channel's value on the unit scale, limited
+// to 1, and 0 where that is 0 or less, infinite or NaN: checked bit for bit
+// over random pixels (random bit patterns for float).
+template <class Pixel>
+void check_every_texel(std::uint32_t seed) {
+    using Channel = typename PixelTraits<Pixel>::Channel;
+    constexpr std::int32_t W = 263, H = 3;
+    ImageBuffer<Pixel> image(W, H);
+    for (Pixel& p : image.pixels)
+        for (Channel* channel : {&p.alpha, &p.red, &p.green, &p.blue}) {
+            seed = seed * 1664525u + 1013904223u;
+            if constexpr (std::is_same_v<Pixel, PixelFloat>)
+                *channel = seed % 3 == 0 ? std::bit_cast<float>(seed) : float(seed >> 8) / 8388608.0f - 0.5f;
+            else
+                *channel = Channel(seed >> 8);
+        }
+    for (const MaskChannel channel : {Alpha, Luminance}) {
+        const MaskSampler m = testing::mask_sampler_of(image, float(W), float(H), channel);
+        ASSERT_EQ(m.texels.size(), image.pixels.size());
+        for (std::size_t i = 0; i < image.pixels.size(); ++i) {
+            const Pixel& p = image.pixels[i];
+            const float raw =
+                channel == Alpha ? float(p.alpha) : luma(float(p.red), float(p.green), float(p.blue));
+            const float unit = raw / PixelTraits<Pixel>::PIXEL_MAX;
+            const float expected = unit > 0.0f && std::isfinite(unit) ? std::min(unit, 1.0f) : 0.0f;
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(m.texels[i]), std::bit_cast<std::uint32_t>(expected))
+                << "texel " << i << (channel == Alpha ? " alpha" : " luminance");
+        }
+    }
+}
+
+TEST(MaskSampling, EveryTexelIsItsChannelInTheUnitRange) {
+    check_every_texel<Pixel8>(1);
+    check_every_texel<Pixel16>(2);
+    check_every_texel<PixelFloat>(3);
+}
+
 TEST(MaskSampling, TransparentPixelsCountTheirColourAsLuminance) {
     const MaskWorld<Pixel8> m(1, 1, {{0, 255, 255, 255}});
     EXPECT_EQ(m.at_centre(0, 0, Alpha, 1, 1), 0.0f);
@@ -179,9 +218,11 @@ namespace {
 
 using testing::ImageBuffer;
 
-// Weights at pixel centres through the positions placed once per frame
-// against the weights computed from scratch, bit for bit: inside and outside
-// the placed area, stretched either way, and positions too far out to sample.
+// Weights at pixel centres through the positions placed once per frame, one
+// by one and a row or column at a time, against the weights computed from
+// scratch, bit for bit: inside and outside the placed area (lines starting,
+// ending or passing outside it), stretched either way, and positions too far
+// out to sample.
 TEST(MaskWeight, PlacedPixelCentresGiveTheSameWeights) {
     ImageBuffer<Pixel8> image(9, 7);
     for (std::int32_t y = 0; y < 7; ++y)
@@ -205,13 +246,29 @@ TEST(MaskWeight, PlacedPixelCentresGiveTheSameWeights) {
         MaskSampler m = make_mask_sampler(source, s);
         const MaskSampler unplaced = m;
         place_pixel_centres(m, {-3, -2, 20, 15});
+        std::vector<float> rows(31 * 25), columns(31 * 25);  // [y][x], [x][y]
+        for (std::int32_t y = -6; y < 19; ++y)
+            mask_weights_along_line(m, s, -6, y, 31, false, rows.data() + (y + 6) * 31);
+        for (std::int32_t x = -6; x < 25; ++x)
+            mask_weights_along_line(m, s, x, -6, 25, true, columns.data() + (x + 6) * 25);
         for (std::int32_t y = -6; y < 19; ++y)
             for (std::int32_t x = -6; x < 25; ++x) {
-                const float placed = mask_weight_at_pixel(m, s, x, y);
                 const float direct = mask_weight_at(unplaced, s, float(x) + 0.5f, float(y) + 0.5f);
-                ASSERT_EQ(std::bit_cast<std::uint32_t>(placed), std::bit_cast<std::uint32_t>(direct))
+                const std::uint32_t expected = std::bit_cast<std::uint32_t>(direct);
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(mask_weight_at_pixel(m, s, x, y)), expected)
                     << x << "," << y << " mask " << setup.mask_width;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(rows[std::size_t((y + 6) * 31 + x + 6)]), expected)
+                    << "row " << y << ", x " << x << " mask " << setup.mask_width;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(columns[std::size_t((x + 6) * 25 + y + 6)]), expected)
+                    << "column " << x << ", y " << y << " mask " << setup.mask_width;
             }
+        // A line that starts inside the placed area and runs past its end.
+        std::vector<float> tail(12);
+        mask_weights_along_line(m, s, 14, 3, 12, false, tail.data());
+        for (std::int32_t x = 14; x < 26; ++x)
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(tail[std::size_t(x - 14)]),
+                      std::bit_cast<std::uint32_t>(mask_weight_at(unplaced, s, float(x) + 0.5f, 3.5f)))
+                << "x " << x;
     }
 }
 

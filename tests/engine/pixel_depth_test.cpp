@@ -237,8 +237,9 @@ namespace lumatrail {
 namespace {
 
 // The keys of a run of pixels, four at a time where the machine can, against
-// brightness_key pixel by pixel, bit for bit: every alpha with every grey and
-// random colours, in runs whose length is not a multiple of four.
+// brightness_key pixel by pixel, bit for bit, at every depth: every 8-bit
+// alpha with every grey, and random pixels, in runs whose length is not a
+// multiple of four.
 TEST(BrightnessKeys, RunsMatchThePixelByPixelKey) {
     std::vector<Pixel8> pixels;
     for (int a = 0; a < 256; ++a)
@@ -257,13 +258,39 @@ TEST(BrightnessKeys, RunsMatchThePixelByPixelKey) {
         ASSERT_EQ(std::bit_cast<std::uint32_t>(keys[i]),
                   std::bit_cast<std::uint32_t>(brightness_key(pixels[i])))
             << "pixel " << i;
+    // 16 bits: every channel value, 0 and above full value among them.
+    std::vector<Pixel16> deep;
+    for (int i = 0; i < 100003; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const auto channel = [&](int shift) { return std::uint16_t(i % 7 == 0 ? 0 : seed >> shift); };
+        deep.push_back(Pixel16{channel(0), channel(5), channel(11), channel(16)});
+    }
+    std::vector<float> deep_keys(deep.size());
+    brightness_keys(deep.data(), deep_keys.data(), std::int32_t(deep.size()));
+    for (std::size_t i = 0; i < deep.size(); ++i)
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(deep_keys[i]),
+                  std::bit_cast<std::uint32_t>(brightness_key(deep[i])))
+            << "16-bit pixel " << i;
+    // Float: chosen awkward values, then random bit patterns (NaN, infinities,
+    // denormals, negatives, quotients that overflow).
     std::vector<PixelFloat> floats = {
-        {0, 1, 1, 1}, {1e-13f, 1, 1, 1}, {2, 1, 0.5f, 0}, {1, std::nanf(""), 0, 0}, {-1, 1, 1, 1}};
+        {0, 1, 1, 1},   {1e-13f, 1, 1, 1},    {2, 1, 0.5f, 0},           {1, std::nanf(""), 0, 0},
+        {-1, 1, 1, 1},  {HUGE_VALF, 1, 1, 1}, {1e-38f, 3e38f, 3e38f, 0}, {-0.0f, 1, 1, 1},
+        {0.5f, 2, 2, 2}};
+    for (int i = 0; i < 100003; ++i) {
+        PixelFloat p;
+        for (float* channel : {&p.alpha, &p.red, &p.green, &p.blue}) {
+            seed = seed * 1664525u + 1013904223u;
+            *channel = i % 2 == 0 ? std::bit_cast<float>(seed) : float(seed >> 8) / 16777216.0f;
+        }
+        floats.push_back(p);
+    }
     std::vector<float> float_keys(floats.size());
     brightness_keys(floats.data(), float_keys.data(), std::int32_t(floats.size()));
     for (std::size_t i = 0; i < floats.size(); ++i)
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(float_keys[i]),
-                  std::bit_cast<std::uint32_t>(brightness_key(floats[i])));
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(float_keys[i]),
+                  std::bit_cast<std::uint32_t>(brightness_key(floats[i])))
+            << "float pixel " << i;
 }
 
 }  // namespace
