@@ -44,7 +44,7 @@ struct LineFrame {
     std::int32_t lines;
     float along, cross;  // scales along and across the lines
     std::int32_t max_chunk;
-    float base_length;    // Q
+    float base_length;    // the length chunks and streaks are cut around
     float width, height;  // the area, for the sweep band
     bool samples_mask;    // a mask mode or Show Mask: mask weights at every position
     // Full weight everywhere and nothing of the input kept (no mask, no

@@ -32,8 +32,8 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
 // pixels), in 0 .. 16777215. Symmetric in the two keys.
 std::uint32_t streak_hash(std::int32_t seed, std::int32_t line_key, std::int32_t position_key);
 
-// A chunk or streak length around the base length Q, shortened by up to
-// length_variation of Q for larger hashes; at least 1.
+// A chunk or streak length around the base length, shortened by up to
+// length_variation of it for larger hashes; at least 1.
 std::int32_t chunk_length(std::uint32_t r, float length_variation, float base_length);
 
 }  // namespace lumatrail

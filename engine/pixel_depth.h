@@ -7,7 +7,7 @@
 // Pixels are premultiplied, channels in memory order alpha, red, green, blue.
 // Full value (PIXEL_MAX): 255 for 8-bit, 32768 (not 65535) for 16-bit, 1.0 for
 // float. Integer channels enter float arithmetic as their unsigned values; every
-// channel an integer renderer computes is stored through quantize, channels
+// channel an integer renderer computes is stored through quantize_channel, channels
 // that are copied are copied whole. Float channels are not limited to 0..1.
 #pragma once
 
@@ -104,12 +104,6 @@ struct PixelTraits<PixelFloat> {
 
 template <class Pixel>
 inline constexpr float PIXEL_MAX = PixelTraits<Pixel>::PIXEL_MAX;
-
-// Integer depths only: a computed channel value brought to the channel type.
-template <class Pixel>
-typename PixelTraits<Pixel>::Channel quantize(float v) {
-    return PixelTraits<Pixel>::store(v);
-}
 
 // Brightness divided by alpha, so that it means the same at every depth:
 // opaque white is exactly 1. Unusable alpha, or a result that is infinite or
@@ -240,7 +234,7 @@ Pixel stamp_by_channel(const Pixel& d, const Pixel& colour, float k) {
 // The 8-bit stamp with the four channels side by side: the same products,
 // sums, limits and rounding as stamp_by_channel, lane by lane (plain IEEE
 // multiply and add give the same bits in a vector; min and max are taken in
-// the order that keeps a NaN, and a NaN lane stores 0 as quantize does).
+// the order that keeps a NaN, and a NaN lane stores 0 as quantize_channel does).
 inline Pixel8 stamp_sse2(const Pixel8& d, const Pixel8& colour, float k) {
     using T = PixelTraits<Pixel8>;
     const float a = std::clamp(T::unit_alpha(colour.alpha), 0.0f, 1.0f) * k;

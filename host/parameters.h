@@ -370,19 +370,6 @@ inline constexpr auto PARAM_TABLE = [] {
 
 // Counts, derived from the table.
 inline constexpr std::int32_t PARAM_COUNT = std::int32_t(PARAM_TABLE.size()) + 1;  // the input layer included
-inline constexpr std::size_t SETTINGS_PARAM_COUNT =
-    std::size_t(std::count_if(PARAM_TABLE.begin(), PARAM_TABLE.end(),
-                              [](const ParamRow& r) { return r.conversion != Conversion::None; }));
-
-// The parameters RenderSettings is read from, in ascending index.
-inline constexpr auto SETTINGS_PARAMS = [] {
-    std::array<std::int32_t, SETTINGS_PARAM_COUNT> indices{};
-    std::size_t n = 0;
-    for (const ParamRow& r : PARAM_TABLE)
-        if (r.conversion != Conversion::None) indices[n++] = r.index;
-    return indices;
-}();
-
 constexpr const ParamRow& param_row(std::int32_t index) { return PARAM_TABLE[std::size_t(index - 1)]; }
 
 // The layers the render commands check out are where the code expects them.

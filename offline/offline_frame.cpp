@@ -231,7 +231,7 @@ std::int32_t at_resolution(std::int32_t size, float scale) {
     return std::max(std::int32_t(std::ceil(float(size) * scale)), 0);
 }
 
-FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request) {
+FrameResult request_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request) {
     return run_frame(host, request, [&](FrameState& f, PF_InData& in, PF_OutData& out, FrameResult& result) {
         PF_PreRenderInput pre_input{};
         pre_input.output_request.rect = {0, 0, f.width, f.height};
@@ -258,10 +258,10 @@ FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const
     });
 }
 
-FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main,
-                               const FrameRequest& request) {
+FrameResult request_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main,
+                                const FrameRequest& request) {
     if (output_format(request) == PF_PixelFormat_ARGB128)
-        throw std::invalid_argument("the plain render command has no float worlds; use render_frame");
+        throw std::invalid_argument("the plain render command has no float worlds; use request_frame");
     return run_frame(host, request, [&](FrameState& f, PF_InData& in, PF_OutData& out, FrameResult& result) {
         // The parameter list: the layers at render resolution, no origin.
         std::vector<PF_ParamDef> defs(host.params.size());

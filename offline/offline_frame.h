@@ -73,7 +73,7 @@ struct FrameResult {
 };
 
 // Command 23, command 24, then the delete function.
-FrameResult render_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request);
+FrameResult request_frame(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request);
 
 // A downsample factor as the host applies it (in float), and a full-resolution
 // side at that factor: rounded up, never below 0.
@@ -81,7 +81,8 @@ float factor(PF_RationalScale d);
 std::int32_t at_resolution(std::int32_t size, float scale);
 
 // Command 11 with the parameter list's worlds (8-bit and 16-bit only).
-FrameResult render_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main, const FrameRequest& request);
+FrameResult request_frame_plain(OfflineHost& host, PF_EffectMainFunc effect_main,
+                                const FrameRequest& request);
 
 // A frame time for seconds at a frame rate, as the host counts it.
 HostTime host_time(double seconds, std::uint32_t time_scale = 24000);

@@ -8,7 +8,7 @@
 namespace lumatrail::offline {
 
 std::size_t pixel_size(PF_PixelFormat format) {
-    return with_pixel_type(format, [](auto pixel) { return sizeof pixel; });
+    return with_world_pixel_type(format, [](auto pixel) { return sizeof pixel; });
 }
 
 OfflineWorld make_world(PF_PixelFormat format, std::int32_t width, std::int32_t height,

@@ -58,7 +58,7 @@ private:
 // PF_PixelFloat), so that one template serves the three depths. Throws
 // std::invalid_argument for an unknown format.
 template <class Visitor>
-decltype(auto) with_pixel_type(PF_PixelFormat format, Visitor&& visit) {
+decltype(auto) with_world_pixel_type(PF_PixelFormat format, Visitor&& visit) {
     switch (format) {
     case PF_PixelFormat_ARGB32: return visit(PF_Pixel{});
     case PF_PixelFormat_ARGB64: return visit(PF_Pixel16{});

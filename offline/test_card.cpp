@@ -137,7 +137,7 @@ Colour photo_colour(float u, float v, std::int32_t x, std::int32_t y, bool exten
 OfflineWorld paint_world(std::int32_t width, std::int32_t height, PF_PixelFormat format,
                          const PictureColour& colour) {
     OfflineWorld world = make_world(format, width, height);
-    with_pixel_type(format, [&](auto pixel) {
+    with_world_pixel_type(format, [&](auto pixel) {
         using Pixel = decltype(pixel);
         for (std::int32_t y = 0; y < height; ++y)
             for (std::int32_t x = 0; x < width; ++x)

@@ -34,7 +34,7 @@ float emitter_weight(const ImageView& input, const MaskSampler& mask, const Rend
 
 // The grid of emitter cells over the area.
 struct EmitterGrid {
-    std::int32_t columns, rows;  // gx, gy
+    std::int32_t columns, rows;  // cells across and down
     float cell_x, cell_y;        // cell edge in frame pixels
 };
 

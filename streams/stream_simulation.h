@@ -23,7 +23,7 @@ inline constexpr float MAX_STREAM_SPEED = 8000.0f;
 
 // Per-frame constants of the simulation.
 struct SimulationConstants {
-    float life;               // life cycle L of a particle, 0.05 .. 12 s
+    float life;               // a particle's life cycle, 0.05 .. 12 s
     float speed;              // launch speed, 0 .. 4000
     float speed1;             // launch speed, at least 1
     float trail;              // trail length, 0 .. 12 s
@@ -51,9 +51,9 @@ inline Vec2 stream_force(const RenderSettings& settings, Vec2 p, Vec2 centre, Ve
 struct StreamLaunch {
     bool visible = true;           // false: a particle not yet born (pre-roll off)
     std::uint32_t emitter = 0;     // index into the emitter list
-    float age = 0.0f;              // simulated time S
-    double time_base = 0.0;        // absolute time of the stream's start, T0
-    std::uint32_t angle_hash = 0;  // J, for the launch angle
+    float age = 0.0f;              // how long the stream is simulated, seconds
+    double time_base = 0.0;        // absolute time of the stream's start
+    std::uint32_t angle_hash = 0;  // the hash that sets the launch angle
 };
 
 // Number of streams for E emitters.

@@ -38,7 +38,7 @@ float line_tip_fade(const StrokeStyle& style, float u);
 float trail_fade_in(const StrokeStyle& style, float tail_start, float t);
 
 // Opacity of one stream: the stream opacity times its emitter's weight; a
-// particle also fades in over the first 6 % of its life (age S of life L) and
+// particle also fades in over the first 6 % of its life (its age over its life) and
 // out over the last 18 %.
 float stream_opacity(const RenderSettings& settings, float emitter_weight, bool particle, float age,
                      float life);

@@ -78,13 +78,13 @@ TEST(BrightnessKey, IntegerGreysAndNonFiniteResults) {
 }
 
 TEST(Quantize, LimitsRoundsHalfUpAndStoresNaNAsZero) {
-    EXPECT_EQ(quantize<Pixel8>(127.5f), 128);
-    EXPECT_EQ(quantize<Pixel8>(127.49f), 127);
-    EXPECT_EQ(quantize<Pixel8>(300.0f), 255);
-    EXPECT_EQ(quantize<Pixel8>(-3.0f), 0);
-    EXPECT_EQ(quantize<Pixel16>(40000.0f), 32768);
-    EXPECT_EQ(quantize<Pixel8>(std::numeric_limits<float>::quiet_NaN()), 0);
-    EXPECT_EQ(quantize<Pixel16>(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(PixelTraits<Pixel8>::store(127.5f), 128);
+    EXPECT_EQ(PixelTraits<Pixel8>::store(127.49f), 127);
+    EXPECT_EQ(PixelTraits<Pixel8>::store(300.0f), 255);
+    EXPECT_EQ(PixelTraits<Pixel8>::store(-3.0f), 0);
+    EXPECT_EQ(PixelTraits<Pixel16>::store(40000.0f), 32768);
+    EXPECT_EQ(PixelTraits<Pixel8>::store(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(PixelTraits<Pixel16>::store(std::numeric_limits<float>::quiet_NaN()), 0);
 }
 
 TEST(SaturatingConversion, TruncatesInsideTheRangeAndSaturatesOutside) {

@@ -256,8 +256,8 @@ RenderedFrame render_golden_frame(PF_EffectMainFunc effect_main, const GoldenFra
     request.downsample_x = frame.downsample_x;
     request.downsample_y = frame.downsample_y;
     const offline::FrameResult result = frame.plain_command
-                                            ? offline::render_frame_plain(host, effect_main, request)
-                                            : offline::render_frame(host, effect_main, request);
+                                            ? offline::request_frame_plain(host, effect_main, request)
+                                            : offline::request_frame(host, effect_main, request);
     if (result.pre_render != PF_Err_NONE || result.render != PF_Err_NONE)
         throw std::runtime_error(frame.name + ": the render returned " + std::to_string(result.pre_render) +
                                  " and " + std::to_string(result.render) +

@@ -48,7 +48,7 @@ struct RenderCommands : ::testing::Test {
         r.input = &input;
         return r;
     }
-    FrameResult smart(const FrameRequest& r) { return offline::render_frame(host, EffectMain, r); }
+    FrameResult smart(const FrameRequest& r) { return offline::request_frame(host, EffectMain, r); }
 };
 
 TEST(Resolution, FactorsAndLayerSize) {
@@ -292,7 +292,7 @@ void check_every_mode(RenderCommands& t) {
         EXPECT_TRUE(offline::same_pixels(res.output, expected));
         if constexpr (!std::is_same_v<Pixel, PixelFloat>) {
             // The plain command is handed the mask at render resolution, whose size it keeps.
-            const FrameResult plain = offline::render_frame_plain(t.host, EffectMain, r);
+            const FrameResult plain = offline::request_frame_plain(t.host, EffectMain, r);
             ASSERT_EQ(plain.pre_render, 0);
             EXPECT_TRUE(offline::same_pixels(plain.output, expected));
         }
@@ -309,7 +309,7 @@ TEST_F(RenderCommands, HalfResolutionPlainCommandKeepsTheMasksOwnSize) {
     FrameRequest r = request();
     r.mask = &mask;
     r.downsample_x = r.downsample_y = {1, 2};
-    const FrameResult plain = offline::render_frame_plain(host, EffectMain, r);
+    const FrameResult plain = offline::request_frame_plain(host, EffectMain, r);
     ASSERT_EQ(plain.pre_render, 0);
     // What the renderer makes of the same half-size worlds, with the mask at its own size.
     const offline::OfflineWorld half_in = offline::resample_nearest(input.pixels, 24, 16, 0.5f, 0.5f);

@@ -2,6 +2,8 @@
 // host that learned the parameters from the effect itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <string>
@@ -17,6 +19,18 @@
 
 namespace lumatrail {
 namespace {
+
+// The parameters RenderSettings is read from, in ascending index.
+constexpr std::size_t SETTINGS_PARAM_COUNT =
+    std::size_t(std::count_if(PARAM_TABLE.begin(), PARAM_TABLE.end(),
+                              [](const ParamRow& r) { return r.conversion != Conversion::None; }));
+constexpr auto SETTINGS_PARAMS = [] {
+    std::array<std::int32_t, SETTINGS_PARAM_COUNT> indices{};
+    std::size_t n = 0;
+    for (const ParamRow& r : PARAM_TABLE)
+        if (r.conversion != Conversion::None) indices[n++] = r.index;
+    return indices;
+}();
 
 using offline::CallKind;
 

@@ -18,7 +18,7 @@ TEST(PixelType, EachDepthHasItsPixelAndFullValue) {
     EXPECT_EQ(pixel_size(PF_PixelFormat_ARGB128), sizeof(PF_PixelFloat));
     EXPECT_THROW(pixel_size(PF_PixelFormat(0)), std::invalid_argument);
     const auto full = [](PF_PixelFormat f) {
-        return with_pixel_type(f, [](auto pixel) { return FULL_VALUE<decltype(pixel)>; });
+        return with_world_pixel_type(f, [](auto pixel) { return FULL_VALUE<decltype(pixel)>; });
     };
     EXPECT_EQ(full(PF_PixelFormat_ARGB32), 255.0f);
     EXPECT_EQ(full(PF_PixelFormat_ARGB64), 32768.0f);

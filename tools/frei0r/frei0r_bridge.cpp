@@ -217,7 +217,7 @@ bool render(Instance& instance, double time, const std::uint32_t* in, std::uint3
         offline::FrameRequest request;
         request.input = &input;
         request.time = frame_time(time, instance.time_unit);
-        const offline::FrameResult result = offline::render_frame(instance.host, EffectMain, request);
+        const offline::FrameResult result = offline::request_frame(instance.host, EffectMain, request);
         const PF_EffectWorld& w = result.output.world;
         if (result.pre_render == PF_Err_NONE && result.render == PF_Err_NONE && w.data &&
             result.output.format == PF_PixelFormat_ARGB32 && w.width == instance.width &&

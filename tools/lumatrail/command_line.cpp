@@ -77,7 +77,7 @@ std::optional<std::pair<std::int32_t, std::int32_t>> parse_downsample(const std:
     return std::pair{std::int32_t(*x), std::int32_t(*y)};
 }
 
-PF_PixelFormat depth_of(const std::string& bits) {
+PF_PixelFormat pixel_format_of_bits(const std::string& bits) {
     return bits == "8"    ? PF_PixelFormat_ARGB32
            : bits == "16" ? PF_PixelFormat_ARGB64
                           : PF_PixelFormat_ARGB128;
@@ -234,7 +234,7 @@ void finish_render_options(CLI::App* render, const RenderTexts& t, RenderOptions
     if (!t.fps.empty()) r.rate = parse_frame_rate(t.fps);
     if (!t.frames.empty()) r.range = parse_frame_range(t.frames);
     if (!t.shard.empty()) r.shard = parse_shard(t.shard);
-    if (!t.depth.empty()) r.job.depth = depth_of(t.depth);
+    if (!t.depth.empty()) r.job.depth = pixel_format_of_bits(t.depth);
     if (!t.downsample.empty()) {
         const auto [x, y] = *parse_downsample(t.downsample);
         r.job.downsample_x = {1, std::uint32_t(x)};

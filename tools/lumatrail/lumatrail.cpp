@@ -36,14 +36,14 @@ namespace lumatrail::tools {
 namespace {
 
 // What the module says of itself after global setup.
-struct EffectIdentity {
+struct ModuleSelfReport {
     std::string about;
     PF_OutData setup{};
 };
 
-EffectIdentity identify(const offline::PluginModule& m) {
+ModuleSelfReport identify(const offline::PluginModule& m) {
     offline::OfflineHost host;
-    EffectIdentity id;
+    ModuleSelfReport id;
     PF_OutData out{};
     if (const PF_Err err = offline::send_command(host, m.effect_main, PF_Cmd_ABOUT, out))
         throw ToolError(EXIT_EFFECT, "the About command failed with error " + std::to_string(err));
@@ -54,7 +54,7 @@ EffectIdentity identify(const offline::PluginModule& m) {
 }
 
 void print_version(const offline::PluginModule& m, const std::string& path) {
-    const EffectIdentity id = identify(m);
+    const ModuleSelfReport id = identify(m);
     const offline::Registration& r = m.registration;
     std::printf("lumatrail %u.%u\n", id.setup.my_version >> 19, (id.setup.my_version >> 15) & 0xF);
     std::printf("effect %s %u.%u (0x%08X), match name \"%s\", host interface %d.%d\n", r.name.c_str(),
@@ -64,7 +64,7 @@ void print_version(const offline::PluginModule& m, const std::string& path) {
 }
 
 void print_about(const offline::PluginModule& m) {
-    const EffectIdentity id = identify(m);
+    const ModuleSelfReport id = identify(m);
     const PF_OutData& setup = id.setup;
     const offline::Registration& r = m.registration;
     std::printf("%s\n\n", id.about.c_str());

@@ -185,7 +185,7 @@ offline::OfflineWorld render_layers(RenderRun& run, std::int64_t frame, const Fr
     request.faults.cancel = &run.stop;
     // The host's parameter list is only read while frames render.
     offline::FrameResult result =
-        offline::render_frame(const_cast<offline::OfflineHost&>(run.host), run.effect_main, request);
+        offline::request_frame(const_cast<offline::OfflineHost&>(run.host), run.effect_main, request);
     const PF_Err err = result.pre_render ? result.pre_render : result.render;
     if ((err == offline::OFFLINE_CANCELLED && run.stop) || run.signals.cancelled())
         throw ToolError(run.signals.exit_code(), "cancelled");

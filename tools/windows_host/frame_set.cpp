@@ -105,7 +105,7 @@ const Look& look_named(const std::vector<Look>& all, std::string_view name) {
 // NaN of other bits) is as far apart as values get.
 double channel_difference(PF_PixelFormat format, std::span<const std::uint8_t> a,
                           std::span<const std::uint8_t> b, std::size_t at) {
-    return offline::with_pixel_type(format, [&](auto pixel) {
+    return offline::with_world_pixel_type(format, [&](auto pixel) {
         using Channel = decltype(pixel.alpha);
         Channel va, vb;
         std::memcpy(&va, a.data() + at, sizeof va);
@@ -183,8 +183,8 @@ std::vector<std::uint8_t> render_set_frame(PF_EffectMainFunc effect_main, const 
     if (plan.half_resolution) request.downsample_x = request.downsample_y = {1, 2};
 
     const offline::FrameResult result = plan.command == RenderCommand::Plain
-                                            ? offline::render_frame_plain(host, effect_main, request)
-                                            : offline::render_frame(host, effect_main, request);
+                                            ? offline::request_frame_plain(host, effect_main, request)
+                                            : offline::request_frame(host, effect_main, request);
     if (result.pre_render != PF_Err_NONE || result.render != PF_Err_NONE)
         throw std::runtime_error(plan.name + ": the render returned " + std::to_string(result.pre_render) +
                                  (plan.command == RenderCommand::Smart

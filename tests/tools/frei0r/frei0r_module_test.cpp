@@ -292,7 +292,7 @@ struct Frei0rFrames : testing::EffectHostTest {
         offline::FrameRequest request;
         request.input = &input;
         request.time = offline::host_time(look.time);
-        const offline::FrameResult result = offline::render_frame(host, EffectMain, request);
+        const offline::FrameResult result = offline::request_frame(host, EffectMain, request);
         EXPECT_EQ(result.pre_render, PF_Err_NONE);
         EXPECT_EQ(result.render, PF_Err_NONE);
         std::vector<std::uint32_t> rgba(std::size_t(W) * H);

@@ -79,7 +79,7 @@ struct LumatrailCli : testing::ScratchFolderTest<testing::EffectHostTest> {
         offline::FrameRequest r;
         r.input = &layer;
         r.time = time;
-        offline::FrameResult res = offline::render_frame(host, EffectMain, r);
+        offline::FrameResult res = offline::request_frame(host, EffectMain, r);
         EXPECT_EQ(res.render, 0);
         return std::move(res.output);
     }

@@ -53,7 +53,7 @@ struct RenderJobTest : testing::ScratchFolderTest<testing::EffectHostTest> {
         offline::FrameRequest r;
         r.input = &card;
         r.time = {std::int32_t(f), 1, 24};
-        offline::FrameResult result = offline::render_frame(host, EffectMain, r);
+        offline::FrameResult result = offline::request_frame(host, EffectMain, r);
         EXPECT_EQ(result.render, 0);
         return std::move(result.output);
     }

@@ -149,8 +149,8 @@ offline::OfflineWorld convert_depth(const offline::OfflineWorld& src, PF_PixelFo
     if (src.format == format) return src;
     const std::int32_t w = src.world.width, h = src.world.height;
     offline::OfflineWorld out = offline::make_world(format, w, h);
-    offline::with_pixel_type(src.format, [&](auto from) {
-        offline::with_pixel_type(format, [&](auto to) {
+    offline::with_world_pixel_type(src.format, [&](auto from) {
+        offline::with_world_pixel_type(format, [&](auto to) {
             for (std::int32_t y = 0; y < h; ++y)
                 for (std::int32_t x = 0; x < w; ++x) {
                     float c[4];
@@ -177,7 +177,7 @@ std::vector<float> read_rgba(ImageInput& in, const std::string& path, int frame,
 std::vector<float> rgba_of(const offline::OfflineWorld& w) {
     const std::size_t width = std::size_t(w.world.width);
     std::vector<float> rgba(width * std::size_t(w.world.height) * 4);
-    offline::with_pixel_type(w.format, [&](auto pixel) {
+    offline::with_world_pixel_type(w.format, [&](auto pixel) {
         using Pixel = decltype(pixel);
         for (std::int32_t y = 0; y < w.world.height; ++y)
             for (std::size_t x = 0; x < width; ++x) {
@@ -193,7 +193,7 @@ std::vector<float> rgba_of(const offline::OfflineWorld& w) {
 offline::OfflineWorld world_of_rgba(const std::vector<float>& rgba, std::int32_t w, std::int32_t h,
                                     PF_PixelFormat format) {
     offline::OfflineWorld out = offline::make_world(format, w, h);
-    offline::with_pixel_type(format, [&](auto pixel) {
+    offline::with_world_pixel_type(format, [&](auto pixel) {
         using Pixel = decltype(pixel);
         for (std::int32_t y = 0; y < h; ++y) {
             Pixel* row = offline::pixel_at<Pixel>(out, 0, y);
@@ -439,7 +439,7 @@ struct FileValues {
 
 FileValues file_values(const offline::OfflineWorld& w, bool alpha) {
     const int channels = alpha ? 4 : 3;
-    return offline::with_pixel_type(w.format, [&](auto pixel) {
+    return offline::with_world_pixel_type(w.format, [&](auto pixel) {
         using Pixel = decltype(pixel);
         using Depth = FileDepth<Pixel>;
         const std::size_t width = std::size_t(w.world.width);
@@ -571,7 +571,7 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
             return world_of_rgba(rgba, spec.width, spec.height, target);
         }
         offline::OfflineWorld world = offline::make_world(natural, spec.width, spec.height);
-        offline::with_pixel_type(
+        offline::with_world_pixel_type(
             natural, [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, frame, spec, world); });
         // Returned by name, so that the picture is moved out rather than copied.
         if (target != natural) return convert_depth(world, target);

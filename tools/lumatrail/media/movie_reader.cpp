@@ -323,7 +323,7 @@ Pixel pixel_of(const std::uint16_t* rgba) {
 // Straight RGBA from the scaler (16 bits a channel when `deep`, else 8,
 // widened exactly as v * 257) into the world's premultiplied pixels.
 void premultiply_into(offline::OfflineWorld& world, const std::uint8_t* rgba, int linesize, bool deep) {
-    offline::with_pixel_type(world.format, [&](auto pixel) {
+    offline::with_world_pixel_type(world.format, [&](auto pixel) {
         using Pixel = decltype(pixel);
         for (std::int32_t y = 0; y < world.world.height; ++y) {
             const std::uint8_t* bytes = rgba + std::ptrdiff_t(y) * linesize;

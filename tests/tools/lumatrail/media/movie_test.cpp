@@ -90,7 +90,7 @@ double psnr(const offline::OfflineWorld& a, const offline::OfflineWorld& b, bool
     EXPECT_EQ(a.format, b.format);
     double sum = 0;
     std::size_t count = 0;
-    offline::with_pixel_type(a.format, [&](auto pixel) {
+    offline::with_world_pixel_type(a.format, [&](auto pixel) {
         using Pixel = decltype(pixel);
         const double full = offline::FULL_VALUE<Pixel>;
         for (std::int32_t y = 0; y < a.world.height; ++y)
@@ -508,7 +508,7 @@ std::vector<offline::OfflineWorld> random_worlds(PF_PixelFormat depth, int count
     std::vector<offline::OfflineWorld> worlds;
     for (int n = 0; n < count; ++n) {
         offline::OfflineWorld w = offline::make_world(depth, 64, 48);
-        offline::with_pixel_type(depth, [&](auto pixel) {
+        offline::with_world_pixel_type(depth, [&](auto pixel) {
             using Pixel = decltype(pixel);
             using Value = decltype(Pixel::alpha);
             const auto full = std::uint32_t(offline::FULL_VALUE<Pixel>);
