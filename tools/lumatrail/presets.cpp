@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -131,6 +133,18 @@ double value_of(const offline::OfflineParam& p, const json& v) {
                                 offline::excerpt(v.dump()));
 }
 
+// A value the host holds in single precision, as its shortest decimal: 1.2,
+// not 1.2000000476837158. Values that are not floats are written whole.
+json number_json(double v) {
+    const float single = float(v);
+    if (!(double(single) == v)) return json(v);
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, single).ptr;
+    double shortest = 0.0;
+    std::from_chars(text, end, shortest);
+    return json(shortest);
+}
+
 json value_json(const offline::OfflineParam& p, double v) {
     switch (p.declared.param_type) {
     case PF_Param_POPUP: {
@@ -138,7 +152,7 @@ json value_json(const offline::OfflineParam& p, double v) {
         return i < p.choices.size() ? json(p.choices[i]) : json(v);
     }
     case PF_Param_CHECKBOX: return json(v != 0.0);
-    default: return json(v);
+    default: return number_json(v);
     }
 }
 

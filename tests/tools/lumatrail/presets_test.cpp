@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 
 #include "host/parameters.h"
@@ -75,6 +76,29 @@ TEST_F(Presets, EveryEndOfEverySliderRangeIsAcceptedAndNothingBeyondIt) {
         }
     }
     EXPECT_GT(sliders, 20);
+}
+
+// A saved preset writes each value as the shortest text of the float the
+// host keeps, and reads back to the very same values.
+TEST_F(Presets, SavedValuesAreTheirShortestTextAndReadBackTheSame) {
+    offline::set_param_value(host, "Trail Length (sec)", double(1.2f));
+    offline::set_param_value(host, "Drag", double(0.1f));
+    save_preset(host, file.string());
+    std::ifstream in(file);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_THAT(text, HasSubstr("\"Trail Length (sec)\": 1.2,"));
+    EXPECT_THAT(text, HasSubstr("\"Drag\": 0.1"));
+    EXPECT_THAT(text, ::testing::Not(HasSubstr("0000")));
+    std::vector<float> saved;
+    for (offline::OfflineParam& p : host.params)
+        for (offline::ParamKey& k : p.keys) {
+            saved.push_back(float(k.value));
+            k.value = -12345.0;
+        }
+    EXPECT_THAT(load_preset(host, file.string()), IsEmpty());
+    std::size_t i = 0;
+    for (const offline::OfflineParam& p : host.params)
+        for (const offline::ParamKey& k : p.keys) EXPECT_EQ(float(k.value), saved[i++]) << p.name;
 }
 
 TEST_F(Presets, TheMaskLayerIsGivenAsAFileNotAValue) {
