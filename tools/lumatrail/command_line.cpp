@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "offline/plugin_module.h"
+#include "tools/lumatrail/media/frame_numbers.h"
 #include "tools/lumatrail/tool_error.h"
 
 namespace lumatrail::tools {
@@ -224,8 +225,19 @@ void declare_how_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) {
 }
 
 // The render options from their texts, once parsing has checked them.
+// A file pattern whose frame place cannot be told (two places, or a %%) is
+// refused with the options, before anything is read.
+void check_pattern(const std::string& path) {
+    try {
+        find_frame_slot(path);
+    } catch (const std::invalid_argument& e) {
+        usage_error(e.what());
+    }
+}
+
 void finish_render_options(CLI::App* render, const RenderTexts& t, RenderOptions& r) {
     if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
+    for (const std::string* path : {&r.job.input, &r.job.mask, &r.job.output}) check_pattern(*path);
     if (t.time->count()) r.time = t.seconds;
     r.job.presets = r.presets;
     if (render->get_option("--quality")->count()) r.job.quality = t.quality;

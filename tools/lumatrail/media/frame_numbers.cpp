@@ -97,6 +97,11 @@ FrameSlot find_frame_slot(const std::string& path) {
     // printf style: %d, %4d or %04d.
     FrameSlot slot;
     for (std::size_t at = path.find('%', name); at != std::string::npos; at = path.find('%', at + 1)) {
+        if (at + 1 < path.size() && path[at + 1] == '%')
+            throw std::invalid_argument(
+                "\"" + path +
+                "\" has %%: in a file pattern % only starts the frame's %d; to keep a % "
+                "in the name, mark the frame with # instead");
         std::size_t end = at + 1;
         int width = 0;
         while (end < path.size() && path[end] >= '0' && path[end] <= '9' && end - at < 4)

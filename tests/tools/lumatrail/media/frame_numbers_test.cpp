@@ -73,6 +73,8 @@ TEST(FramePatterns, TheLastRunOfHashesOrTheOnePercentDHoldsTheFrame) {
     EXPECT_EQ(frame_path("x.#.png", 2147483647), "x.2147483647.png");
     EXPECT_FALSE(is_sequence_pattern("100%.png"));
     EXPECT_THROW(find_frame_slot("x.%d.%04d.png"), std::invalid_argument);
+    EXPECT_THROW(find_frame_slot("x%%d.png"), std::invalid_argument);
+    EXPECT_EQ(frame_path("100%.####.png", 3), "100%.0003.png");  // with #, a % is just a character
 }
 
 TEST(FramePatterns, FramesOnDiskAreThoseThePatternNames) {
@@ -142,6 +144,9 @@ TEST(CommandLine, OptionsAreCheckedWhereTheyAreDeclared) {
         {{"render", "-o", "x.png", "--bogus"}, "unknown option \"--bogus\""},
         {{"frobnicate"}, "unknown command \"frobnicate\""},
         {{"render"}, "render needs -o OUTPUT"},
+        {{"render", "-o", "x%d%d.png", "--fps", "24", "--frames", "1-2"}, "more than one %d"},
+        {{"render", "in.%d.%d.png", "-o", "x.png"}, "more than one %d"},
+        {{"render", "--mask", "m%%d.png", "-o", "x.png"}, "has %%"},
     };
     for (const auto& r : refused) {
         try {
