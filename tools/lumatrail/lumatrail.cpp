@@ -310,8 +310,21 @@ void render_args(PF_EffectMainFunc effect_main, std::vector<std::string> args, C
     render_command(effect_main, parse_command_line(args).render, cancel);
 }
 
+// The demo's folder, made if missing; a path that cannot be one is the
+// output's fault, said in the tool's words.
+void make_demo_folder(const std::string& dir) {
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (!error && !std::filesystem::is_directory(dir, error))
+        error = std::make_error_code(std::errc::not_a_directory);
+    if (error)
+        throw ToolError(EXIT_OUTPUT,
+                        "cannot use \"" + dir + "\" as the demo's folder: " + system_reason(error.value()));
+}
+
 void demo(PF_EffectMainFunc effect_main, const std::string& dir, Cancel& cancel) {
-    std::filesystem::create_directories(dir);
+    make_demo_folder(dir);
+    std::printf("Rendering the built-in test card through EffectMain into %s/:\n", dir.c_str());
     struct Look {
         std::string name;
         std::vector<std::string> args;
@@ -389,7 +402,6 @@ int run(const std::vector<std::string>& args, ProcessTimes process, Cancel& canc
     case CommandName::Params: print_params(module.effect_main, c.params_markdown); break;
     case CommandName::Render: render_command(module.effect_main, c.render, cancel, process); break;
     case CommandName::Demo:
-        std::printf("Rendering the built-in test card through EffectMain into %s/:\n", c.demo_dir.c_str());
         demo(module.effect_main, c.demo_dir, cancel);
         break;
     default: break;

@@ -214,6 +214,9 @@ TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
         {"render -o " + at("x.png") + " --preset " + at("long.json"), 2, "true/false, not [0,1,2,"},
         {"frobnicate", 2, "unknown command"},
         {"--plugin " + at("none.so") + " about", 3, "cannot load"},
+        {"demo --out-dir " + at("broken.json"), 4,
+         "cannot use \"" + at("broken.json") + "\" as the demo's folder"},
+        {"demo --out-dir /proc/lumatrail-demo", 4, "as the demo's folder"},
     };
     std::ofstream(at("broken.json")) << "{\"Amount (%)\": ";
     std::ofstream(at("wrong.json")) << R"json({"Streak Length (px)": [[0, 10], [1, 0]]})json";
