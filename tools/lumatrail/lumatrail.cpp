@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/effect_identity.h"
 #include "host/parameters.h"
 #include "offline/offline_host.h"
 #include "offline/plugin_module.h"
@@ -53,14 +54,32 @@ ModuleSelfReport identify(const offline::PluginModule& m) {
     return id;
 }
 
-void print_version(const offline::PluginModule& m, const std::string& path) {
+// The module's own report of its version, under the tool's.
+void print_module_version(const offline::PluginModule& m, const std::string& path) {
     const ModuleSelfReport id = identify(m);
     const offline::Registration& r = m.registration;
-    std::printf("lumatrail %u.%u\n", id.setup.my_version >> 19, (id.setup.my_version >> 15) & 0xF);
     std::printf("effect %s %u.%u (0x%08X), match name \"%s\", host interface %d.%d\n", r.name.c_str(),
                 id.setup.my_version >> 19, (id.setup.my_version >> 15) & 0xF, id.setup.my_version,
                 r.match_name.c_str(), r.api_major, r.api_minor);
     std::printf("module %s\n", path.c_str());
+}
+
+// The tool's version, from the tables it was built with, always; the
+// module's where it is found.
+void print_version(const std::string& plugin) {
+    std::printf("lumatrail %u.%u\n", EFFECT_IDENTITY.version, EFFECT_IDENTITY.subversion);
+    offline::PluginModule module;
+    try {
+        module = offline::open_module(plugin, "lumatrail");
+    } catch (const std::runtime_error& e) {
+        std::printf("module not loaded: %s (build it, or point --plugin at it)\n", e.what());
+        return;
+    }
+    struct Close {
+        offline::PluginModule& m;
+        ~Close() { offline::close_module(m); }
+    } close{module};
+    print_module_version(module, plugin);
 }
 
 void print_about(const offline::PluginModule& m) {
@@ -377,6 +396,10 @@ int run(const std::vector<std::string>& args, ProcessTimes process, Cancel& canc
         std::fputs(c.help.c_str(), stdout);
         return 0;
     }
+    if (c.command == CommandName::Version) {
+        print_version(c.plugin);
+        return 0;
+    }
     if (c.command == CommandName::Colorspaces) {
         for (const std::string& name : known_colorspaces()) std::printf("%s\n", name.c_str());
         return 0;
@@ -398,12 +421,9 @@ int run(const std::vector<std::string>& args, ProcessTimes process, Cancel& canc
     cancel.signals.throw_if_cancelled();
     switch (c.command) {
     case CommandName::About: print_about(module); break;
-    case CommandName::Version: print_version(module, c.plugin); break;
     case CommandName::Params: print_params(module.effect_main, c.params_markdown); break;
     case CommandName::Render: render_command(module.effect_main, c.render, cancel, process); break;
-    case CommandName::Demo:
-        demo(module.effect_main, c.demo_dir, cancel);
-        break;
+    case CommandName::Demo: demo(module.effect_main, c.demo_dir, cancel); break;
     default: break;
     }
     return 0;

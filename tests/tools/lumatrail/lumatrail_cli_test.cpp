@@ -836,6 +836,11 @@ TEST_F(LumatrailCli, MessagesNameTheRealProblemAndWarnOfNoOps) {
         EXPECT_EQ(version.exit_code, 0);
         EXPECT_THAT(version.output, HasSubstr("match name \"Corvanta Lumatrail\""));
     }
+    // Without its module the tool still says its own version.
+    const ToolRun alone = run("--plugin " + at("none.so") + " --version");
+    EXPECT_EQ(alone.exit_code, 0) << alone.output;
+    EXPECT_THAT(alone.output, HasSubstr("lumatrail 1."));
+    EXPECT_THAT(alone.output, HasSubstr("module not loaded"));
     EXPECT_EQ(run("help").output, run("--help").output);
 
     const struct {
