@@ -208,8 +208,17 @@ std::string params_markdown(const offline::OfflineHost& host) {
         }
     }
     close_group();
-    text += "\n" + std::to_string(host.params.size() - 1) +
-            " controls, after the input layer that the host adds itself.\n";
+    // Group starts and ends are markers, not controls.
+    const auto count = [&](auto&& kind_counts) {
+        return std::count_if(host.params.begin() + 1, host.params.end(), [&](const offline::OfflineParam& p) {
+            return kind_counts(p.declared.param_type);
+        });
+    };
+    const auto controls =
+        count([](std::int32_t t) { return t != PF_Param_GROUP_START && t != PF_Param_GROUP_END; });
+    const auto groups = count([](std::int32_t t) { return t == PF_Param_GROUP_START; });
+    text += "\n" + std::to_string(controls) + " controls in " + std::to_string(groups) +
+            " groups, after the input layer that the host adds itself.\n";
     return text;
 }
 
