@@ -16,7 +16,8 @@
 # make docs   rewrites docs/controls.md, the controls reference, from the
 #             effect's parameter table (a test fails when it is out of date)
 # make gallery renders every picture of docs/gallery and docs/cookbook from
-#             its preset (the committed files are reproduced byte for byte)
+#             its preset, on the photographs of Debian's python3-skimage (the
+#             committed files are reproduced byte for byte)
 # make golden re-renders the golden frame set after an intended change of a
 #             look: rewrites tests/golden/frame_digests.txt and draws the
 #             frames that changed into build/golden/changed.png
@@ -34,9 +35,12 @@ NATIVE_PACKAGES := cmake ninja-build g++ binutils pkg-config libgtest-dev libgmo
                    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg melt frei0r-plugins-dev \
                    clang-format git
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
+# The photographs the gallery is rendered from (docs/gallery/CREDITS.md): the
+# gallery and the test that re-renders two of its pictures read them.
+PHOTO_PACKAGES := python3-skimage
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: docs gallery perf format format-check golden demo test test-native test-windows aex frei0r deps deps-windows build-release build-test build-windows bench clean
+.PHONY: docs gallery perf format format-check golden demo test test-native test-windows aex frei0r deps deps-windows deps-photos build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -44,7 +48,7 @@ demo: build-release
 
 test: test-native test-windows
 
-test-native: build-test
+test-native: build-test deps-photos
 	cd build/test && ctest --output-on-failure -j $(JOBS)
 
 # The comparison of the Windows frames runs lumatrail_native_frames from build/test.
@@ -63,7 +67,7 @@ format: deps
 docs: build-release
 	./build/release/lumatrail params --markdown > docs/controls.md
 
-gallery: build-release
+gallery: build-release deps-photos
 	sh tools/gallery/render_gallery.sh ./build/release/lumatrail docs/gallery --index
 	sh tools/gallery/render_gallery.sh ./build/release/lumatrail docs/cookbook
 
@@ -80,12 +84,13 @@ frei0r: deps
 	cmake --build build/release -j $(JOBS) --target lumatrail_frei0r
 	@echo "built build/release/frei0r/lumatrail.so"
 
-# Installs the packages named in $(1) that are missing.
+# Installs the packages named in $(1) that are missing, with the apt-get
+# options in $(2).
 define install_missing
 	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing: $$missing"; \
-	  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
+	  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $(2) $$missing; \
 	fi
 endef
 
@@ -94,6 +99,10 @@ deps:
 
 deps-windows: deps
 	$(call install_missing,$(WINDOWS_PACKAGES))
+
+# Only the photographs: the package's recommendations are not needed.
+deps-photos:
+	$(call install_missing,$(PHOTO_PACKAGES),--no-install-recommends)
 
 build-release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMATRAIL_BUILD_TESTS=OFF

@@ -3,7 +3,8 @@
 # DIR/NAME.json, with the lumatrail program given: stills as DIR/NAME.png,
 # frame ranges as the animated DIR/NAME.gif (made with ffmpeg). The same
 # build renders the same bytes, so the committed pictures are reproduced
-# exactly.
+# exactly. The photographs are those Debian's python3-skimage installs (see
+# docs/gallery/CREDITS.md); LUMATRAIL_PHOTOS names another folder holding them.
 #
 #   render_gallery.sh LUMATRAIL DIR [--index] [NAME...]
 #       renders the pictures (all, or those named) into DIR; --index also
@@ -32,11 +33,39 @@ wanted() {  # wanted NAME: the name is one of those on the command line
     return 1
 }
 names="$*"
+photos="${LUMATRAIL_PHOTOS:-/usr/lib/python3/dist-packages/skimage/data}"
+
+# The options that give a picture its layer and mask. PICTURE is test or photo
+# (the built-in pictures, at SIZE) or a photograph's file, FILE:N for 1/N of
+# its size; MASK is -, builtin or a photograph's file.
+source_options() {  # source_options PICTURE MASK SIZE
+    case "$1" in
+    test | photo) o="--card $1 --size $3" ;;
+    *:*) o="$photos/${1%:*} --downsample ${1##*:}" ;;
+    *) o="$photos/$1" ;;
+    esac
+    case "$2" in
+    -) ;;
+    builtin) o="$o --mask builtin" ;;
+    *) o="$o --mask $photos/$2" ;;
+    esac
+    echo "$o"
+}
+
+# Fails, saying where they come from, when a photograph named is missing.
+require_photos() {  # require_photos PICTURE MASK
+    for f in "${1%:*}" "$2"; do
+        case "$f" in test | photo | builtin | -) continue ;; esac
+        if [ ! -f "$photos/$f" ]; then
+            echo "no $photos/$f: the gallery's photographs come with Debian's python3-skimage (make gallery and make test install it)"
+            exit 1
+        fi
+    done
+}
 
 # The command that renders one picture, as the index shows it.
 command_for() {  # command_for NAME PICTURE MASK TIME SIZE
-    c="lumatrail render --card $2 --size $5"
-    [ "$3" = - ] || c="$c --mask $3"
+    c="lumatrail render $(source_options "$2" "$3" "$5")"
     case "$4" in
     *-*) c="$c --fps 12 --frames $4" ;;
     0) ;;
@@ -51,15 +80,14 @@ while read -r name picture mask time caption; do
     case "$name" in '' | '#'*) continue ;; esac
     if [ -n "$names" ] && ! wanted "$name"; then continue; fi
     count=$((count + 1))
-    mask_option=""
-    [ "$mask" = - ] || mask_option="--mask $mask"
+    require_photos "$picture" "$mask"
     case "$time" in
     *-*)  # an animation: frames at 12 fps into a GIF
         file="$name.gif"
         frames="$scratch/frames-$name"
         mkdir -p "$frames"
-        # shellcheck disable=SC2086
-        "$tool" render --card "$picture" --size 256x144 $mask_option --preset "$dir/$name.json" \
+        # shellcheck disable=SC2046
+        "$tool" render $(source_options "$picture" "$mask" 256x144) --preset "$dir/$name.json" \
             --fps 12 --frames "$time" -o "$frames/f.####.png" --quiet < /dev/null
         ffmpeg -v error -nostdin -y -framerate 12 -start_number "${time%-*}" -i "$frames/f.%04d.png" \
             -filter_complex "[0:v]split[a][b];[a]palettegen=max_colors=64:stats_mode=full[p];[b][p]paletteuse=dither=bayer:bayer_scale=3" \
@@ -67,8 +95,8 @@ while read -r name picture mask time caption; do
         ;;
     *)
         file="$name.png"
-        # shellcheck disable=SC2086
-        "$tool" render --card "$picture" --size 384x216 $mask_option --time "$time" \
+        # shellcheck disable=SC2046
+        "$tool" render $(source_options "$picture" "$mask" 384x216) --time "$time" \
             --preset "$dir/$name.json" -o "$out/$file" --quiet < /dev/null
         ;;
     esac
@@ -88,11 +116,14 @@ if [ "$mode" = index ]; then
         echo "<!-- Written by \`make gallery\` from pictures.txt; edit that and the presets, not this file. -->"
         echo
         echo "Every picture is rendered by \`make gallery\` from the preset beside it, on one of the"
-        echo "project's built-in pictures (\`--card photo\` or the test card, \`--card test\`), at"
-        echo "384x216 (animations at 256x144, 12 frames a second). Each caption gives the command"
-        echo "that renders it again, byte for byte: add \`-o NAME.png\` (for an animation, \`-o f.####.png\`,"
-        echo "then ffmpeg's palettegen and paletteuse, as tools/gallery/render_gallery.sh does). The"
-        echo "controls are described in [the controls reference](../controls.md)."
+        echo "photographs that Debian's \`python3-skimage\` installs in \`$photos\`"
+        echo "(under free licences; [CREDITS.md](CREDITS.md) gives each one's source, author and licence),"
+        echo "most at half their size (\`--downsample 2\`); animations at 12 frames a second. Each"
+        echo "caption gives the command that renders it again, byte for byte: add \`-o NAME.png\` (for"
+        echo "an animation, \`-o f.####.png\`, then ffmpeg's palettegen and paletteuse, as"
+        echo "tools/gallery/render_gallery.sh does). Sizes and lengths in the presets are in the"
+        echo "photograph's own pixels, so the look is the same at full size. The controls are"
+        echo "described in [the controls reference](../controls.md)."
         echo
         echo "| | | |"
         echo "|---|---|---|"
