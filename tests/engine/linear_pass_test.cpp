@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/linear_pass.h"
+#include "host/settings_fill.h"
 #include "tests/support/image_buffer.h"
 
 namespace lumatrail {
@@ -30,7 +31,7 @@ std::vector<float> reds(const ImageBuffer<PixelFloat>& img) {
 
 // Settings for exact chunk lengths: every chunk is streak_length long.
 RenderSettings plain(float streak_length = 640.0f) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.length_variation = 0.0f;
     s.streak_length = streak_length;
     return s;
@@ -238,7 +239,7 @@ TEST(Depths, SamePictureSortsToTheSamePermutation) {
             const auto v = std::uint8_t((x * 37 + y * 53) % 256);
             picture.at(x, y) = Pixel8{255, v, v, v};
         }
-    RenderSettings s;  // default seed and variation
+    RenderSettings s = DEFAULT_SETTINGS;  // default seed and variation
     s.streak_length = 20.0f;
     for (bool vertical : {false, true}) {
         s.direction = vertical ? Vertical : Horizontal;
@@ -265,7 +266,7 @@ namespace {
 // in rows, against the same pass through plain views.
 TEST(VerticalStrips, ViewLayoutAndPartialViewsDoNotChangeTheColumns) {
     auto picture = testing::convert<Pixel16>(testing::test_picture(37, 29));
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.direction = Vertical;
     s.streak_length = 9.0f;
     const RenderSettings n = normalised_settings(s);

@@ -7,6 +7,7 @@
 
 #include "engine/linear_pass.h"
 #include "frame/frame_renderer.h"
+#include "host/settings_fill.h"
 #include "streams/stream_renderer.h"
 #include "tests/support/image_buffer.h"
 
@@ -27,14 +28,14 @@ TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork)
     const ImageView none{};
     int polls = 0;
     auto count = [](void* n) { ++*static_cast<int*>(n); };
-    render_frame(PixelDepth::Bits8, none, none, {0, 0, 65536, 2048}, RenderSettings{}, 1, 1, count, &polls,
+    render_frame(PixelDepth::Bits8, none, none, {0, 0, 65536, 2048}, DEFAULT_SETTINGS, 1, 1, count, &polls,
                  {});
     EXPECT_EQ(polls, 2048 / 8 + 1);  // at the limit: rendered (every line skipped)
 
     for (const RenderArea too_big : {RenderArea{0, 0, 65536, 2049}, RenderArea{0, 0, 65537, 1},
                                      RenderArea{-10, 0, 65530, 1}, RenderArea{0, 0, 1, 70000}}) {
         for (const RenderMode mode : {ClassicLines, Particles}) {
-            RenderSettings s;
+            RenderSettings s = DEFAULT_SETTINGS;
             s.render_mode = mode;
             polls = 0;
             EXPECT_THAT(
@@ -47,7 +48,7 @@ TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork)
 }
 
 TEST(RendererChoice, LinesAlongRowsOrColumnsAndShowMaskGoToTheLinearPass) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     for (const RenderMode mode : {ClassicLines, ForceLines, Particles})
         for (const StretchDirection direction : {Horizontal, Vertical, RadialOut, RadialIn})
             for (const bool show_mask : {false, true}) {
@@ -64,12 +65,11 @@ TEST(RendererChoice, LinesAlongRowsOrColumnsAndShowMaskGoToTheLinearPass) {
 // Each renderer receives the settings normalised once, whichever it is.
 TEST(FrameEntry, RunsTheChosenRendererOnNormalisedSettings) {
     auto in = testing::convert<PixelFloat>(testing::test_picture(32, 24));
-    RenderSettings wild;
-    wild.amount = 3.0f;            // limited to 1
+    RenderSettings wild = DEFAULT_SETTINGS;
     wild.lower_brightness = 0.9f;  // above the upper bound: the two are swapped
     wild.upper_brightness = 0.2f;
-    wild.streak_length = 1e9f;      // limited to 32768
-    wild.particle_count = 1 << 30;  // limited to 12000
+    wild.sweep_mode = SweepMode(7);  // not a choice: the first, Off
+    wild.composite = Composite(-2);  // not a choice: the first, Over Original
     for (const RenderMode mode : {ClassicLines, Particles}) {
         wild.render_mode = mode;
         const RenderSettings s = normalised_settings(wild);
@@ -90,7 +90,7 @@ TEST(FrameEntry, RunsTheChosenRendererOnNormalisedSettings) {
 template <class Pixel>
 void expect_depth_renders_with_its_type() {
     auto in = testing::convert<Pixel>(testing::test_picture(24, 16));
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = ForceLines;
     ImageBuffer<Pixel> expected(24, 16);
     render_streams<Pixel>(in.view(), expected.view(), {0, 0, 24, 16}, normalised_settings(s), 1, 1, nullptr,
@@ -109,7 +109,7 @@ TEST(FrameEntry, DepthChosenAtRunTimeRendersWithThatPixelType) {
 TEST(FrameEntry, MaskSourceBecomesTheRenderersSampler) {
     auto in = testing::test_picture(24, 16);
     ImageBuffer<Pixel8> mask(12, 8, Pixel8{255, 255, 255, 255});
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = Particles;
     s.mask_mode = SortInsideMask;
     EXPECT_EQ(rendered(in, s), in);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/settings_fill.h"
 #include "streams/stream_renderer.h"
 #include "tests/support/image_buffer.h"
 
@@ -14,7 +15,7 @@ namespace {
 using testing::ImageBuffer;
 
 RenderSettings force_lines() {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = ForceLines;
     s.emitter_spacing = 8.0f;
     s.streak_length = 40.0f;
@@ -67,7 +68,7 @@ TEST(StreamRenderer, OutputWithoutDataIsLeftAlone) {
 }
 
 TEST(EmitterGrid, CellsNeverFallBelowTheAreaLimit) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     EmitterGrid g = emitter_grid({0, 0, 1920, 1080}, s, 1, 1);
     EXPECT_EQ(g.columns, 160);
     EXPECT_EQ(g.rows, 90);
@@ -205,7 +206,7 @@ TEST(EmitterSampling, StretchFromMaskKeepsOnlyTheEdgeFacingTheLaunch) {
 }
 
 TEST(StreamGeometry, ReferenceSizeCentreAndLaunchDirections) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.direction = RadialOut;
     const ImageView out{nullptr, 100, 80, 0, 0, 0};
     StreamGeometry g = stream_geometry({0, 0, 100, 80}, out, {}, s, 0.5f, 0.5f);
