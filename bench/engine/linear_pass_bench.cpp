@@ -42,7 +42,7 @@ void BM_LinearPass(benchmark::State& state) {
     RenderSettings s = DEFAULT_SETTINGS;
     s.direction = StretchDirection(state.range(0));
     for (auto _ : state) {
-        linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr, {});
+        linear_stretch_pass<Pixel>(input.view(), output.view(), s, {{0, 0, W, H}}, {});
         benchmark::DoNotOptimize(output.pixels.data());
     }
     report<Pixel>(state);
@@ -67,8 +67,7 @@ void BM_StretchFromMask(benchmark::State& state) {
     MaskSampler sampler = make_mask_sampler(testing::mask_source_of(mask_pixels, float(W), float(H)), s);
     place_pixel_centres(sampler, {0, 0, W, H});
     for (auto _ : state) {
-        linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr,
-                                   sampler);
+        linear_stretch_pass<Pixel>(input.view(), output.view(), s, {{0, 0, W, H}}, sampler);
         benchmark::DoNotOptimize(output.pixels.data());
     }
     report<Pixel>(state);

@@ -116,9 +116,8 @@ PreparedCase linear_case(Size size, RenderSettings settings, bool with_mask) {
     }
     PreparedCase c;
     c.work.run = [f, settings] {
-        render_frame(PixelTraits<Pixel>::DEPTH, f->input.view(), f->output.view(),
-                     {0, 0, f->input.width, f->input.height}, settings, 1.0f, 1.0f, nullptr, nullptr,
-                     f->mask);
+        render_frame(PixelTraits<Pixel>::DEPTH, f->input.view(), f->output.view(), settings,
+                     {{0, 0, f->input.width, f->input.height}}, f->mask);
         benchmark::DoNotOptimize(f->output.pixels.data());
     };
     c.references.push_back({"copy", {[f] { copy_frame<Pixel>(f->input.view(), f->output.view()); }, {}}});

@@ -29,7 +29,7 @@ void BM_RenderStreams(benchmark::State& state) {
                                                            std::uint32_t(emitters.size()), nullptr, nullptr);
 
     for (auto _ : state) {
-        render_streams<Pixel>(input.view(), output.view(), area, s, 1, 1, nullptr, nullptr, {});
+        render_streams<Pixel>(input.view(), output.view(), s, {area}, {});
         benchmark::DoNotOptimize(output.pixels.data());
     }
     state.counters["segments_per_frame"] = double(segments);

@@ -19,8 +19,7 @@ using testing::ImageBuffer;
 template <class Pixel>
 ImageBuffer<Pixel> rendered(ImageBuffer<Pixel>& in, const RenderSettings& s, const MaskSource& mask = {}) {
     ImageBuffer<Pixel> out(in.width, in.height);
-    render_frame(PixelTraits<Pixel>::DEPTH, in.view(), out.view(), {0, 0, in.width, in.height}, s, 1, 1,
-                 nullptr, nullptr, mask);
+    render_frame(PixelTraits<Pixel>::DEPTH, in.view(), out.view(), s, {{0, 0, in.width, in.height}}, mask);
     return out;
 }
 
@@ -28,7 +27,7 @@ TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork)
     const ImageView none{};
     int polls = 0;
     auto count = [](void* n) { ++*static_cast<int*>(n); };
-    render_frame(PixelDepth::Bits8, none, none, {0, 0, 65536, 2048}, DEFAULT_SETTINGS, 1, 1, count, &polls,
+    render_frame(PixelDepth::Bits8, none, none, DEFAULT_SETTINGS, {{0, 0, 65536, 2048}, 1, 1, count, &polls},
                  {});
     EXPECT_EQ(polls, 2048 / 8 + 1);  // at the limit: rendered (every line skipped)
 
@@ -39,7 +38,9 @@ TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork)
             s.render_mode = mode;
             polls = 0;
             EXPECT_THAT(
-                [&] { render_frame(PixelDepth::Float, none, none, too_big, s, 1, 1, count, &polls, {}); },
+                [&] {
+                    render_frame(PixelDepth::Float, none, none, s, {too_big, 1, 1, count, &polls}, {});
+                },
                 ::testing::ThrowsMessage<std::runtime_error>(::testing::StrEq(CANVAS_LIMIT_MESSAGE)));
             EXPECT_EQ(polls, 0);
         }
@@ -75,11 +76,9 @@ TEST(FrameEntry, RunsTheChosenRendererOnNormalisedSettings) {
         const RenderSettings s = normalised_settings(wild);
         ImageBuffer<PixelFloat> expected(32, 24);
         if (mode == ClassicLines)
-            linear_stretch_pass<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr,
-                                            nullptr, {});
+            linear_stretch_pass<PixelFloat>(in.view(), expected.view(), s, {{0, 0, 32, 24}}, {});
         else
-            render_streams<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr, nullptr,
-                                       {});
+            render_streams<PixelFloat>(in.view(), expected.view(), s, {{0, 0, 32, 24}}, {});
         EXPECT_EQ(rendered(in, wild), expected) << mode;
         EXPECT_FALSE(expected == in) << mode;
     }
@@ -93,8 +92,7 @@ void expect_depth_renders_with_its_type() {
     RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = ForceLines;
     ImageBuffer<Pixel> expected(24, 16);
-    render_streams<Pixel>(in.view(), expected.view(), {0, 0, 24, 16}, normalised_settings(s), 1, 1, nullptr,
-                          nullptr, {});
+    render_streams<Pixel>(in.view(), expected.view(), normalised_settings(s), {{0, 0, 24, 16}}, {});
     EXPECT_EQ(rendered(in, s), expected);
 }
 

@@ -26,8 +26,8 @@ template <class Pixel>
 ImageBuffer<Pixel> render(ImageBuffer<Pixel>& input, const RenderSettings& s, Pixel fill = Pixel{},
                           float scale = 1.0f, const MaskSampler& mask = {}) {
     ImageBuffer<Pixel> out(input.width, input.height, fill);
-    render_streams<Pixel>(input.view(), out.view(), {0, 0, input.width, input.height}, s, scale, scale,
-                          nullptr, nullptr, mask);
+    render_streams<Pixel>(input.view(), out.view(), s, {{0, 0, input.width, input.height}, scale, scale},
+                          mask);
     return out;
 }
 
@@ -62,8 +62,8 @@ TEST(StreamRenderer, OutputWithoutDataIsLeftAlone) {
     auto input = testing::test_picture(8, 8);
     const ImageView no_data{nullptr, 8, 8, 32, 0, 0};
     int polls = 0;
-    render_streams<Pixel8>(input.view(), no_data, {0, 0, 8, 8}, force_lines(), 1, 1,
-                           [](void* n) { ++*static_cast<int*>(n); }, &polls, {});
+    render_streams<Pixel8>(input.view(), no_data, force_lines(),
+                           {{0, 0, 8, 8}, 1, 1, [](void* n) { ++*static_cast<int*>(n); }, &polls}, {});
     EXPECT_EQ(polls, 0);
 }
 
@@ -271,18 +271,18 @@ TEST(StreamRenderer, AbortStopsAndPropagatesAtEveryPoll) {
     RenderSettings s = force_lines();
     int total = 0;
     ImageBuffer<Pixel8> out(48, 36);
-    render_streams<Pixel8>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
-                           [](void* n) { ++*static_cast<int*>(n); }, &total, {});
+    render_streams<Pixel8>(input.view(), out.view(), s,
+                           {{0, 0, 48, 36}, 1, 1, [](void* n) { ++*static_cast<int*>(n); }, &total}, {});
     ASSERT_GT(total, 10);
+    const AbortPoll abort_at_k = [](void* d) {
+        auto& a = *static_cast<AbortAt*>(d);
+        if (++a.polls == a.k) throw Cancelled{-99};
+    };
     for (int k = 1; k <= total; ++k) {
         AbortAt abort{k};
         try {
-            render_streams<Pixel8>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
-                                   [](void* d) {
-                                       auto& a = *static_cast<AbortAt*>(d);
-                                       if (++a.polls == a.k) throw Cancelled{-99};
-                                   },
-                                   &abort, {});
+            render_streams<Pixel8>(input.view(), out.view(), s, {{0, 0, 48, 36}, 1, 1, abort_at_k, &abort},
+                                   {});
             ADD_FAILURE() << "no abort at poll " << k;
         } catch (const Cancelled& c) {
             EXPECT_EQ(c.code, -99);
