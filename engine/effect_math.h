@@ -44,7 +44,7 @@ inline float luma(float red, float green, float blue) {
 // Truncation toward zero to 32 bits, saturating outside the int range; NaN
 // gives 0. Values inside the range convert as a plain cast does, so this
 // changes nothing for valid inputs and keeps absurd ones defined.
-inline std::int32_t to_int32_saturated(float v) {
+constexpr std::int32_t to_int32_saturated(float v) {
     if (!(v == v)) return 0;
     if (v >= 2147483648.0f) return INT32_MAX;
     if (v < -2147483648.0f) return INT32_MIN;

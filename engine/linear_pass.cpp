@@ -404,9 +404,9 @@ template <class Pixel>
 }  // namespace
 
 template <class Pixel>
-void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderArea& area,
-                         const RenderSettings& s, float scale_x, float scale_y, AbortPoll poll,
-                         void* poll_data, const MaskSampler& mask) {
+void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderSettings& s,
+                         const FrameContext& frame, const MaskSampler& mask) {
+    const RenderArea& area = frame.area;
     const std::int64_t width = area_width(area), height = area_height(area);
     if (width <= 0 || height <= 0) return;
 
@@ -416,8 +416,8 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
     f.top = area.top;
     f.n = std::int32_t(f.vertical ? height : width);
     f.lines = std::int32_t(f.vertical ? width : height);
-    f.along = std::max(f.vertical ? scale_y : scale_x, MIN_SCALE);
-    f.cross = std::max(f.vertical ? scale_x : scale_y, MIN_SCALE);
+    f.along = std::max(f.vertical ? frame.scale_y : frame.scale_x, MIN_SCALE);
+    f.cross = std::max(f.vertical ? frame.scale_x : frame.scale_y, MIN_SCALE);
     const float scaled = std::round(s.streak_length * f.along);
     f.max_chunk = std::min(round_key(scaled), f.n);
     f.base_length = f.max_chunk >= 2 ? float(f.max_chunk) : 1.0f;
@@ -435,7 +435,7 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
     };
     if (!f.vertical) {
         for (std::int32_t i = 0; i < f.lines; ++i) {
-            if (i % 8 == 0) poll_if_present(poll, poll_data);
+            if (i % 8 == 0) poll_if_present(frame);
             if (!skipped(i)) process_line(input, output, s, mask, f, i, buffers);
         }
     } else {
@@ -448,19 +448,18 @@ void linear_stretch_pass(const ImageView& input, const ImageView& output, const 
             const std::int32_t last = std::min(f.lines, first + STRIP_COLUMNS);
             strips.gather(first, last);
             for (std::int32_t i = first; i < last; ++i) {
-                if (i % 8 == 0) poll_if_present(poll, poll_data);
+                if (i % 8 == 0) poll_if_present(frame);
                 if (!skipped(i)) process_line(strips.in, strips.out, s, mask, f, i, buffers);
             }
             strips.scatter();
         }
     }
-    poll_if_present(poll, poll_data);
+    poll_if_present(frame);
 }
 
 #define LUMATRAIL_INSTANTIATE(Pixel) \
-    template void linear_stretch_pass<Pixel>(const ImageView&, const ImageView&, const RenderArea&, \
-                                             const RenderSettings&, float, float, AbortPoll, void*, \
-                                             const MaskSampler&);
+    template void linear_stretch_pass<Pixel>(const ImageView&, const ImageView&, const RenderSettings&, \
+                                             const FrameContext&, const MaskSampler&);
 LUMATRAIL_FOR_EACH_PIXEL(LUMATRAIL_INSTANTIATE)
 #undef LUMATRAIL_INSTANTIATE
 

@@ -21,12 +21,11 @@
 
 namespace lumatrail {
 
-// Settings as normalised_settings gives them; the area within the canvas
-// limit (the frame entry checks both). Writes the output inside the area only.
+// Settings as normalised_settings gives them; the frame's area within the
+// canvas limit (the frame entry checks both). Writes the output inside the area only.
 template <class Pixel>
-void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderArea& area,
-                         const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
-                         void* poll_data, const MaskSampler& mask);
+void linear_stretch_pass(const ImageView& input, const ImageView& output, const RenderSettings& settings,
+                         const FrameContext& frame, const MaskSampler& mask);
 
 // The seeded hash of a line key and a position key (both in full-resolution
 // pixels), in 0 .. 16777215. Symmetric in the two keys.

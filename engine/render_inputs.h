@@ -1,5 +1,5 @@
-// What every renderer is handed besides the views and the settings: the area
-// to render and the abort poll.
+// What every renderer is handed besides the views, the settings and the mask:
+// the frame's area, resolution factors and abort poll, in one FrameContext.
 #pragma once
 
 #include <cstdint>
@@ -26,5 +26,20 @@ using AbortPoll = void (*)(void* user_data);
 inline void poll_if_present(AbortPoll poll, void* user_data) {
     if (poll) poll(user_data);
 }
+
+// One frame's render as the frame entry hands it to either renderer. The
+// renderers and the frame entry all take (input, output, settings, frame,
+// mask) in that order: the pictures first, as every pass reads the input and
+// writes the output, then what they are drawn with. The mask is not part of
+// the record: the frame entry takes the mask layer as found and builds from
+// it, once per frame, the sampler the renderers take.
+struct FrameContext {
+    RenderArea area;                       // the area to render
+    float scale_x = 1.0f, scale_y = 1.0f;  // render resolution over full resolution, across and down
+    AbortPoll poll = nullptr;              // may be absent
+    void* poll_data = nullptr;             // handed to poll
+};
+
+inline void poll_if_present(const FrameContext& frame) { poll_if_present(frame.poll, frame.poll_data); }
 
 }  // namespace lumatrail

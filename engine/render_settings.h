@@ -1,8 +1,11 @@
 // RenderSettings: everything the renderers need to know about what the user
 // asked for, in renderer units (fractions instead of percentages, zero-based
 // choices as their enumerations, whole counts), plus the frame's time. A plain
-// value record: no pointers, copied by value. The frame entry normalises its
-// copy once (normalised_settings); the renderers take it as it comes.
+// value record: no pointers, copied by value. The renderers rely on every
+// number lying in its control's valid range, which the host's settings fill
+// guarantees (it limits each value to the range its parameter row states).
+// The frame entry normalises its copy once (normalised_settings); the
+// renderers take it as it comes.
 #pragma once
 
 #include <cstdint>
@@ -17,55 +20,57 @@ enum MaskChannel : std::int32_t { Alpha = 0, Luminance = 1 };
 enum RenderMode : std::int32_t { ClassicLines = 0, ForceLines = 1, Particles = 2 };
 enum Composite : std::int32_t { OverOriginal = 0, StreamsOnly = 1 };
 
-// Defaults are the controls' defaults in the fields' units.
+// Every member starts at zero (the first value of an enumeration): the
+// controls' defaults and valid ranges are the host's parameter table's, and
+// the host derives the default record from it (DEFAULT_SETTINGS).
 struct RenderSettings {
-    bool reverse_direction = false;
-    bool preserve_input_alpha = false;
-    float lower_brightness = 0.08f;
-    float upper_brightness = 1.0f;
-    float streak_length = 640.0f;  // pixels
-    float length_variation = 0.35f;
-    float amount = 1.0f;
-    std::int32_t random_seed = 42;
-    SweepMode sweep_mode = SweepOff;
-    SweepDirection sweep_direction = LeftToRight;
-    float sweep_position = 0.5f;
-    float band_width = 0.3f;
-    float edge_feather = 0.5f;
-    MaskMode mask_mode = MaskOff;
-    MaskChannel mask_channel = Alpha;
-    bool invert_mask = false;
-    bool show_mask = false;
-    float mask_threshold = 0.01f;
-    float stretch_tip_feather = 0.15f;
-    RenderMode render_mode = ClassicLines;
-    StretchDirection direction = Horizontal;
-    Composite composite = OverOriginal;
-    bool preroll_particles = true;
-    float emitter_spacing = 12.0f;  // pixels
-    float stream_size = 3.0f;       // pixels
-    float lifespan = 2.5f;          // seconds
-    float launch_speed = 260.0f;    // pixels per second
-    float trail_length = 1.2f;      // seconds
-    float birth_size = 1.0f;
-    float end_size = 0.0f;
-    float growth_curve = 1.0f;
-    float stream_opacity = 0.85f;
-    std::int32_t particle_count = 1500;
-    float launch_spread = 0.0f;  // degrees
-    float center_x = 0.5f;       // fraction of width
-    float center_y = 0.5f;       // fraction of height
-    float repeller_x = 0.5f;
-    float repeller_y = 0.5f;
-    float attractor_strength = 0.0f;
-    float repeller_strength = 0.0f;
-    float force_radius = 600.0f;  // pixels
-    float wind_direction = 0.0f;  // degrees
-    float wind_strength = 0.0f;
-    float random_force = 0.0f;
-    float random_scale = 180.0f;  // pixels
-    float random_evolution = 0.35f;
-    float drag = 0.2f;
+    bool reverse_direction{};
+    bool preserve_input_alpha{};
+    float lower_brightness{};
+    float upper_brightness{};
+    float streak_length{};  // pixels
+    float length_variation{};
+    float amount{};
+    std::int32_t random_seed{};
+    SweepMode sweep_mode{};
+    SweepDirection sweep_direction{};
+    float sweep_position{};
+    float band_width{};
+    float edge_feather{};
+    MaskMode mask_mode{};
+    MaskChannel mask_channel{};
+    bool invert_mask{};
+    bool show_mask{};
+    float mask_threshold{};
+    float stretch_tip_feather{};
+    RenderMode render_mode{};
+    StretchDirection direction{};
+    Composite composite{};
+    bool preroll_particles{};
+    float emitter_spacing{};  // pixels
+    float stream_size{};      // pixels
+    float lifespan{};         // seconds
+    float launch_speed{};     // pixels per second
+    float trail_length{};     // seconds
+    float birth_size{};
+    float end_size{};
+    float growth_curve{};
+    float stream_opacity{};
+    std::int32_t particle_count{};
+    float launch_spread{};  // degrees
+    float center_x{};       // fraction of width
+    float center_y{};       // fraction of height
+    float repeller_x{};
+    float repeller_y{};
+    float attractor_strength{};
+    float repeller_strength{};
+    float force_radius{};    // pixels
+    float wind_direction{};  // degrees
+    float wind_strength{};
+    float random_force{};
+    float random_scale{};  // pixels
+    float random_evolution{};
+    float drag{};
     double time_seconds = 0.0;
 };
 
@@ -74,11 +79,10 @@ struct RenderSettings {
 namespace lumatrail {
 
 // The settings as the renderers take them, normalised once per frame: the
-// two brightness bounds in order, every number limited to the range the
-// renderers rely on (the controls' valid ranges in the fields' units; NaN
-// gives the low end) and every choice one of its enumeration's values (others
-// give the first). Nothing the host can send is changed except the order of
-// the brightness bounds, so the renderers never limit a setting again.
+// two brightness bounds in order (a Lower above the Upper is the two swapped)
+// and every choice one of its enumeration's values (others give the first).
+// Numbers are left as they come: limiting them to the controls' valid ranges
+// is the host's settings fill's, from the parameter table.
 RenderSettings normalised_settings(RenderSettings settings);
 
 }  // namespace lumatrail

@@ -16,32 +16,28 @@ Renderer renderer_for(const RenderSettings& s) {
 namespace {
 
 template <class Pixel>
-void render_frame_at(const ImageView& input, const ImageView& output, const RenderArea& area,
-                     const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
-                     void* poll_data, const MaskSource& mask) {
-    const std::int64_t width = area_width(area), height = area_height(area);
+void render_frame_at(const ImageView& input, const ImageView& output, const RenderSettings& settings,
+                     const FrameContext& frame, const MaskSource& mask) {
+    const std::int64_t width = area_width(frame.area), height = area_height(frame.area);
     if (width <= 0 || height <= 0) return;
     if (width > MAX_CANVAS_SIDE || height > MAX_CANVAS_SIDE || width * height > MAX_CANVAS_PIXELS)
         throw std::runtime_error(CANVAS_LIMIT_MESSAGE);
 
     const RenderSettings s = normalised_settings(settings);
     MaskSampler sampler = make_mask_sampler(mask, s);
-    place_pixel_centres(sampler, area);
+    place_pixel_centres(sampler, frame.area);
     if (renderer_for(s) == Renderer::LinearPass)
-        linear_stretch_pass<Pixel>(input, output, area, s, scale_x, scale_y, poll, poll_data, sampler);
+        linear_stretch_pass<Pixel>(input, output, s, frame, sampler);
     else
-        render_streams<Pixel>(input, output, area, s, scale_x, scale_y, poll, poll_data, sampler);
+        render_streams<Pixel>(input, output, s, frame, sampler);
 }
 
 }  // namespace
 
-void render_frame(PixelDepth depth, const ImageView& input, const ImageView& output, const RenderArea& area,
-                  const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
-                  void* poll_data, const MaskSource& mask) {
-    with_pixel_type(depth, [&](auto pixel) {
-        render_frame_at<decltype(pixel)>(input, output, area, settings, scale_x, scale_y, poll, poll_data,
-                                         mask);
-    });
+void render_frame(PixelDepth depth, const ImageView& input, const ImageView& output,
+                  const RenderSettings& settings, const FrameContext& frame, const MaskSource& mask) {
+    with_pixel_type(
+        depth, [&](auto pixel) { render_frame_at<decltype(pixel)>(input, output, settings, frame, mask); });
 }
 
 }  // namespace lumatrail

@@ -27,10 +27,9 @@ enum class Renderer { LinearPass, Streams };
 // go to the linear stretch pass; everything else to the stream renderer.
 Renderer renderer_for(const RenderSettings& settings);
 
-// Renders the area of the frame into the output view, with the pixel type of
-// the depth chosen once for the whole frame.
-void render_frame(PixelDepth depth, const ImageView& input, const ImageView& output, const RenderArea& area,
-                  const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
-                  void* poll_data, const MaskSource& mask);
+// Renders the frame's area into the output view, with the pixel type of the
+// depth chosen once for the whole frame.
+void render_frame(PixelDepth depth, const ImageView& input, const ImageView& output,
+                  const RenderSettings& settings, const FrameContext& frame, const MaskSource& mask);
 
 }  // namespace lumatrail

@@ -66,8 +66,9 @@ void poll_abort(void* user_data) {
 
 void run_renderer(PixelDepth depth, const PF_InData& in_data, const PF_EffectWorld* input,
                   const PF_EffectWorld* output, const FrameRecord& record, const MaskSource& mask) {
-    render_frame(depth, render_view(input), render_view(output), record.layer_rect, record.settings,
-                 record.scale_x, record.scale_y, poll_abort, const_cast<PF_InData*>(&in_data), mask);
+    const FrameContext frame{record.layer_rect, record.scale_x, record.scale_y, poll_abort,
+                             const_cast<PF_InData*>(&in_data)};
+    render_frame(depth, render_view(input), render_view(output), record.settings, frame, mask);
 }
 
 }  // namespace lumatrail

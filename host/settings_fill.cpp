@@ -3,7 +3,6 @@
 #include <cstring>
 #include <type_traits>
 
-#include "engine/effect_math.h"
 #include "host/host_error.h"
 
 namespace lumatrail {
@@ -38,22 +37,6 @@ constexpr bool every_row_converts_to_its_member() {
 }
 static_assert(every_row_converts_to_its_member());
 
-// Percentages become fractions by a float multiplication (not a division by
-// 100), so that 100 % is exactly 1 and 15 % is 15 * 0.01f. Counts are rounded
-// to single precision, then truncated toward zero; values the host should
-// never send (NaN, beyond the int range) saturate instead of being undefined.
-template <class T>
-T converted(Conversion c, const HostValue& v) {
-    if constexpr (std::is_same_v<T, float>)
-        return c == Conversion::Percent ? float(v.slider) * 0.01f : float(v.slider);
-    else if constexpr (std::is_same_v<T, std::int32_t>)
-        return to_int32_saturated(float(v.slider));
-    else if constexpr (std::is_same_v<T, bool>)
-        return v.choice != 0;
-    else
-        return T(v.choice - 1);  // the zero-based choice
-}
-
 HostValue copy_value(const ParamRow& row, const PF_ParamDef& def) {
     HostValue v;
     switch (row.kind) {
@@ -67,17 +50,8 @@ HostValue copy_value(const ParamRow& row, const PF_ParamDef& def) {
 
 }  // namespace
 
-void store_setting(RenderSettings& s, const ParamRow& row, const HostValue& value) {
-    std::visit(
-        [&](auto member) {
-            if constexpr (!std::is_same_v<decltype(member), std::monostate>)
-                s.*member = converted<std::remove_reference_t<decltype(s.*member)>>(row.conversion, value);
-        },
-        row.member);
-}
-
 RenderSettings ReadRenderSettings(const PF_InData& in_data) {
-    RenderSettings settings;
+    RenderSettings settings{};
     for (const ParamRow& row : PARAM_TABLE) {
         if (row.conversion == Conversion::None) continue;
         PF_ParamDef def;
@@ -86,7 +60,7 @@ RenderSettings ReadRenderSettings(const PF_InData& in_data) {
                                                     in_data.time_step, in_data.time_scale, &def));
         const HostValue value = copy_value(row, def);
         in_data.inter.checkin_param(in_data.effect_ref, &def);  // its result is not examined
-        store_setting(settings, row, value);
+        fill_setting(settings, row, value);
     }
     settings.time_seconds =
         in_data.time_scale == 0 ? 0.0 : double(in_data.current_time) / double(in_data.time_scale);

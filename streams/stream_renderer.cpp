@@ -192,16 +192,18 @@ std::vector<EmitterCell<Pixel>> sample_emitters(const ImageView& input, const Re
 }
 
 template <class Pixel>
-void render_streams(const ImageView& input, const ImageView& output, const RenderArea& area,
-                    const RenderSettings& s, float scale_x, float scale_y, AbortPoll poll, void* poll_data,
-                    const MaskSampler& mask) {
+void render_streams(const ImageView& input, const ImageView& output, const RenderSettings& s,
+                    const FrameContext& frame, const MaskSampler& mask) {
+    const RenderArea& area = frame.area;
+    const AbortPoll poll = frame.poll;
+    void* const poll_data = frame.poll_data;
     if (!output.data) return;
     const RenderArea clip = clip_to_view(area, output);
     if (gate_closed(s, mask)) {
         prepare_output<Pixel>(input, output, clip, OverOriginal, poll, poll_data);
         return;
     }
-    const StreamGeometry geo = stream_geometry(area, output, mask, s, scale_x, scale_y);
+    const StreamGeometry geo = stream_geometry(area, output, mask, s, frame.scale_x, frame.scale_y);
     const std::vector<EmitterCell<Pixel>> emitters =
         sample_emitters<Pixel>(input, area, s, geo, mask, poll, poll_data);
     prepare_output<Pixel>(input, output, clip, s.composite, poll, poll_data);
@@ -212,9 +214,8 @@ void render_streams(const ImageView& input, const ImageView& output, const Rende
 }
 
 #define LUMATRAIL_STREAMS_FOR(Pixel) \
-    template void render_streams<Pixel>(const ImageView&, const ImageView&, const RenderArea&, \
-                                        const RenderSettings&, float, float, AbortPoll, void*, \
-                                        const MaskSampler&); \
+    template void render_streams<Pixel>(const ImageView&, const ImageView&, const RenderSettings&, \
+                                        const FrameContext&, const MaskSampler&); \
     template float emitter_weight<Pixel>(const ImageView&, const MaskSampler&, const RenderSettings&, float, \
                                          float); \
     template std::vector<EmitterCell<Pixel>> sample_emitters<Pixel>( \

@@ -19,11 +19,10 @@
 namespace lumatrail {
 
 // Settings as normalised_settings gives them. Writes the output inside the
-// area cut to the output view only.
+// frame's area cut to the output view only.
 template <class Pixel>
-void render_streams(const ImageView& input, const ImageView& output, const RenderArea& area,
-                    const RenderSettings& settings, float scale_x, float scale_y, AbortPoll poll,
-                    void* poll_data, const MaskSampler& mask);
+void render_streams(const ImageView& input, const ImageView& output, const RenderSettings& settings,
+                    const FrameContext& frame, const MaskSampler& mask);
 
 // How strongly the input pixel under layer position (x, y) qualifies as an
 // emitter, in [0, 1]: inside the brightness window, weighted by the

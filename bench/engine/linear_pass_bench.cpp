@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "engine/linear_pass.h"
+#include "host/settings_fill.h"
 #include "tests/support/image_buffer.h"
 
 namespace lumatrail {
@@ -38,10 +39,10 @@ template <class Pixel>
 void BM_LinearPass(benchmark::State& state) {
     auto input = testing::convert<Pixel>(testing::test_picture(W, H));
     testing::ImageBuffer<Pixel> output(W, H);
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.direction = StretchDirection(state.range(0));
     for (auto _ : state) {
-        linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr, {});
+        linear_stretch_pass<Pixel>(input.view(), output.view(), s, {{0, 0, W, H}}, {});
         benchmark::DoNotOptimize(output.pixels.data());
     }
     report<Pixel>(state);
@@ -59,15 +60,14 @@ void BM_StretchFromMask(benchmark::State& state) {
             const std::int32_t dx = x % 480 - 240, dy = y % 480 - 240;
             mask_pixels.at(x, y).alpha = dx * dx + dy * dy < 160 * 160 ? 255 : 0;
         }
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.mask_mode = StretchFromMask;
     // Placed as the frame entry places it, so that weights come through the
     // placed positions as they do in a frame.
     MaskSampler sampler = make_mask_sampler(testing::mask_source_of(mask_pixels, float(W), float(H)), s);
     place_pixel_centres(sampler, {0, 0, W, H});
     for (auto _ : state) {
-        linear_stretch_pass<Pixel>(input.view(), output.view(), {0, 0, W, H}, s, 1, 1, nullptr, nullptr,
-                                   sampler);
+        linear_stretch_pass<Pixel>(input.view(), output.view(), s, {{0, 0, W, H}}, sampler);
         benchmark::DoNotOptimize(output.pixels.data());
     }
     report<Pixel>(state);

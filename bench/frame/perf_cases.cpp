@@ -9,6 +9,7 @@
 
 #include "bench/frame/stamp_floor.h"
 #include "frame/frame_renderer.h"
+#include "host/settings_fill.h"
 #include "offline/offline_world.h"
 #include "offline/test_card.h"
 #include "tests/support/image_buffer.h"
@@ -115,9 +116,8 @@ PreparedCase linear_case(Size size, RenderSettings settings, bool with_mask) {
     }
     PreparedCase c;
     c.work.run = [f, settings] {
-        render_frame(PixelTraits<Pixel>::DEPTH, f->input.view(), f->output.view(),
-                     {0, 0, f->input.width, f->input.height}, settings, 1.0f, 1.0f, nullptr, nullptr,
-                     f->mask);
+        render_frame(PixelTraits<Pixel>::DEPTH, f->input.view(), f->output.view(), settings,
+                     {{0, 0, f->input.width, f->input.height}}, f->mask);
         benchmark::DoNotOptimize(f->output.pixels.data());
     };
     c.references.push_back({"copy", {[f] { copy_frame<Pixel>(f->input.view(), f->output.view()); }, {}}});
@@ -127,7 +127,7 @@ PreparedCase linear_case(Size size, RenderSettings settings, bool with_mask) {
 
 template <class Pixel>
 Case linear(Size size, StretchDirection direction) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.direction = direction;
     return {std::string("linear ") + depth_name<Pixel>() +
                 (direction == Vertical ? " vertical " : " horizontal ") + size.text(),
@@ -136,7 +136,7 @@ Case linear(Size size, StretchDirection direction) {
 
 template <class Pixel>
 Case stretch_from_mask(Size size) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.mask_mode = StretchFromMask;
     return {std::string("stretch-from-mask ") + depth_name<Pixel>() + " " + size.text(),
             [size, s] { return linear_case<Pixel>(size, s, true); }};
@@ -144,7 +144,7 @@ Case stretch_from_mask(Size size) {
 
 template <class Pixel>
 Case streams(Size size, RenderMode mode, bool on_photo) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = mode;
     s.time_seconds = 2.0;
     return {std::string(mode == Particles ? "particles " : "force-lines ") + depth_name<Pixel>() + " " +

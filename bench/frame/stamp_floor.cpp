@@ -77,9 +77,8 @@ struct StreamFrame {
 
 template <class Pixel>
 void render(StreamFrame<Pixel>& f) {
-    render_frame(PixelTraits<Pixel>::DEPTH, f.input.view(), f.output.view(),
-                 {0, 0, f.input.width, f.input.height}, f.settings, 1.0f, 1.0f, nullptr, nullptr,
-                 MaskSource{});
+    render_frame(PixelTraits<Pixel>::DEPTH, f.input.view(), f.output.view(), f.settings,
+                 {{0, 0, f.input.width, f.input.height}}, MaskSource{});
     benchmark::DoNotOptimize(f.output.pixels.data());
 }
 

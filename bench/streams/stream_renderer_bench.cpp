@@ -3,6 +3,7 @@
 // drawn per second.
 #include <benchmark/benchmark.h>
 
+#include "host/settings_fill.h"
 #include "streams/stream_renderer.h"
 #include "streams/stream_simulation.h"
 #include "tests/support/image_buffer.h"
@@ -16,7 +17,7 @@ template <class Pixel>
 void BM_RenderStreams(benchmark::State& state) {
     auto input = testing::convert<Pixel>(testing::test_picture(W, H));
     testing::ImageBuffer<Pixel> output(W, H);
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = RenderMode(state.range(0));
     s.time_seconds = 2.0;
     const RenderArea area{0, 0, W, H};
@@ -28,7 +29,7 @@ void BM_RenderStreams(benchmark::State& state) {
                                                            std::uint32_t(emitters.size()), nullptr, nullptr);
 
     for (auto _ : state) {
-        render_streams<Pixel>(input.view(), output.view(), area, s, 1, 1, nullptr, nullptr, {});
+        render_streams<Pixel>(input.view(), output.view(), s, {area}, {});
         benchmark::DoNotOptimize(output.pixels.data());
     }
     state.counters["segments_per_frame"] = double(segments);

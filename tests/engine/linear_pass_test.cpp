@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/linear_pass.h"
+#include "host/settings_fill.h"
 #include "tests/support/image_buffer.h"
 
 namespace lumatrail {
@@ -30,7 +31,7 @@ std::vector<float> reds(const ImageBuffer<PixelFloat>& img) {
 
 // Settings for exact chunk lengths: every chunk is streak_length long.
 RenderSettings plain(float streak_length = 640.0f) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.length_variation = 0.0f;
     s.streak_length = streak_length;
     return s;
@@ -40,8 +41,8 @@ RenderSettings plain(float streak_length = 640.0f) {
 template <class Pixel>
 ImageBuffer<Pixel> run(ImageBuffer<Pixel>& in, const RenderSettings& s, const MaskSampler& mask = {}) {
     ImageBuffer<Pixel> out(in.width, in.height, Pixel{});
-    linear_stretch_pass<Pixel>(in.view(), out.view(), {0, 0, in.width, in.height}, normalised_settings(s), 1,
-                               1, nullptr, nullptr, mask);
+    linear_stretch_pass<Pixel>(in.view(), out.view(), normalised_settings(s), {{0, 0, in.width, in.height}},
+                               mask);
     return out;
 }
 
@@ -62,10 +63,10 @@ TEST(LineSkip, NothingOutsideTheOutputViewIsProcessed) {
     const ImageView none{};
     int polls = 0;
     auto count = [](void* n) { ++*static_cast<int*>(n); };
-    linear_stretch_pass<Pixel8>(none, none, {0, 0, 65536, 2048}, plain(), 1, 1, count, &polls, {});
+    linear_stretch_pass<Pixel8>(none, none, plain(), {{0, 0, 65536, 2048}, 1, 1, count, &polls}, {});
     EXPECT_EQ(polls, 2048 / 8 + 1);  // every line skipped, only the polls
     // An empty area does nothing at all, not even a poll.
-    linear_stretch_pass<Pixel8>(none, none, {5, 5, 5, 100}, plain(), 1, 1, count, &polls, {});
+    linear_stretch_pass<Pixel8>(none, none, plain(), {{5, 5, 5, 100}, 1, 1, count, &polls}, {});
     EXPECT_EQ(polls, 2048 / 8 + 1);
 }
 TEST(SpanSort, DarkestToBrightestOrReversed) {
@@ -220,14 +221,15 @@ TEST(LineSkip, OnlyLinesInsideTheOutputViewAreWritten) {
     RenderSettings s = plain();
     ImageBuffer<PixelFloat> whole = run(in, s);
     ImageBuffer<PixelFloat> out(5, 2);
-    linear_stretch_pass<PixelFloat>(in.view(), out.view(0, 2), {0, 0, 5, 6}, s, 1, 1, nullptr, nullptr, {});
+    linear_stretch_pass<PixelFloat>(in.view(), out.view(0, 2), s, {{0, 0, 5, 6}}, {});
     for (std::int32_t x = 0; x < 5; ++x) {
         EXPECT_EQ(std::memcmp(&out.at(x, 0), &whole.at(x, 2), sizeof(PixelFloat)), 0);
         EXPECT_EQ(std::memcmp(&out.at(x, 1), &whole.at(x, 3), sizeof(PixelFloat)), 0);
     }
     int polls = 0;
-    linear_stretch_pass<PixelFloat>(in.view(), ImageView{}, {0, 0, 5, 6}, s, 1, 1,
-                                    [](void* n) { ++*static_cast<int*>(n); }, &polls, {});
+    linear_stretch_pass<PixelFloat>(in.view(), ImageView{}, s,
+                                    {{0, 0, 5, 6}, 1, 1, [](void* n) { ++*static_cast<int*>(n); }, &polls},
+                                    {});
     EXPECT_EQ(polls, 2);  // line 0 and the end
 }
 
@@ -238,7 +240,7 @@ TEST(Depths, SamePictureSortsToTheSamePermutation) {
             const auto v = std::uint8_t((x * 37 + y * 53) % 256);
             picture.at(x, y) = Pixel8{255, v, v, v};
         }
-    RenderSettings s;  // default seed and variation
+    RenderSettings s = DEFAULT_SETTINGS;  // default seed and variation
     s.streak_length = 20.0f;
     for (bool vertical : {false, true}) {
         s.direction = vertical ? Vertical : Horizontal;
@@ -265,14 +267,14 @@ namespace {
 // in rows, against the same pass through plain views.
 TEST(VerticalStrips, ViewLayoutAndPartialViewsDoNotChangeTheColumns) {
     auto picture = testing::convert<Pixel16>(testing::test_picture(37, 29));
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.direction = Vertical;
     s.streak_length = 9.0f;
     const RenderSettings n = normalised_settings(s);
     const RenderArea area{3, 2, 40, 31};  // the picture's pixels at layer (3, 2)
 
     ImageBuffer<Pixel16> plain(37, 29);
-    linear_stretch_pass<Pixel16>(picture.view(3, 2), plain.view(3, 2), area, n, 1, 1, nullptr, nullptr, {});
+    linear_stretch_pass<Pixel16>(picture.view(3, 2), plain.view(3, 2), n, {area}, {});
 
     // The same input stored bottom-up.
     ImageBuffer<Pixel16> flipped(37, 29);
@@ -282,12 +284,12 @@ TEST(VerticalStrips, ViewLayoutAndPartialViewsDoNotChangeTheColumns) {
     bottom_up.data += std::int64_t(28) * bottom_up.row_bytes;
     bottom_up.row_bytes = -bottom_up.row_bytes;
     ImageBuffer<Pixel16> from_flipped(37, 29);
-    linear_stretch_pass<Pixel16>(bottom_up, from_flipped.view(3, 2), area, n, 1, 1, nullptr, nullptr, {});
+    linear_stretch_pass<Pixel16>(bottom_up, from_flipped.view(3, 2), n, {area}, {});
     EXPECT_EQ(from_flipped, plain);
 
     // An output of 21 columns from layer column 10: strips cut at 10 + 16 k.
     ImageBuffer<Pixel16> part(21, 29);
-    linear_stretch_pass<Pixel16>(picture.view(3, 2), part.view(10, 2), area, n, 1, 1, nullptr, nullptr, {});
+    linear_stretch_pass<Pixel16>(picture.view(3, 2), part.view(10, 2), n, {area}, {});
     for (std::int32_t y = 0; y < 29; ++y)
         for (std::int32_t x = 0; x < 21; ++x)
             ASSERT_EQ(std::memcmp(&part.at(x, y), &plain.at(x + 7, y), sizeof(Pixel16)), 0) << x << "," << y;
@@ -301,10 +303,8 @@ TEST(VerticalStrips, ViewLayoutAndPartialViewsDoNotChangeTheColumns) {
     for (std::int32_t y = 0; y < 29; ++y)
         for (std::int32_t x = 0; x < 17; ++x) cleared.at(x, y) = Pixel16{};
     ImageBuffer<Pixel16> from_part(37, 29), from_cleared(37, 29);
-    linear_stretch_pass<Pixel16>(right_part.view(20, 2), from_part.view(3, 2), area, n, 1, 1, nullptr,
-                                 nullptr, {});
-    linear_stretch_pass<Pixel16>(cleared.view(3, 2), from_cleared.view(3, 2), area, n, 1, 1, nullptr, nullptr,
-                                 {});
+    linear_stretch_pass<Pixel16>(right_part.view(20, 2), from_part.view(3, 2), n, {area}, {});
+    linear_stretch_pass<Pixel16>(cleared.view(3, 2), from_cleared.view(3, 2), n, {area}, {});
     EXPECT_EQ(from_part, from_cleared);
     EXPECT_FALSE(from_part == plain);
 
@@ -318,14 +318,11 @@ TEST(VerticalStrips, ViewLayoutAndPartialViewsDoNotChangeTheColumns) {
             if (y < 10) rows_cleared.at(x, y) = Pixel16{};
         }
     ImageBuffer<Pixel16> from_lower(37, 29), from_rows_cleared(37, 29), middle_rows(37, 12);
-    linear_stretch_pass<Pixel16>(lower_part.view(3, 12), from_lower.view(3, 2), area, n, 1, 1, nullptr,
-                                 nullptr, {});
-    linear_stretch_pass<Pixel16>(rows_cleared.view(3, 2), from_rows_cleared.view(3, 2), area, n, 1, 1,
-                                 nullptr, nullptr, {});
+    linear_stretch_pass<Pixel16>(lower_part.view(3, 12), from_lower.view(3, 2), n, {area}, {});
+    linear_stretch_pass<Pixel16>(rows_cleared.view(3, 2), from_rows_cleared.view(3, 2), n, {area}, {});
     EXPECT_EQ(from_lower, from_rows_cleared);
     EXPECT_FALSE(from_lower == plain);
-    linear_stretch_pass<Pixel16>(picture.view(3, 2), middle_rows.view(3, 8), area, n, 1, 1, nullptr, nullptr,
-                                 {});
+    linear_stretch_pass<Pixel16>(picture.view(3, 2), middle_rows.view(3, 8), n, {area}, {});
     for (std::int32_t y = 0; y < 12; ++y)
         for (std::int32_t x = 0; x < 37; ++x)
             ASSERT_EQ(std::memcmp(&middle_rows.at(x, y), &plain.at(x, y + 6), sizeof(Pixel16)), 0)

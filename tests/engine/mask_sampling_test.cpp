@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/mask_sampling.h"
+#include "host/settings_fill.h"
 #include "tests/support/image_buffer.h"
 
 namespace lumatrail {
@@ -151,7 +152,7 @@ TEST(MaskSampling, WorldOriginAndNegativeRowBytes) {
     source.view.origin_y = 7;
     source.mask_width = 6;  // stretched so that mask texels 5 and 7, 8 are addressed
     source.mask_height = 9;
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.mask_mode = SortInsideMask;
     const MaskSampler m = make_mask_sampler(source, s);
     EXPECT_EQ(sample_mask(m, 5.5f / 6.0f, 7.5f / 9.0f), 0.0f);  // row 0 = pixels[1]
@@ -159,7 +160,7 @@ TEST(MaskSampling, WorldOriginAndNegativeRowBytes) {
 }
 
 TEST(MaskSampling, NoUsableMaskGivesZeroAndIsNotPresent) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.mask_mode = SortInsideMask;
     const MaskSampler none = make_mask_sampler({}, s);
     EXPECT_FALSE(none.present);
@@ -178,7 +179,7 @@ TEST(MaskSampling, NoUsableMaskGivesZeroAndIsNotPresent) {
 // radial centres) but its pixels are never read.
 TEST(MaskSampling, UnsampledMaskIsPresentWithoutTexels) {
     ImageBuffer<Pixel8> image(4, 4, Pixel8{255, 255, 255, 255});
-    const MaskSampler m = make_mask_sampler(testing::mask_source_of(image, 8, 6), RenderSettings{});
+    const MaskSampler m = make_mask_sampler(testing::mask_source_of(image, 8, 6), DEFAULT_SETTINGS);
     EXPECT_TRUE(m.present);
     EXPECT_EQ(m.norm_width, 8.0f);
     EXPECT_TRUE(m.texels.empty());
@@ -189,7 +190,7 @@ TEST(MaskWeight, InvertThenThreshold) {
     ImageBuffer<Pixel8> image(4, 1);
     image.pixels = px;
     const MaskSampler m = testing::mask_sampler_of(image, 4, 1);
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     auto weight = [&](float x) { return mask_weight_at(m, s, x + 0.5f, 0.5f); };
     s.mask_threshold = 0.0f;
     EXPECT_EQ(weight(1), 0.2f);
@@ -238,7 +239,7 @@ TEST(MaskWeight, PlacedPixelCentresGiveTheSameWeights) {
         MaskSource source = testing::mask_source_of(image, setup.norm_width, setup.norm_height);
         source.mask_width = setup.mask_width;
         source.mask_height = setup.mask_height;
-        RenderSettings s;
+        RenderSettings s = DEFAULT_SETTINGS;
         s.mask_mode = StretchFromMask;
         s.mask_channel = Luminance;
         s.invert_mask = setup.norm_width > 10;

@@ -7,6 +7,7 @@
 
 #include "engine/linear_pass.h"
 #include "frame/frame_renderer.h"
+#include "host/settings_fill.h"
 #include "streams/stream_renderer.h"
 #include "tests/support/image_buffer.h"
 
@@ -18,8 +19,7 @@ using testing::ImageBuffer;
 template <class Pixel>
 ImageBuffer<Pixel> rendered(ImageBuffer<Pixel>& in, const RenderSettings& s, const MaskSource& mask = {}) {
     ImageBuffer<Pixel> out(in.width, in.height);
-    render_frame(PixelTraits<Pixel>::DEPTH, in.view(), out.view(), {0, 0, in.width, in.height}, s, 1, 1,
-                 nullptr, nullptr, mask);
+    render_frame(PixelTraits<Pixel>::DEPTH, in.view(), out.view(), s, {{0, 0, in.width, in.height}}, mask);
     return out;
 }
 
@@ -27,18 +27,20 @@ TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork)
     const ImageView none{};
     int polls = 0;
     auto count = [](void* n) { ++*static_cast<int*>(n); };
-    render_frame(PixelDepth::Bits8, none, none, {0, 0, 65536, 2048}, RenderSettings{}, 1, 1, count, &polls,
+    render_frame(PixelDepth::Bits8, none, none, DEFAULT_SETTINGS, {{0, 0, 65536, 2048}, 1, 1, count, &polls},
                  {});
     EXPECT_EQ(polls, 2048 / 8 + 1);  // at the limit: rendered (every line skipped)
 
     for (const RenderArea too_big : {RenderArea{0, 0, 65536, 2049}, RenderArea{0, 0, 65537, 1},
                                      RenderArea{-10, 0, 65530, 1}, RenderArea{0, 0, 1, 70000}}) {
         for (const RenderMode mode : {ClassicLines, Particles}) {
-            RenderSettings s;
+            RenderSettings s = DEFAULT_SETTINGS;
             s.render_mode = mode;
             polls = 0;
             EXPECT_THAT(
-                [&] { render_frame(PixelDepth::Float, none, none, too_big, s, 1, 1, count, &polls, {}); },
+                [&] {
+                    render_frame(PixelDepth::Float, none, none, s, {too_big, 1, 1, count, &polls}, {});
+                },
                 ::testing::ThrowsMessage<std::runtime_error>(::testing::StrEq(CANVAS_LIMIT_MESSAGE)));
             EXPECT_EQ(polls, 0);
         }
@@ -47,7 +49,7 @@ TEST(CanvasLimit, LargestCanvasRendersAndLargerFailsWithTheMessageBeforeAnyWork)
 }
 
 TEST(RendererChoice, LinesAlongRowsOrColumnsAndShowMaskGoToTheLinearPass) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     for (const RenderMode mode : {ClassicLines, ForceLines, Particles})
         for (const StretchDirection direction : {Horizontal, Vertical, RadialOut, RadialIn})
             for (const bool show_mask : {false, true}) {
@@ -64,22 +66,19 @@ TEST(RendererChoice, LinesAlongRowsOrColumnsAndShowMaskGoToTheLinearPass) {
 // Each renderer receives the settings normalised once, whichever it is.
 TEST(FrameEntry, RunsTheChosenRendererOnNormalisedSettings) {
     auto in = testing::convert<PixelFloat>(testing::test_picture(32, 24));
-    RenderSettings wild;
-    wild.amount = 3.0f;            // limited to 1
+    RenderSettings wild = DEFAULT_SETTINGS;
     wild.lower_brightness = 0.9f;  // above the upper bound: the two are swapped
     wild.upper_brightness = 0.2f;
-    wild.streak_length = 1e9f;      // limited to 32768
-    wild.particle_count = 1 << 30;  // limited to 12000
+    wild.sweep_mode = SweepMode(7);  // not a choice: the first, Off
+    wild.composite = Composite(-2);  // not a choice: the first, Over Original
     for (const RenderMode mode : {ClassicLines, Particles}) {
         wild.render_mode = mode;
         const RenderSettings s = normalised_settings(wild);
         ImageBuffer<PixelFloat> expected(32, 24);
         if (mode == ClassicLines)
-            linear_stretch_pass<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr,
-                                            nullptr, {});
+            linear_stretch_pass<PixelFloat>(in.view(), expected.view(), s, {{0, 0, 32, 24}}, {});
         else
-            render_streams<PixelFloat>(in.view(), expected.view(), {0, 0, 32, 24}, s, 1, 1, nullptr, nullptr,
-                                       {});
+            render_streams<PixelFloat>(in.view(), expected.view(), s, {{0, 0, 32, 24}}, {});
         EXPECT_EQ(rendered(in, wild), expected) << mode;
         EXPECT_FALSE(expected == in) << mode;
     }
@@ -90,11 +89,10 @@ TEST(FrameEntry, RunsTheChosenRendererOnNormalisedSettings) {
 template <class Pixel>
 void expect_depth_renders_with_its_type() {
     auto in = testing::convert<Pixel>(testing::test_picture(24, 16));
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = ForceLines;
     ImageBuffer<Pixel> expected(24, 16);
-    render_streams<Pixel>(in.view(), expected.view(), {0, 0, 24, 16}, normalised_settings(s), 1, 1, nullptr,
-                          nullptr, {});
+    render_streams<Pixel>(in.view(), expected.view(), normalised_settings(s), {{0, 0, 24, 16}}, {});
     EXPECT_EQ(rendered(in, s), expected);
 }
 
@@ -109,7 +107,7 @@ TEST(FrameEntry, DepthChosenAtRunTimeRendersWithThatPixelType) {
 TEST(FrameEntry, MaskSourceBecomesTheRenderersSampler) {
     auto in = testing::test_picture(24, 16);
     ImageBuffer<Pixel8> mask(12, 8, Pixel8{255, 255, 255, 255});
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = Particles;
     s.mask_mode = SortInsideMask;
     EXPECT_EQ(rendered(in, s), in);

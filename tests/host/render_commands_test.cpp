@@ -250,8 +250,8 @@ offline::OfflineWorld direct(offline::OfflineHost& host, const OfflineLayer& in,
         source = {render_view(&mask_layer->pixels.world), *depth_of(mask_layer->pixels.format),
                   mask_layer->pixels.world.width,         mask_layer->pixels.world.height,
                   float(in.pixels.world.width),           float(in.pixels.world.height)};
-    render_frame(PixelTraits<Pixel>::DEPTH, render_view(&in.pixels.world), render_view(&out.world),
-                 {0, 0, in.pixels.world.width, in.pixels.world.height}, s, 1, 1, nullptr, nullptr, source);
+    render_frame(PixelTraits<Pixel>::DEPTH, render_view(&in.pixels.world), render_view(&out.world), s,
+                 {{0, 0, in.pixels.world.width, in.pixels.world.height}}, source);
     return out;
 }
 
@@ -316,8 +316,8 @@ TEST_F(RenderCommands, HalfResolutionPlainCommandKeepsTheMasksOwnSize) {
     const offline::OfflineWorld half_mask = offline::resample_nearest(mask.pixels, 12, 8, 0.5f, 0.5f);
     offline::OfflineWorld expected = offline::make_world(PF_PixelFormat_ARGB32, 24, 16);
     const MaskSource source{render_view(&half_mask.world), PixelDepth::Bits8, 12, 8, 24.0f, 16.0f};
-    render_frame(PixelDepth::Bits8, render_view(&half_in.world), render_view(&expected.world), {0, 0, 24, 16},
-                 ReadRenderSettings(offline::make_in_data(host)), 0.5f, 0.5f, nullptr, nullptr, source);
+    render_frame(PixelDepth::Bits8, render_view(&half_in.world), render_view(&expected.world),
+                 ReadRenderSettings(offline::make_in_data(host)), {{0, 0, 24, 16}, 0.5f, 0.5f}, source);
     EXPECT_TRUE(offline::same_pixels(plain.output, expected));
 }
 

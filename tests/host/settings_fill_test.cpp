@@ -6,11 +6,12 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <variant>
 #include <vector>
-#include <cstring>
 
 #include "host/host_error.h"
 #include "host/parameters.h"
@@ -42,6 +43,11 @@ struct SettingsFill : ::testing::Test {
         return ReadRenderSettings(offline::make_in_data(host, time));
     }
     void set(std::int32_t index, double value) { offline::set_param_value(host, index, value); }
+    // A value outside the declared range, as a host that does not keep to
+    // the range would hand it over.
+    void set_unchecked(std::int32_t index, double value) {
+        host.params[std::size_t(index)].keys = {{0.0, value}};
+    }
 };
 
 TEST_F(SettingsFill, PopupsBecomeTheirZeroBasedEnumerations) {
@@ -69,8 +75,7 @@ TEST_F(SettingsFill, PercentagesBecomeFractionsByFloatMultiplication) {
     EXPECT_EQ(s.upper_brightness, 0.5f);  // a lower bound above the upper is stored as is
     // 15 * 0.01f is one unit in the last place below 0.15f.
     EXPECT_EQ(std::bit_cast<std::uint32_t>(s.stretch_tip_feather), 0x3E199999u);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(s.stretch_tip_feather) + 1,
-              std::bit_cast<std::uint32_t>(RenderSettings{}.stretch_tip_feather));
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(s.stretch_tip_feather) + 1, std::bit_cast<std::uint32_t>(0.15f));
     EXPECT_EQ(s.birth_size, 3.0f);
     EXPECT_EQ(s.end_size, 8.0f);
     EXPECT_EQ(s.amount, 1.0f);
@@ -122,6 +127,68 @@ bool same_member(const ParamRow& row, const RenderSettings& a, const RenderSetti
                 return a.*member == b.*member;
         },
         row.member);
+}
+
+// The bits a row's member holds (a float's bit pattern, so that -0 and NaN
+// count too); 0 for rows that are not settings.
+std::uint64_t member_bits(const ParamRow& row, const RenderSettings& s) {
+    return std::visit(
+        [&](auto member) -> std::uint64_t {
+            if constexpr (std::is_same_v<decltype(member), std::monostate>)
+                return 0;
+            else if constexpr (std::is_same_v<std::remove_cvref_t<decltype(s.*member)>, float>)
+                return std::bit_cast<std::uint32_t>(s.*member);
+            else
+                return std::uint64_t(std::int64_t(s.*member));
+        },
+        row.member);
+}
+
+// The defaults derived from the table are, bit for bit, what the fill reads
+// from a parameter list the effect has just declared.
+TEST_F(SettingsFill, DerivedDefaultsAreWhatAFreshParameterListGives) {
+    const RenderSettings s = read();
+    for (const std::int32_t index : SETTINGS_PARAMS)
+        EXPECT_EQ(member_bits(param_row(index), s), member_bits(param_row(index), DEFAULT_SETTINGS))
+            << param_row(index).ui_name;
+    EXPECT_EQ(s.time_seconds, DEFAULT_SETTINGS.time_seconds);
+}
+
+// Each slider's valid range is kept once, by the fill: every value at or
+// beyond an end (a float step beyond, far beyond, infinite; NaN at the low
+// end) arrives exactly as the end converts, and normalisation keeps it there.
+// A limit wider or narrower than the row's range, in the fill or in the
+// renderers' normalisation, fails here. (The brightness bounds are opened
+// wide, so that neither end crosses the other.)
+TEST_F(SettingsFill, ValuesAtAndBeyondEachRangeArriveAtTheConvertedEnd) {
+    const double inf = std::numeric_limits<double>::infinity();
+    set(PARAM_LOWER_BRIGHTNESS, 0);
+    set(PARAM_UPPER_BRIGHTNESS, 1600);
+    for (const std::int32_t index : SETTINGS_PARAMS) {
+        const ParamRow& row = param_row(index);
+        if (row.kind != PF_Param_FLOAT_SLIDER) continue;
+        SCOPED_TRACE(std::string(row.ui_name));
+        const double low = row.valid_min, high = row.valid_max;
+        const double lows[] = {low, std::nextafter(row.valid_min, -HUGE_VALF), low - 1 - std::fabs(low), -inf,
+                               std::numeric_limits<double>::quiet_NaN()};
+        const double highs[] = {high, std::nextafter(row.valid_max, HUGE_VALF), high + 1 + std::fabs(high),
+                                inf};
+        for (const double v : lows) {
+            set_unchecked(index, v);
+            const RenderSettings s = read();
+            EXPECT_EQ(member_bits(row, s), member_bits(row, LOWEST_SETTINGS)) << v;
+            EXPECT_EQ(member_bits(row, normalised_settings(s)), member_bits(row, LOWEST_SETTINGS)) << v;
+        }
+        for (const double v : highs) {
+            set_unchecked(index, v);
+            const RenderSettings s = read();
+            EXPECT_EQ(member_bits(row, s), member_bits(row, HIGHEST_SETTINGS)) << v;
+            EXPECT_EQ(member_bits(row, normalised_settings(s)), member_bits(row, HIGHEST_SETTINGS)) << v;
+        }
+        set(index, index == PARAM_LOWER_BRIGHTNESS   ? 0
+                   : index == PARAM_UPPER_BRIGHTNESS ? 1600
+                                                     : row.dephault);
+    }
 }
 
 // A value the host accepts for the row that differs from its default.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/settings_fill.h"
 #include "streams/stream_renderer.h"
 #include "tests/support/image_buffer.h"
 
@@ -14,7 +15,7 @@ namespace {
 using testing::ImageBuffer;
 
 RenderSettings force_lines() {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.render_mode = ForceLines;
     s.emitter_spacing = 8.0f;
     s.streak_length = 40.0f;
@@ -25,8 +26,8 @@ template <class Pixel>
 ImageBuffer<Pixel> render(ImageBuffer<Pixel>& input, const RenderSettings& s, Pixel fill = Pixel{},
                           float scale = 1.0f, const MaskSampler& mask = {}) {
     ImageBuffer<Pixel> out(input.width, input.height, fill);
-    render_streams<Pixel>(input.view(), out.view(), {0, 0, input.width, input.height}, s, scale, scale,
-                          nullptr, nullptr, mask);
+    render_streams<Pixel>(input.view(), out.view(), s, {{0, 0, input.width, input.height}, scale, scale},
+                          mask);
     return out;
 }
 
@@ -61,13 +62,13 @@ TEST(StreamRenderer, OutputWithoutDataIsLeftAlone) {
     auto input = testing::test_picture(8, 8);
     const ImageView no_data{nullptr, 8, 8, 32, 0, 0};
     int polls = 0;
-    render_streams<Pixel8>(input.view(), no_data, {0, 0, 8, 8}, force_lines(), 1, 1,
-                           [](void* n) { ++*static_cast<int*>(n); }, &polls, {});
+    render_streams<Pixel8>(input.view(), no_data, force_lines(),
+                           {{0, 0, 8, 8}, 1, 1, [](void* n) { ++*static_cast<int*>(n); }, &polls}, {});
     EXPECT_EQ(polls, 0);
 }
 
 TEST(EmitterGrid, CellsNeverFallBelowTheAreaLimit) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     EmitterGrid g = emitter_grid({0, 0, 1920, 1080}, s, 1, 1);
     EXPECT_EQ(g.columns, 160);
     EXPECT_EQ(g.rows, 90);
@@ -205,7 +206,7 @@ TEST(EmitterSampling, StretchFromMaskKeepsOnlyTheEdgeFacingTheLaunch) {
 }
 
 TEST(StreamGeometry, ReferenceSizeCentreAndLaunchDirections) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.direction = RadialOut;
     const ImageView out{nullptr, 100, 80, 0, 0, 0};
     StreamGeometry g = stream_geometry({0, 0, 100, 80}, out, {}, s, 0.5f, 0.5f);
@@ -270,18 +271,18 @@ TEST(StreamRenderer, AbortStopsAndPropagatesAtEveryPoll) {
     RenderSettings s = force_lines();
     int total = 0;
     ImageBuffer<Pixel8> out(48, 36);
-    render_streams<Pixel8>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
-                           [](void* n) { ++*static_cast<int*>(n); }, &total, {});
+    render_streams<Pixel8>(input.view(), out.view(), s,
+                           {{0, 0, 48, 36}, 1, 1, [](void* n) { ++*static_cast<int*>(n); }, &total}, {});
     ASSERT_GT(total, 10);
+    const AbortPoll abort_at_k = [](void* d) {
+        auto& a = *static_cast<AbortAt*>(d);
+        if (++a.polls == a.k) throw Cancelled{-99};
+    };
     for (int k = 1; k <= total; ++k) {
         AbortAt abort{k};
         try {
-            render_streams<Pixel8>(input.view(), out.view(), {0, 0, 48, 36}, s, 1, 1,
-                                   [](void* d) {
-                                       auto& a = *static_cast<AbortAt*>(d);
-                                       if (++a.polls == a.k) throw Cancelled{-99};
-                                   },
-                                   &abort, {});
+            render_streams<Pixel8>(input.view(), out.view(), s, {{0, 0, 48, 36}, 1, 1, abort_at_k, &abort},
+                                   {});
             ADD_FAILURE() << "no abort at poll " << k;
         } catch (const Cancelled& c) {
             EXPECT_EQ(c.code, -99);

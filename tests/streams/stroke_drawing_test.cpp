@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include "host/settings_fill.h"
 #include "streams/stroke_drawing.h"
 #include "tests/support/image_buffer.h"
 
@@ -75,7 +76,7 @@ TEST(StreamSegment, WritesOnlyInsideTheClip) {
 }
 
 TEST(StrokeStyle, TipAndTrailFadeEndValues) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.stretch_tip_feather = 0.15f;
     StrokeStyle st = stroke_style(s);
     EXPECT_EQ(line_tip_fade(st, 0.5f), 1.0f);
@@ -94,19 +95,19 @@ TEST(StrokeStyle, TipAndTrailFadeEndValues) {
 }
 
 TEST(StrokeStyle, SizeCurveAndParticleOpacity) {
-    RenderSettings s;  // size 3, birth 100 %, end 0 %, growth 1
+    RenderSettings s = DEFAULT_SETTINGS;  // size 3, birth 100 %, end 0 %, growth 1
     const StrokeStyle st = stroke_style(s);
     EXPECT_EQ(segment_size(st, 0.0f), 3.0f);
     EXPECT_EQ(segment_size(st, 1.0f), 0.0f);
     EXPECT_EQ(segment_size(st, 2.0f), 0.0f);  // clamped life fraction
-    EXPECT_EQ(stream_opacity(s, 0.5f, false, 0.0f, 1.0f), 0.85f * 0.5f);
+    EXPECT_EQ(stream_opacity(s, 0.5f, false, 0.0f, 1.0f), s.stream_opacity * 0.5f);
     EXPECT_EQ(stream_opacity(s, 1.0f, true, 0.0f, 1.0f), 0.0f);  // fades in
-    EXPECT_EQ(stream_opacity(s, 1.0f, true, 0.5f, 1.0f), 0.85f);
+    EXPECT_EQ(stream_opacity(s, 1.0f, true, 0.5f, 1.0f), s.stream_opacity);
     EXPECT_EQ(stream_opacity(s, 1.0f, true, 1.0f, 1.0f), 0.0f);  // and out
 }
 
 TEST(Composite, HalfAmountIsTheAverage) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.amount = 0.5f;
     ImageBuffer<Pixel8> in8(4, 2, Pixel8{0, 0, 0, 0}), out8(4, 2, Pixel8{255, 255, 255, 255});
     composite_streams<Pixel8>(in8.view(), out8.view(), {0, 0, 4, 2}, {0, 0, 4, 2}, s, nullptr, nullptr);
@@ -123,7 +124,7 @@ TEST(Composite, HalfAmountIsTheAverage) {
 }
 
 TEST(Composite, PreserveAlphaInStreamsOnly) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.composite = StreamsOnly;
     s.preserve_input_alpha = true;
     ImageBuffer<PixelFloat> in(2, 1, PixelFloat{1, 0.3f, 0.3f, 0.3f});

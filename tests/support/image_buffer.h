@@ -9,6 +9,7 @@
 #include "engine/image_view.h"
 #include "engine/mask_sampling.h"
 #include "engine/pixel_depth.h"
+#include "host/settings_fill.h"
 
 namespace lumatrail::testing {
 
@@ -48,7 +49,7 @@ MaskSource mask_source_of(ImageBuffer<Pixel>& image, float norm_width, float nor
 template <class Pixel>
 MaskSampler mask_sampler_of(ImageBuffer<Pixel>& image, float norm_width, float norm_height,
                             MaskChannel channel = Alpha) {
-    RenderSettings s;
+    RenderSettings s = DEFAULT_SETTINGS;
     s.mask_mode = SortInsideMask;
     s.mask_channel = channel;
     return make_mask_sampler(mask_source_of(image, norm_width, norm_height), s);
