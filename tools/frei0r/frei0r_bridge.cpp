@@ -11,6 +11,7 @@
 
 #include "host/parameters.h"
 #include "offline/offline_frame.h"
+#include "offline/param_text.h"
 #include "offline/param_values.h"
 
 namespace lumatrail::frei0r {
@@ -22,31 +23,24 @@ bool needs_mask(std::int32_t index) {
            index == PARAM_INVERT_MASK || index == PARAM_MASK_THRESHOLD || index == PARAM_SHOW_MASK;
 }
 
-std::string number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.7g", v);
-    return text;
-}
-
 double current_value(const offline::OfflineParam& p) { return p.keys.front().value; }
 
+// The explanation a frei0r host shows: how 0 to 1 maps onto a slider, the
+// choices of a popup, and the default.
 std::string explain(const offline::OfflineParam& p) {
+    using offline::number_text;
     const PF_ParamDef& d = p.declared;
     switch (d.param_type) {
     case PF_Param_FLOAT_SLIDER: {
         const auto& s = d.u.fs_d;
-        return "0 to 1 spans " + number(s.slider_min) + " to " + number(s.slider_max) +
-               "; beyond, up to the valid " + number(s.valid_min) + " to " + number(s.valid_max) +
-               "; default " + number(s.value) + " (" + number(frei0r_value(p, s.value)) + ")";
+        return "0 to 1 spans " + number_text(s.slider_min) + " to " + number_text(s.slider_max) +
+               "; beyond, up to the valid " + number_text(s.valid_min) + " to " + number_text(s.valid_max) +
+               "; default " + offline::default_text(p) + " (" + number_text(frei0r_value(p, s.value)) + ")";
     }
-    case PF_Param_POPUP: {
-        std::string text = "one of ";
-        for (std::size_t i = 0; i < p.choices.size(); ++i)
-            text += (i == 0 ? "" : i + 1 == p.choices.size() ? " or " : ", ") + p.choices[i];
-        return text + " (or the slug, e.g. " + offline::slug(p.choices.back()) + "); default " +
-               p.choices.at(std::size_t(d.u.pd.value - 1));
-    }
-    default: return std::string("on or off; default ") + (d.u.bd.value ? "on" : "off");
+    case PF_Param_POPUP:
+        return "one of " + offline::choices_text(p, ", ", " or ") + " (or the slug, e.g. " +
+               offline::slug(p.choices.back()) + "); default " + offline::default_text(p);
+    default: return "on or off; default " + offline::default_text(p);
     }
 }
 

@@ -2,10 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <thread>
 
+#include "offline/param_values.h"
 #include "offline/plugin_module.h"
 #include "tools/lumatrail/media/frame_numbers.h"
 #include "tools/lumatrail/tool_error.h"
@@ -45,14 +47,43 @@ cancelled by Ctrl-C (SIGINT), 143 cancelled by SIGTERM.
 )";
 
 // A validator from a parser: the text is accepted when the parser gives a
-// value, and refused with `expected` otherwise.
+// value, and refused with `expected` otherwise. CLI11 puts the option's name
+// before the message ("--jobs: ..."), which explain() turns into
+// "--jobs takes EXPECTED, not "TEXT"".
 template <class Parse>
 CLI::Validator accepts(Parse parse, const std::string& expected) {
     return CLI::Validator(
         [parse, expected](std::string& text) {
-            return parse(text) ? std::string() : expected + ", not \"" + text + "\"";
+            return parse(text) ? std::string() : expected + ", not \"" + offline::excerpt(text) + "\"";
         },
         "", "");
+}
+
+// One of the words given.
+CLI::Validator one_of(std::vector<std::string> words, const std::string& expected) {
+    return accepts(
+        [words](const std::string& text) { return std::count(words.begin(), words.end(), text) > 0; },
+        expected);
+}
+
+// A whole number from `low` to `high`.
+std::optional<std::int64_t> whole_number_in(const std::string& text, std::int64_t low, std::int64_t high) {
+    const auto n = whole_number(text);
+    return n && *n >= low && *n <= high ? n : std::nullopt;
+}
+
+CLI::Validator whole_number_from(std::int64_t low, std::int64_t high) {
+    return accepts([=](const std::string& text) { return whole_number_in(text, low, high); },
+                   "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+}
+
+// A number of seconds no further from 0 than a million.
+std::optional<double> parse_seconds(const std::string& text) {
+    double seconds = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (error != std::errc() || end != text.data() + text.size() || !(std::abs(seconds) <= 1.0e6))
+        return std::nullopt;
+    return seconds;
 }
 
 std::optional<std::pair<std::int64_t, std::int64_t>> parse_pair(const std::string& text, char separator) {
@@ -84,42 +115,89 @@ PF_PixelFormat pixel_format_of_bits(const std::string& bits) {
                           : PF_PixelFormat_ARGB128;
 }
 
-// CLI11's error, said the way the rest of the program says things.
-[[noreturn]] void explain(const CLI::ParseError& e, const CLI::App& app, const CLI::App* render) {
-    if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
-        // "The following arguments were not expected: X Y"
-        const std::string text = e.what();
-        const std::size_t colon = text.rfind(": ");
-        std::string first = colon == std::string::npos ? text : text.substr(colon + 2);
-        first = first.substr(0, first.find(' '));
-        if (!first.empty() && first[0] == '-') usage_error("unknown option \"" + first + "\"");
-        if (!render->parsed() && app.get_subcommands().empty())
-            usage_error("unknown command \"" + first +
-                        "\" (commands: render, demo, params, about, version, colorspaces, help)");
-        if (render->parsed())
-            usage_error("more than one input: \"" + render->get_option("INPUT")->as<std::string>() +
-                        "\" and \"" + first + "\"");
-        usage_error("unexpected argument \"" + first + "\"");
+constexpr const char* COMMAND_NAMES = "render, demo, params, presets, about, version, colorspaces, help";
+
+// Every command, as declared.
+struct Commands {
+    CLI::App* render;
+    CLI::App* demo;
+    CLI::App* params;
+    CLI::App* presets;
+    CLI::App* about;
+    CLI::App* version;
+    CLI::App* colorspaces;
+    CLI::App* help;
+    std::vector<CLI::App*> all() const {
+        return {render, demo, params, presets, about, version, colorspaces, help};
     }
-    std::string message = e.what();
-    // "--set: 1 required NAME=VALUE missing" says that the option's value was left out.
-    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && message.find("missing") != std::string::npos) {
-        const std::size_t colon = message.find(':');
-        if (colon != std::string::npos) message = message.substr(0, colon) + " needs a value";
-    }
-    usage_error(message);
+};
+
+// The first word of CLI11's "The following arguments were not expected: X Y".
+std::string first_unexpected(const CLI::ExtrasError& e) {
+    const std::string text = e.what();
+    const std::size_t colon = text.rfind(": ");
+    const std::string words = colon == std::string::npos ? text : text.substr(colon + 2);
+    return words.substr(0, words.find(' '));
 }
 
-// The render command's text options, kept as typed until the command is
-// known, and the options whose presence matters.
+// An argument no option or command takes.
+[[noreturn]] void explain_extra(const CLI::ExtrasError& e, const CLI::App& app, const CLI::App* render) {
+    const std::string first = first_unexpected(e);
+    if (!first.empty() && first[0] == '-') usage_error("unknown option \"" + first + "\"");
+    if (!render->parsed() && app.get_subcommands().empty())
+        usage_error("unknown command \"" + first + "\" (commands: " + COMMAND_NAMES + ")");
+    if (render->parsed())
+        usage_error("more than one input: \"" + render->get_option("INPUT")->as<std::string>() + "\" and \"" +
+                    first + "\"");
+    usage_error("unexpected argument \"" + first + "\"");
+}
+
+// The option's name CLI11 puts before its message: "--jobs: ...".
+std::pair<std::string, std::string> named_message(const CLI::Error& e) {
+    const std::string message = e.what();
+    const std::size_t colon = message.find(": ");
+    if (colon == std::string::npos) return {"", message};
+    return {message.substr(0, colon), message.substr(colon + 2)};
+}
+
+// A flag given a value it cannot take.
+std::string explain_flag_value(const std::string& text, const std::string& name) {
+    const std::string prefix = "Could not convert: ";
+    const std::size_t equals = text.find(" = ");
+    if (!text.starts_with(prefix) || equals == std::string::npos)
+        return (name.empty() ? std::string("a switch") : name) + " takes no value";
+    return text.substr(prefix.size(), equals - prefix.size()) + " takes no value (or true or false), not \"" +
+           offline::excerpt(text.substr(equals + 3)) + "\"";
+}
+
+// CLI11's error, said the way the rest of the program says things.
+[[noreturn]] void explain(const CLI::ParseError& e, const CLI::App& app, const CLI::App* render) {
+    if (const auto* extra = dynamic_cast<const CLI::ExtrasError*>(&e)) explain_extra(*extra, app, render);
+    const auto [name, message] = named_message(e);
+    // Every validator is one of accepts(): "--jobs: a whole number from 1 to 1024, not "abc"".
+    if (dynamic_cast<const CLI::ValidationError*>(&e) && !name.empty())
+        usage_error(name + " takes " + message);
+    // "--set: 1 required NAME=VALUE missing": the option's value was left out.
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && !name.empty() &&
+        message.find("missing") != std::string::npos)
+        usage_error(name + " needs a value");
+    // "--frame excludes --frames"
+    if (dynamic_cast<const CLI::ExcludesError*>(&e)) {
+        const std::string text = e.what();
+        const std::size_t at = text.find(" excludes ");
+        if (at != std::string::npos)
+            usage_error(text.substr(0, at) + " and " + text.substr(at + 10) + " cannot be given together");
+    }
+    // A flag given a value: "Could not convert: --quiet = maybe", "--quiet: too many inputs for a flag".
+    if (dynamic_cast<const CLI::ConversionError*>(&e)) usage_error(explain_flag_value(e.what(), name));
+    usage_error("the arguments cannot be read: " + offline::excerpt(e.what(), 120));
+}
+
+// The render command's options whose values are checked as text, kept as
+// typed until the command is known, and the options whose presence matters.
 struct RenderTexts {
-    std::string fps, frames, shard, downsample, depth, size, card;
-    int quality = 0;
+    std::string fps, frames, shard, downsample, depth, size, card, time, frame, jobs, quality;
     bool no_audio = false;
-    double seconds = 0.0;
-    std::int64_t frame_number = 0;
-    CLI::Option* time = nullptr;
-    CLI::Option* frame = nullptr;
 };
 
 // What to render: the files, the parameters, the frames and the picture.
@@ -137,7 +215,10 @@ void declare_what_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) 
         ->type_name("NAME=VALUE")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->allow_extra_args(false);
-    render->add_option("--preset", r.presets, "parameter values and keyframes from JSON (repeatable)")
+    render
+        ->add_option("--preset", r.presets,
+                     "parameter values and keyframes from a JSON file, or by name a built-in preset where no "
+                     "file has that name (see lumatrail presets; repeatable)")
         ->type_name("FILE")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->allow_extra_args(false);
@@ -145,9 +226,9 @@ void declare_what_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) 
         ->add_option("--save-preset", r.save_preset,
                      "write the parameters (after --preset and --set) as JSON")
         ->type_name("FILE");
-    t.time = render->add_option("--time", t.seconds, "the still's time in seconds (default 0)")
-                 ->type_name("SECONDS")
-                 ->check(CLI::Range(-1.0e6, 1.0e6));
+    render->add_option("--time", t.time, "the still's time in seconds (default 0)")
+        ->type_name("SECONDS")
+        ->check(accepts(parse_seconds, "a number of seconds from -1000000 to 1000000"));
     render
         ->add_option("--fps", t.fps,
                      "frame rate: 24, 23.976, 29.97, 30000/1001 (default: a movie's own rate; 24 for a "
@@ -155,13 +236,14 @@ void declare_what_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) 
         ->type_name("RATE")
         ->check(accepts([](const std::string& text) { return parse_frame_rate(text); },
                         "a rate above 0 and up to 1000, such as 24, 29.97 or 30000/1001"));
-    t.frame =
-        render->add_option("--frame", t.frame_number, "render frame N (time = N / fps)")->type_name("N");
+    CLI::Option* frame = render->add_option("--frame", t.frame, "render frame N (time = N / fps)")
+                             ->type_name("N")
+                             ->check(accepts(whole_number, "a whole frame number, such as 12 or -3"));
     CLI::Option* range = render->add_option("--frames", t.frames, "render frames A to B, inclusive")
                              ->type_name("A-B")
                              ->check(accepts([](const std::string& text) { return parse_frame_range(text); },
                                              "A-B with A <= B, for example 1-48"));
-    t.frame->excludes(range);
+    frame->excludes(range);
     render->add_option("--shard", t.shard, "render only the frames f with f mod N = K-1")
         ->type_name("K/N")
         ->check(accepts([](const std::string& text) { return parse_shard(text); },
@@ -174,12 +256,12 @@ void declare_what_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) 
                         "N or X,Y from 1 to 65536"));
     render->add_option("--depth", t.depth, "world depth (default: the input's)")
         ->type_name("8|16|32")
-        ->check(CLI::IsMember({"8", "16", "32"}));
+        ->check(one_of({"8", "16", "32"}, "8, 16 or 32 (bits per channel)"));
     render
         ->add_option("--card", t.card,
                      "the built-in picture without INPUT: the test card or the photo (default test)")
         ->type_name("test|photo")
-        ->check(CLI::IsMember({"test", "photo"}));
+        ->check(one_of({"test", "photo"}, "test or photo"));
     render->add_option("--size", t.size, "size of the built-in picture (default 960x540)")
         ->type_name("WxH")
         ->check(accepts([](const std::string& text) { return parse_size(text); },
@@ -188,9 +270,9 @@ void declare_what_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) 
 
 // How to render and write: threads, messages, colour spaces, movie encoding.
 void declare_how_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) {
-    render->add_option("-j,--jobs", r.job.jobs, "frames rendered at once (default: all cores)")
+    render->add_option("-j,--jobs", t.jobs, "frames rendered at once (default: all cores)")
         ->type_name("N")
-        ->check(CLI::Range(1u, 1024u));
+        ->check(whole_number_from(1, 1024));
     CLI::Option* progress =
         render->add_flag("--progress", r.job.progress, "show the progress bar even when not on a terminal");
     CLI::Option* quiet = render->add_flag("--quiet", r.job.quiet, "print nothing but warnings and errors");
@@ -216,7 +298,7 @@ void declare_how_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) {
                      "a movie output's quality from 1 (smallest) to 100 (best); "
                      "default: the codec's own")
         ->type_name("1-100")
-        ->check(CLI::Range(1, 100));
+        ->check(whole_number_from(1, 100));
     render->add_flag("--no-audio", t.no_audio,
                      "leave out the sound of a movie input (copied into a movie output)");
     render->add_flag("--stats", r.stats,
@@ -235,14 +317,15 @@ void check_pattern(const std::string& path) {
     }
 }
 
-void finish_render_options(CLI::App* render, const RenderTexts& t, RenderOptions& r) {
+void finish_render_options(const RenderTexts& t, RenderOptions& r) {
     if (r.job.output.empty() && r.save_preset.empty()) usage_error("render needs -o OUTPUT");
     for (const std::string* path : {&r.job.input, &r.job.mask, &r.job.output}) check_pattern(*path);
-    if (t.time->count()) r.time = t.seconds;
+    if (!t.time.empty()) r.time = parse_seconds(t.time);
     r.job.presets = r.presets;
-    if (render->get_option("--quality")->count()) r.job.quality = t.quality;
+    if (!t.quality.empty()) r.job.quality = int(*whole_number(t.quality));
+    if (!t.jobs.empty()) r.job.jobs = unsigned(*whole_number(t.jobs));
     r.job.audio = !t.no_audio;
-    if (t.frame->count()) r.frame = t.frame_number;
+    if (!t.frame.empty()) r.frame = whole_number(t.frame);
     if (!t.fps.empty()) r.rate = parse_frame_rate(t.fps);
     if (!t.frames.empty()) r.range = parse_frame_range(t.frames);
     if (!t.shard.empty()) r.shard = parse_shard(t.shard);
@@ -259,6 +342,82 @@ void finish_render_options(CLI::App* render, const RenderTexts& t, RenderOptions
     if (!t.card.empty()) {
         r.job.card = t.card == "photo" ? BuiltinPicture::Photo : BuiltinPicture::TestCard;
         r.card_given = true;
+    }
+}
+
+// The commands and the options outside them.
+Commands declare_commands(CLI::App& app, CommandLine& c, bool& version, std::string& topic) {
+    app.set_help_flag("-h,--help", "print this help");
+    app.add_option("--plugin", c.plugin, "the effect's module (default: the one beside lumatrail)")
+        ->type_name("PATH");
+    app.add_flag("--version", version, "print the version and the effect's identity");
+    app.require_subcommand(0, 1);
+    Commands k{};
+    k.render = app.add_subcommand("render", "render a still, a sequence or a movie")->fallthrough();
+    k.render->footer(FOOTER);
+    k.demo = app.add_subcommand("demo", "render the built-in test card in every mode");
+    k.demo->add_option("--out-dir", c.demo_dir, "the folder for the pictures (default: demo)")
+        ->type_name("DIR");
+    k.params = app.add_subcommand("params", "the parameter table, as the effect declares it");
+    k.params->add_flag("--markdown", c.params_markdown,
+                       "the controls reference in Markdown: every control with its values and what it does "
+                       "(docs/controls.md)");
+    k.presets = app.add_subcommand("presets", "the built-in presets (--preset NAME), one per line");
+    k.about = app.add_subcommand("about", "the About text and the effect's identity");
+    k.version = app.add_subcommand("version", "the version and the effect's identity");
+    k.colorspaces = app.add_subcommand("colorspaces",
+                                       "the colour spaces --input-colorspace and --output-colorspace know");
+    k.help = app.add_subcommand("help", "print this help, or with a command that command's help");
+    k.help->add_option("COMMAND", topic, "the command to explain");
+    return k;
+}
+
+// A command's help, its usage line with the program's name: "Usage: lumatrail render ...".
+std::string command_help(const CLI::App* command) {
+    std::string text = command->help();
+    const std::string usage = "Usage: " + command->get_name() + " ";
+    if (const std::size_t at = text.find(usage); at != std::string::npos) text.insert(at + 7, "lumatrail ");
+    return text;
+}
+
+// The help of the command named `topic`; the whole help without one.
+std::string help_for(const Commands& k, const std::string& topic, const std::string& full_help) {
+    if (topic.empty()) return full_help;
+    for (CLI::App* command : k.all())
+        if (command->get_name() == topic) return command_help(command);
+    usage_error("there is no command \"" + offline::excerpt(topic) +
+                "\" to help with (commands: " + COMMAND_NAMES + ")");
+}
+
+// The command that was given, once parsing is done.
+CommandName command_given(const Commands& k, bool version) {
+    return version || k.version->parsed() ? CommandName::Version
+           : k.about->parsed()            ? CommandName::About
+           : k.params->parsed()           ? CommandName::Params
+           : k.presets->parsed()          ? CommandName::Presets
+           : k.colorspaces->parsed()      ? CommandName::Colorspaces
+           : k.demo->parsed()             ? CommandName::Demo
+                                          : CommandName::Render;
+}
+
+// The help of the command whose --help was given.
+std::string help_asked(const Commands& k, const std::string& full_help) {
+    for (CLI::App* command : k.all())
+        if (command->parsed()) return command_help(command);
+    return full_help;
+}
+
+// Parses; false when --help was given.
+bool parse(CLI::App& app, const std::vector<std::string>& args, const CLI::App* render) {
+    std::vector<const char*> argv{"lumatrail"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    try {
+        app.parse(int(argv.size()), argv.data());
+        return true;
+    } catch (const CLI::CallForHelp&) {
+        return false;
+    } catch (const CLI::ParseError& e) {
+        explain(e, app, render);
     }
 }
 
@@ -282,65 +441,30 @@ std::optional<std::pair<std::int32_t, std::int32_t>> parse_size(const std::strin
 CommandLine parse_command_line(const std::vector<std::string>& args) {
     CommandLine c;
     c.plugin = offline::default_module_path();
-    RenderOptions& r = c.render;
-    r.job.jobs = std::max(1u, std::thread::hardware_concurrency());
-
+    c.render.job.jobs = std::max(1u, std::thread::hardware_concurrency());
     CLI::App app{DESCRIPTION, "lumatrail"};
-    app.set_help_flag("-h,--help", "print this help");
-    app.add_option("--plugin", c.plugin, "the effect's module (default: the one beside lumatrail)")
-        ->type_name("PATH");
     bool version = false;
-    app.add_flag("--version", version, "print the version and the effect's identity");
-    app.require_subcommand(0, 1);
-
-    CLI::App* render = app.add_subcommand("render", "render a still, a sequence or a movie")->fallthrough();
-    render->footer(FOOTER);
-    CLI::App* demo = app.add_subcommand("demo", "render the built-in test card in every mode");
-    demo->add_option("--out-dir", c.demo_dir, "the folder for the pictures (default: demo)")
-        ->type_name("DIR");
-    CLI::App* params = app.add_subcommand("params", "the parameter table, as the effect declares it");
-    params->add_flag("--markdown", c.params_markdown,
-                     "the controls reference in Markdown: every control with its values and what it does "
-                     "(docs/controls.md)");
-    CLI::App* about = app.add_subcommand("about", "the About text and the effect's identity");
-    CLI::App* version_command = app.add_subcommand("version", "the version and the effect's identity");
-    CLI::App* colorspaces = app.add_subcommand(
-        "colorspaces", "the colour spaces --input-colorspace and --output-colorspace know");
-    CLI::App* help = app.add_subcommand("help", "print this help");
-
+    std::string topic;
+    const Commands commands = declare_commands(app, c, version, topic);
     RenderTexts texts;
-    declare_what_to_render(render, r, texts);
-    declare_how_to_render(render, r, texts);
+    declare_what_to_render(commands.render, c.render, texts);
+    declare_how_to_render(commands.render, c.render, texts);
 
     // Made before parsing: afterwards the app's help is that of the command given.
-    const std::string full_help = app.help() + "\n" + render->help();
-    std::vector<const char*> argv{"lumatrail"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    try {
-        app.parse(int(argv.size()), argv.data());
-    } catch (const CLI::CallForHelp&) {
+    const std::string full_help = app.help() + "\n" + command_help(commands.render);
+    if (!parse(app, args, commands.render)) {
         c.command = CommandName::Help;
-        c.help = render->parsed() ? render->help() : full_help;
+        c.help = help_asked(commands, full_help);
         return c;
-    } catch (const CLI::ParseError& e) {
-        explain(e, app, render);
     }
-
-    if (help->parsed() || (app.get_subcommands().empty() && !version)) {
+    if (commands.help->parsed() || (app.get_subcommands().empty() && !version)) {
         if (app.get_subcommands().empty() && args.empty()) usage_error("no command given");
         c.command = CommandName::Help;
-        c.help = full_help;
+        c.help = help_for(commands, topic, full_help);
         return c;
     }
-    c.command = version || version_command->parsed() ? CommandName::Version
-                : about->parsed()                    ? CommandName::About
-                : params->parsed()                   ? CommandName::Params
-                : colorspaces->parsed()              ? CommandName::Colorspaces
-                : demo->parsed()                     ? CommandName::Demo
-                                                     : CommandName::Render;
-    if (c.command != CommandName::Render) return c;
-
-    finish_render_options(render, texts, r);
+    c.command = command_given(commands, version);
+    if (c.command == CommandName::Render) finish_render_options(texts, c.render);
     return c;
 }
 

@@ -14,7 +14,7 @@
 
 namespace lumatrail::tools {
 
-enum class CommandName { Render, Demo, Params, About, Version, Colorspaces, Help };
+enum class CommandName { Render, Demo, Params, Presets, About, Version, Colorspaces, Help };
 
 // What `render` was asked for, before the frames are worked out.
 struct RenderOptions {
@@ -42,7 +42,8 @@ struct CommandLine {
 };
 
 // Parses the arguments after the program's name. Throws ToolError(EXIT_USAGE)
-// saying what is wrong; --help, -h and `help` give CommandName::Help.
+// saying what is wrong; --help, -h and `help` give CommandName::Help with the
+// whole help, `COMMAND --help` and `help COMMAND` with that command's.
 CommandLine parse_command_line(const std::vector<std::string>& args);
 
 // "1-48", "-10--1": a frame range; empty when the text is none.

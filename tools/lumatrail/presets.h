@@ -15,7 +15,9 @@
 
 namespace lumatrail::tools {
 
-// Sets every parameter the preset names. Throws ToolError naming the file and
+// Sets every parameter the preset names. The path names a file; where nothing
+// is there, it may name a built-in preset instead (`lumatrail presets`): a
+// file always wins. Throws ToolError naming the file and
 // what is wrong, leaving the host unchanged: EXIT_INPUT when the file cannot
 // be read (missing, a folder, unreadable), EXIT_USAGE when its contents are
 // not a preset (not JSON, nested more than a few levels, unknown names,
@@ -24,8 +26,11 @@ namespace lumatrail::tools {
 // same name again) takes the value last in the file.
 std::vector<std::string> load_preset(offline::OfflineHost& host, const std::string& path);
 
-// Writes the value or keyframes of every parameter that holds a value,
-// through a temporary file; throws ToolError(EXIT_OUTPUT).
-void save_preset(const offline::OfflineHost& host, const std::string& path);
+// Writes the value or keyframes of every parameter that holds a value (with
+// a baseline, only those whose values differ from the baseline's), whole or
+// not at all; throws ToolError(EXIT_OUTPUT) naming the file and the system's
+// reason.
+void save_preset(const offline::OfflineHost& host, const std::string& path,
+                 const offline::OfflineHost* baseline = nullptr);
 
 }  // namespace lumatrail::tools

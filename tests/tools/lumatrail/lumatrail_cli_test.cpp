@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -213,6 +214,26 @@ TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
         {"render -o " + at("x.png") + " --preset " + at("deeper.json"), 2, preset("deeper.json") + " nests"},
         {"render -o " + at("x.png") + " --preset " + at("long.json"), 2, "true/false, not [0,1,2,"},
         {"frobnicate", 2, "unknown command"},
+        {"help frobnicate", 2, "there is no command \"frobnicate\" to help with"},
+        // Values the command line checks, in the tool's words rather than the parser's.
+        {"render -o " + at("x.png") + " -j 0", 2, "--jobs takes a whole number from 1 to 1024, not \"0\""},
+        {"render -o " + at("x.png") + " --quality 1.5", 2, "--quality takes a whole number from 1 to 100"},
+        {"render -o " + at("x.png") + " --depth 12", 2, "--depth takes 8, 16 or 32"},
+        {"render -o " + at("x.png") + " --card tv", 2, "--card takes test or photo, not \"tv\""},
+        {"render -o " + at("x.png") + " --time soon", 2, "--time takes a number of seconds"},
+        {"render -o " + at("x.png") + " --time nan", 2, "--time takes a number of seconds"},
+        {"render -o " + at("x.png") + " --frame x", 2, "--frame takes a whole frame number"},
+        {"render -o " + at("x.png") + " --fps 24 --frame 1 --frames 1-2", 2,
+         "--frame and --frames cannot be given together"},
+        {"render -o " + at("x.png") + " --progress --quiet", 2,
+         "--progress and --quiet cannot be given together"},
+        {"render -o " + at("x.png") + " --quiet=maybe", 2,
+         "--quiet takes no value (or true or false), not \"maybe\""},
+        // A preset that cannot be saved: the system's reason, and nothing rendered or left behind.
+        {"render -o " + at("x.png") + " --save-preset " + at("nofolder/p.json"), 4,
+         "cannot write \"" + at("nofolder/p.json") + "\": no such file or directory"},
+        {"render -o " + at("x.png") + " --save-preset " + at("folder.json"), 4,
+         "cannot write \"" + at("folder.json") + "\": is a directory"},
         {"--plugin " + at("none.so") + " about", 3, "cannot load"},
         {"demo --out-dir " + at("broken.json"), 4,
          "cannot use \"" + at("broken.json") + "\" as the demo's folder"},
@@ -242,7 +263,17 @@ TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
         EXPECT_THAT(r.output, Not(HasSubstr("exception"))) << c.args;
         EXPECT_LT(r.output.size(), 400u) << c.args << "\n" << r.output;
         EXPECT_FALSE(fs::exists(at("x.png"))) << c.args;
+        for (const std::string_view raw :
+             {"Value ", "not in range", "excludes", "Could not convert", "allowed"})
+            EXPECT_THAT(r.output, Not(HasSubstr(std::string(raw)))) << c.args;
     }
+    for (const auto& e : fs::directory_iterator(dir))
+        EXPECT_EQ(e.path().string().find("partial"), std::string::npos) << e.path();
+    // One line, then where to look.
+    const ToolRun jobs = run("render -o " + at("x.png") + " -j abc");
+    EXPECT_EQ(jobs.exit_code, 2);
+    EXPECT_EQ(jobs.output,
+              "lumatrail: --jobs takes a whole number from 1 to 1024, not \"abc\"\n(see lumatrail --help)\n");
     const ToolRun help = run("--help");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_THAT(help.output, HasSubstr("Examples:"));
@@ -280,6 +311,46 @@ TEST_F(LumatrailCli, PresetRoundTrips) {
     EXPECT_THAT(b, HasSubstr("\"Show Mask\": true"));
     EXPECT_THAT(b, HasSubstr("\"Amount (%)\": 40.0"));
     EXPECT_THAT(b, HasSubstr("2.5"));
+}
+
+TEST_F(LumatrailCli, HelpByCommandAndTheCookbooksPresetsByName) {
+    for (const char* command : {"render", "demo", "params", "presets", "help"}) {
+        SCOPED_TRACE(command);
+        const ToolRun asked = run(std::string("help ") + command);
+        EXPECT_EQ(asked.exit_code, 0);
+        EXPECT_THAT(asked.output, HasSubstr(std::string("lumatrail ") + command));
+        EXPECT_EQ(asked.output, run(std::string(command) + " --help").output);
+    }
+    EXPECT_THAT(run("help render").output, AllOf(HasSubstr("--preset"), Not(HasSubstr("--out-dir"))));
+    EXPECT_THAT(run("help demo").output, AllOf(HasSubstr("--out-dir"), Not(HasSubstr("--preset"))));
+
+    // `presets` lists every preset of the cookbook, one line each, with its caption.
+    std::set<std::string> cookbook;
+    for (const auto& e : fs::directory_iterator(LUMATRAIL_COOKBOOK))
+        if (e.path().extension() == ".json") cookbook.insert(e.path().stem().string());
+    const ToolRun listed = run("presets");
+    ASSERT_EQ(listed.exit_code, 0);
+    std::set<std::string> names;
+    std::istringstream lines(listed.output);
+    for (std::string line; std::getline(lines, line);) names.insert(line.substr(0, line.find(' ')));
+    EXPECT_EQ(names, cookbook);
+    EXPECT_EQ(std::size_t(std::count(listed.output.begin(), listed.output.end(), '\n')), cookbook.size());
+    EXPECT_THAT(listed.output, HasSubstr("wind-slanted streaks"));
+
+    // A built-in preset renders as its file does; a file of that name wins over it.
+    const std::string card = " --card photo --size 96x54 -o ";
+    const std::string in_scratch = "cd " + dir.string() + " && " + LUMATRAIL_TOOL + " render ";
+    ASSERT_EQ(run("render --preset " + std::string(LUMATRAIL_COOKBOOK) + "/rain.json" + card + at("file.png"))
+                  .exit_code,
+              0);
+    ASSERT_EQ(run_shell(in_scratch + "--preset rain" + card + "builtin.png").exit_code, 0);
+    EXPECT_EQ(bytes_of(at("builtin.png")), bytes_of(at("file.png")));
+    std::ofstream(at("rain")) << R"json({"Direction": "Radial Out"})json";
+    ASSERT_EQ(run_shell(in_scratch + "--preset rain" + card + "own.png").exit_code, 0);
+    EXPECT_NE(bytes_of(at("own.png")), bytes_of(at("file.png")));
+    const ToolRun unknown = run("render --preset rian -o " + at("x.png"));
+    EXPECT_EQ(unknown.exit_code, 3);
+    EXPECT_THAT(unknown.output, HasSubstr("the preset \"rian\" does not exist, nor is it a built-in preset"));
 }
 
 // A run with stdout and stderr apart, and how long it took from outside.

@@ -1,0 +1,70 @@
+# Writes the C++ source of the tool's built-in presets: the text of every
+# docs/cookbook/*.json, byte for byte, under its name, with the caption of its
+# picture from docs/cookbook/pictures.txt as its description. Run at build
+# time (cmake -P), so that an edit of a cookbook file is built in.
+#
+#   cmake -DOUTPUT=file.cpp -DCAPTIONS=pictures.txt -DPRESETS="a.json|b.json" -P EmbedPresets.cmake
+cmake_minimum_required(VERSION 3.25)
+
+# The bytes of a text as a C++ string literal of hex escapes, in pieces of
+# 32 bytes: any byte is safe in it, and the escapes cannot run together.
+function(lumatrail_literal text out)
+  string(HEX "${text}" hex)
+  string(LENGTH "${hex}" length)
+  set(pieces "")
+  set(at 0)
+  while(at LESS length)
+    string(SUBSTRING "${hex}" ${at} 64 piece)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\\\x\\1" piece "${piece}")
+    string(APPEND pieces "\n     \"${piece}\"")
+    math(EXPR at "${at} + 64")
+  endwhile()
+  if(pieces STREQUAL "")
+    set(pieces "\"\"")
+  endif()
+  set(${out} "${pieces}" PARENT_SCOPE)
+endfunction()
+
+# pictures.txt: "NAME CARD MASK TIME CAPTION...", comments after #.
+file(STRINGS "${CAPTIONS}" caption_lines)
+foreach(line IN LISTS caption_lines)
+  if(line MATCHES "^([^# \t]+)[ \t]+[^ \t]+[ \t]+[^ \t]+[ \t]+[^ \t]+[ \t]+(.*)$")
+    set(caption_of_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+  endif()
+endforeach()
+
+# Sorted by name: "title-reveal" before "title-reveal-preview".
+string(REPLACE "|" ";" presets "${PRESETS}")
+if(presets STREQUAL "")
+  message(FATAL_ERROR "no presets to build in: docs/cookbook has no .json file")
+endif()
+set(names "")
+foreach(path IN LISTS presets)
+  get_filename_component(name "${path}" NAME_WE)
+  list(APPEND names "${name}")
+  set(path_of_${name} "${path}")
+endforeach()
+list(SORT names)
+set(source "// Generated from docs/cookbook by cmake/EmbedPresets.cmake: do not edit.\n")
+string(APPEND source "#include \"tools/lumatrail/builtin_presets.h\"\n\n")
+string(APPEND source "namespace lumatrail::tools {\nnamespace {\n\n")
+string(APPEND source "using namespace std::string_view_literals;\n\n")
+string(APPEND source "constexpr BuiltinPreset PRESETS[] = {\n")
+foreach(name IN LISTS names)
+  file(READ "${path_of_${name}}" text)
+  lumatrail_literal("${name}" name_literal)
+  set(caption "")
+  if(DEFINED caption_of_${name})
+    set(caption "${caption_of_${name}}")
+  endif()
+  lumatrail_literal("${caption}" caption_literal)
+  lumatrail_literal("${text}" text_literal)
+  if(name MATCHES "^[A-Za-z0-9_.-]+$")
+    string(APPEND source "    // ${name}\n")
+  endif()
+  string(APPEND source "    {${name_literal}sv,${caption_literal}sv,${text_literal}sv},\n")
+endforeach()
+string(APPEND source "};\n\n}  // namespace\n\n")
+string(APPEND source "std::span<const BuiltinPreset> builtin_presets() { return PRESETS; }\n\n")
+string(APPEND source "}  // namespace lumatrail::tools\n")
+file(WRITE "${OUTPUT}" "${source}")
