@@ -54,31 +54,10 @@ int terminal_width() {
     return 80;
 }
 
-// One line, redrawn in place and never wider than the terminal: the bar
-// (shorter on narrow terminals, left out on very narrow ones), the frames
-// done, the elapsed time, and once a frame has finished the rate and the
-// time left.
+// One line, redrawn in place and never wider than the terminal.
 void print_progress(std::size_t done, std::size_t total, Clock::duration spent, bool last = false) {
-    const double elapsed = std::chrono::duration<double>(spent).count();
-    const double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
-    char counts[160];
-    if (done > 0 && done < total)
-        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed  %.2f frames/s  %s left", done,
-                      total, duration(elapsed).c_str(), rate, duration(double(total - done) / rate).c_str());
-    else
-        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed", done, total,
-                      duration(elapsed).c_str());
-    const int width = terminal_width() - 1;  // the last column would wrap on some terminals
-    std::string line = "rendering";
-    const int room = width - int(line.size()) - int(std::strlen(counts)) - 3;
-    if (room >= 10) {
-        const int bar = std::min(room, 30);
-        const int filled = int(std::size_t(bar) * done / std::max<std::size_t>(total, 1));
-        line +=
-            " [" + std::string(std::size_t(filled), '#') + std::string(std::size_t(bar - filled), '-') + "]";
-    }
-    line += counts;
-    if (int(line.size()) > width) line.resize(std::size_t(std::max(width, 0)));
+    const std::string line =
+        progress_line(done, total, std::chrono::duration<double>(spent).count(), terminal_width());
     // On a terminal the rest of the previous line is cleared.
     std::fprintf(stderr, "\r%s%s%s", line.c_str(), isatty(STDERR_FILENO) ? "\x1b[K" : "", last ? "\n" : "");
 }
@@ -290,6 +269,46 @@ ToolError cancelled_error(const RenderRun& run, const RenderPlan& plan) {
 }
 
 }  // namespace
+
+std::string progress_line(std::size_t done, std::size_t total, double elapsed, int columns) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%zu/%zu frames", done, total);
+    const std::string count = text;
+    std::vector<std::string> after{duration(elapsed) + " elapsed"};  // two spaces apart, after the count
+    if (done > 0 && done < total) {
+        const double rate = double(done) / elapsed;
+        std::snprintf(text, sizeof text, "%.2f frames/s", rate);
+        after.push_back(text);
+        after.push_back(duration(double(total - done) / rate) + " left");
+    }
+    const int width = columns - 1;  // the last column would wrap on some terminals
+    bool label = true;
+    for (bool first = true;; first = false) {
+        std::string counts = count;
+        for (const std::string& field : after) counts += "  " + field;
+        // The bar takes the room the whole line leaves, up to 30; it is
+        // the first to go.
+        const int room = width - int(counts.size()) - 13;
+        if (first && room >= 10) {
+            const int bar = std::min(room, 30);
+            const int filled = int(std::size_t(bar) * done / std::max<std::size_t>(total, 1));
+            return "rendering [" + std::string(std::size_t(filled), '#') +
+                   std::string(std::size_t(bar - filled), '-') + "] " + counts;
+        }
+        const std::string line = (label ? "rendering " : "") + counts;
+        if (int(line.size()) <= width) return line;
+        // Then whole fields, the least needed first: the time left, the
+        // rate, the word "rendering", the elapsed time.
+        if (after.size() > 1)
+            after.pop_back();
+        else if (label)
+            label = false;
+        else if (!after.empty())
+            after.pop_back();
+        else
+            return "";
+    }
+}
 
 RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
                          const RenderJob& job, CancelSignals& signals, PendingFiles* pending) {

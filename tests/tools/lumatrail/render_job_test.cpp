@@ -95,3 +95,28 @@ TEST_F(RenderJobTest, ACancelledJobSaysWhatIsOnDiskAndLeavesNoMovie) {
 
 }  // namespace
 }  // namespace lumatrail::tools
+
+namespace lumatrail::tools {
+namespace {
+
+TEST(ProgressLine, NarrowTerminalsLoseWholeFieldsTheLeastNeededFirst) {
+    // 17 of 24 frames in 7 s: 2.43 frames a second, 3 s left.
+    EXPECT_EQ(progress_line(17, 24, 7.0, 80),
+              "rendering [#########-----] 17/24 frames  0:07 elapsed  2.43 frames/s  0:03 left");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 66),
+              "rendering 17/24 frames  0:07 elapsed  2.43 frames/s  0:03 left");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 60), "rendering 17/24 frames  0:07 elapsed  2.43 frames/s");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 40), "rendering 17/24 frames  0:07 elapsed");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 30), "17/24 frames  0:07 elapsed");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 20), "17/24 frames");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 12), "");
+    // Before the first frame: no rate or time left; the bar grows to 30.
+    EXPECT_EQ(progress_line(0, 1, 2.0, 80),
+              "rendering [------------------------------] 0/1 frames  0:02 elapsed");
+    EXPECT_EQ(progress_line(0, 1, 2.0, 40), "rendering 0/1 frames  0:02 elapsed");
+    EXPECT_EQ(progress_line(0, 1, 2.0, 20), "0/1 frames");
+    EXPECT_EQ(progress_line(1, 1, 2.0, 50), "rendering [############] 1/1 frames  0:02 elapsed");
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
