@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -281,9 +283,48 @@ std::string linear_for(const std::string& name) {
 
 // Opens the file for its header: a PNG file through libpng, so that nothing
 // in it can make libpng print; any other through the library.
+// A format's name as users know it, from the library's name for its reader.
+std::string format_title(std::string_view format) {
+    static constexpr std::pair<std::string_view, std::string_view> TITLES[] = {
+        {"targa", "TGA"},       {"hdr", "HDR (Radiance)"}, {"tiff", "TIFF"},
+        {"openexr", "OpenEXR"}, {"jpeg", "JPEG"},          {"bmp", "BMP"},
+        {"dpx", "DPX"},         {"webp", "WebP"}};
+    for (const auto& [name, title] : TITLES)
+        if (name == format) return std::string(title);
+    std::string title(format);
+    for (char& c : title) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return title;
+}
+
+// Why the library could not open the file, in the program's words: a folder,
+// what the system said when the file would not open, an empty file, or a
+// header the reader its extension names cannot take.
+std::string open_failure(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return "it is a folder, not a picture";
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        return std::string("the system could not open it (") + std::strerror(errno) + ")";
+    }
+    if (fs::file_size(path, ec) == 0 && !ec) return "the file is empty";
+    // The format its extension names, whose reader refused the header.
+    std::string extension = fs::path(path).extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto& [format, extensions] : OIIO::get_extension_map())
+        if (std::find(extensions.begin(), extensions.end(), extension) != extensions.end() &&
+            format != "ffmpeg")
+            return "it is not a whole " + format_title(format) +
+                   " file: its header is damaged or the file is cut short";
+    return "it is not a picture this program reads";
+}
+
 Opened open_input(const std::string& path) {
     std::error_code ec;
     if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: " + quoted(path));
+    if (fs::is_directory(path, ec) || access(path.c_str(), R_OK) != 0)
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + open_failure(path));
     if (is_png(path)) return {nullptr, read_png_layout(path)};
     // Movies are read through FFmpeg's libraries (movie_reader), never by the
     // picture library's own movie reader, which can abort the process.
@@ -295,8 +336,7 @@ Opened open_input(const std::string& path) {
     if (!in) {
         // The library's words name itself and its plug-ins, and say no more.
         OIIO::geterror();
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) +
-                                        ": it is damaged, cut short or not a picture this program reads");
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + open_failure(path));
     }
     return {std::move(in), std::nullopt};
 }

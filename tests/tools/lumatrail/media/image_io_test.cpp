@@ -286,7 +286,8 @@ TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
         const char *name, *says;
         std::string bytes;
     } damaged[] = {
-        {"in_signature.png", "damaged, cut short or not a picture", png.substr(0, 6)},
+        {"in_signature.png", "not a whole PNG file: its header is damaged or the file is cut short",
+         png.substr(0, 6)},
         {"after_signature.png", "cut short", png.substr(0, 12)},
         {"in_header.png", "cut short in its IHDR chunk", png.substr(0, 20)},
         {"in_data.png", "cut short in its IDAT chunk", png.substr(0, png.size() / 2)},
@@ -329,6 +330,63 @@ TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
     EXPECT_EQ(palette.exit_code, EXIT_INPUT) << palette.err;
     EXPECT_EQ(palette.err, "lumatrail: cannot read \"" + at("empty_palette.png") +
                                "\": the file is damaged: its palette is not valid\n");
+}
+
+TEST_F(ImageIo, InputsThatCannotBeReadSayWhyInTheProgramsWords) {
+    // Headers the library's readers refuse with words of their own ("Illegal
+    // cmap_type value 55"): said as the format and what is wrong.
+    write_image(offline::test_card(8, 6, PF_PixelFormat_ARGB32), at("card.tga"));
+    write_image(offline::test_card(8, 6, PF_PixelFormat_ARGB128), at("card.hdr"));
+    write_image(offline::test_card(8, 6, PF_PixelFormat_ARGB32), at("card.tif"));
+    std::string tga = bytes_of(at("card.tga")), hdr = bytes_of(at("card.hdr")),
+                tif = bytes_of(at("card.tif"));
+    tga[1] = 55;                           // the colour map type
+    hdr.replace(hdr.find("-Y"), 2, "-Q");  // the resolution line
+    tif[2] = 43;                           // the version after the byte order
+    write_bytes(at("bad.tga"), tga);
+    write_bytes(at("bad.hdr"), hdr);
+    write_bytes(at("bad.tif"), tif);
+    write_bytes(at("empty.exr"), "");
+    fs::create_directory(at("folder.png"));
+    const struct {
+        std::string name, says;
+    } cases[] = {
+        {"bad.tga", "it is not a whole TGA file: its header is damaged or the file is cut short"},
+        {"bad.hdr", "it is not a whole HDR (Radiance) file: its header is damaged or the file is cut short"},
+        {"bad.tif", "it is not a whole TIFF file: its header is damaged or the file is cut short"},
+        {"empty.exr", "the file is empty"},
+        {"folder.png", "it is a folder, not a picture"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolError e = failure_of([&] { probe_image(at(c.name)); });
+        EXPECT_EQ(e.exit_code, EXIT_INPUT);
+        EXPECT_EQ(std::string(e.what()), "cannot read \"" + at(c.name) + "\": " + c.says);
+    }
+    // The program says so on one line, with nothing from the libraries.
+    const ToolRun r = run("render " + at("bad.tga") + " -o " + at("out.png"), dir);
+    EXPECT_EQ(r.exit_code, EXIT_INPUT);
+    EXPECT_EQ(r.err, "lumatrail: cannot read \"" + at("bad.tga") + "\": " + cases[0].says + "\n");
+
+    // A Matroska movie is a movie like any other, in and out.
+    const ToolRun made = run("render --size 32x18 --fps 24 --frames 0-2 --quiet -o " + at("in.mkv"), dir);
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    const ToolRun read = run("render " + at("in.mkv") + " --quiet -o " + at("f.####.png"), dir);
+    EXPECT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_TRUE(fs::exists(at("f.0002.png")));
+
+    // A file the system will not open says what the system said; root reads
+    // it whatever its mode, so there is nothing to see then.
+    write_image(offline::test_card(8, 6, PF_PixelFormat_ARGB32), at("locked.png"));
+    fs::permissions(at("locked.png"), fs::perms::none);
+    if (std::FILE* f = std::fopen(at("locked.png").c_str(), "rb")) {
+        std::fclose(f);
+        GTEST_SKIP() << "this user (root) reads a file of mode 000";
+    }
+    const ToolError locked = failure_of([&] { probe_image(at("locked.png")); });
+    EXPECT_EQ(locked.exit_code, EXIT_INPUT);
+    EXPECT_EQ(std::string(locked.what()),
+              "cannot read \"" + at("locked.png") + "\": the system could not open it (Permission denied)");
 }
 
 TEST_F(ImageIo, AMovieIsNeverReadAsAPicture) {
