@@ -139,6 +139,7 @@ struct RenderRun {
     PF_EffectMainFunc effect_main;
     const offline::OfflineHost& host;
     const RenderJob& job;
+    const RenderPlan& plan;
     CancelSignals& signals;
     FrameReader& reader;
     FrameSink& sink;
@@ -168,6 +169,7 @@ offline::OfflineWorld render_layers(RenderRun& run, std::int64_t frame, const Fr
     const PF_Err err = result.pre_render ? result.pre_render : result.render;
     if ((err == offline::OFFLINE_CANCELLED && run.stop) || run.signals.cancelled())
         throw ToolError(run.signals.exit_code(), "cancelled");
+    if (err == PF_Err_OUT_OF_MEMORY) throw out_of_memory(run.plan, frame);
     if (err)
         throw ToolError(EXIT_EFFECT,
                         "frame " + std::to_string(frame) + ": " +
@@ -221,7 +223,7 @@ void render_frames(RenderRun& run) {
         } catch (const ToolError& e) {
             record_failure(run, e);
         } catch (const std::bad_alloc&) {
-            record_failure(run, ToolError(EXIT_INPUT, "out of memory while rendering"));
+            record_failure(run, out_of_memory(run.plan, std::nullopt));
         } catch (const std::exception& e) {
             record_failure(run, ToolError(EXIT_INTERNAL, e.what()));
         }
@@ -313,7 +315,7 @@ std::string progress_line(std::size_t done, std::size_t total, double elapsed, i
 RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
                          const RenderJob& job, CancelSignals& signals, PendingFiles* pending) {
     const Clock::time_point start = Clock::now();
-    const RenderPlan plan = plan_render(job, available_memory());
+    const RenderPlan plan = plan_render(job, memory_budget());
     signals.throw_if_cancelled();
 
     RenderTimes times;
@@ -323,7 +325,7 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
     signals.throw_if_cancelled();
 
     FrameSink sink(plan.output, job.output, write_options(job, plan, &signals.flag(), pending));
-    RenderRun run{effect_main, host, job, signals, reader, sink, times};
+    RenderRun run{effect_main, host, job, plan, signals, reader, sink, times};
     const std::size_t total = job.frames.size();
     const unsigned count =
         std::max(1u, std::min<unsigned>(plan.threads, unsigned(std::min<std::size_t>(total, 1024))));
