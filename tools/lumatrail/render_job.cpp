@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "offline/offline_frame.h"
+#include "offline/param_values.h"
 #include "offline/test_card.h"
 #include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/tool_error.h"
@@ -85,9 +86,46 @@ std::shared_ptr<const offline::OfflineLayer> layer_of(offline::OfflineWorld worl
     return std::make_shared<const offline::OfflineLayer>(offline::OfflineLayer{std::move(world), {}, {}, {}});
 }
 
+// Whether any key of the parameter holds the value (or, with `other`, any other value).
+bool holds(const offline::OfflineHost& host, const char* name, double value, bool other = false) {
+    const offline::OfflineParam& p = host.params[std::size_t(offline::find_parameter(host, name))];
+    return std::any_of(p.keys.begin(), p.keys.end(), [&](const offline::ParamKey& k) {
+        return other ? k.value != value : k.value == value;
+    });
+}
+
+bool opaque(const offline::OfflineWorld& w) {
+    return offline::with_world_pixel_type(w.format, [&](auto pixel) {
+        using Pixel = decltype(pixel);
+        for (std::int32_t y = 0; y < w.world.height; ++y) {
+            const Pixel* row = offline::pixel_at<Pixel>(w, 0, y);
+            for (std::int32_t x = 0; x < w.world.width; ++x)
+                if (float(row[x].alpha) < offline::FULL_VALUE<Pixel>) return false;
+        }
+        return true;
+    });
+}
+
+// A mask whose alpha is full everywhere (or that has none) while Mask
+// Channel is Alpha puts the whole frame inside the mask: a black-and-white
+// matte given where its luminance was meant. Said once, from the first
+// frame's mask, before any frame renders.
+void warn_of_opaque_mask(FrameReader& reader, const RenderJob& job, const offline::OfflineHost& host) {
+    if (!reader.mask || !holds(host, "Mask Channel", 1.0)) return;
+    if (!holds(host, "Mask Mode", 1.0, true) && !holds(host, "Show Mask", 0.0, true)) return;
+    if (!opaque(reader.mask->read(job.frames.front())->pixels)) return;
+    std::fprintf(
+        stderr,
+        "lumatrail: warning: the mask \"%s\" has no alpha (or its alpha is fully opaque) while Mask "
+        "Channel is Alpha, so the whole frame counts as inside the mask; for a black-and-white matte "
+        "add --set mask-channel=luminance\n",
+        job.mask.c_str());
+}
+
 // Makes the built-in pictures and reads the inputs every frame shares, so
 // that their time is counted apart from the frames'.
-void open_inputs(FrameReader& reader, const RenderJob& job, const RenderPlan& plan, RenderTimes& times) {
+void open_inputs(FrameReader& reader, const RenderJob& job, const RenderPlan& plan, RenderTimes& times,
+                 const offline::OfflineHost& host) {
     const ReadOptions options{job.depth, job.input_colorspace};
     const PF_PixelFormat depth = job.depth.value_or(plan.input_info.depth);
     const Clock::time_point start = Clock::now();
@@ -109,6 +147,7 @@ void open_inputs(FrameReader& reader, const RenderJob& job, const RenderPlan& pl
             shared_read = true;
         }
     if (shared_read) times.shared_read_ms = ms_since(start);
+    warn_of_opaque_mask(reader, job, host);
 }
 
 // The write stage's options: a movie takes the job's rate, codec and
@@ -321,7 +360,7 @@ RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHo
     RenderTimes times;
     times.frames.resize(job.frames.size());
     FrameReader reader;
-    open_inputs(reader, job, plan, times);
+    open_inputs(reader, job, plan, times, host);
     signals.throw_if_cancelled();
 
     FrameSink sink(plan.output, job.output, write_options(job, plan, &signals.flag(), pending));
