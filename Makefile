@@ -26,12 +26,12 @@
 # build/windows (the mingw-w64 cross build and its wine prefix), kept apart so
 # the cross build never slows the native edit-build-test loop.
 
-# FFmpeg's libraries read and write movies; libtiff checks that a TIFF file's
+# FFmpeg's libraries read and write movies; libpng reads PNG files; libtiff checks that a TIFF file's
 # strips are all there and decode; libcrypto (libssl-dev) computes the golden
 # digests; the ffmpeg program makes the movies the tests read and runs the
 # frei0r filter.
 NATIVE_PACKAGES := cmake ninja-build g++ binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-                   libopenimageio-dev libtiff-dev nlohmann-json3-dev libcli11-dev zlib1g-dev libssl-dev \
+                   libopenimageio-dev libtiff-dev libpng-dev nlohmann-json3-dev libcli11-dev zlib1g-dev libssl-dev \
                    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg melt frei0r-plugins-dev \
                    clang-format git
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine

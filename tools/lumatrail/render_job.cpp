@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "offline/offline_frame.h"
+#include "offline/param_values.h"
 #include "offline/test_card.h"
 #include "tools/lumatrail/media/image_io.h"
 #include "tools/lumatrail/tool_error.h"
@@ -54,31 +55,10 @@ int terminal_width() {
     return 80;
 }
 
-// One line, redrawn in place and never wider than the terminal: the bar
-// (shorter on narrow terminals, left out on very narrow ones), the frames
-// done, the elapsed time, and once a frame has finished the rate and the
-// time left.
+// One line, redrawn in place and never wider than the terminal.
 void print_progress(std::size_t done, std::size_t total, Clock::duration spent, bool last = false) {
-    const double elapsed = std::chrono::duration<double>(spent).count();
-    const double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
-    char counts[160];
-    if (done > 0 && done < total)
-        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed  %.2f frames/s  %s left", done,
-                      total, duration(elapsed).c_str(), rate, duration(double(total - done) / rate).c_str());
-    else
-        std::snprintf(counts, sizeof counts, " %zu/%zu frames  %s elapsed", done, total,
-                      duration(elapsed).c_str());
-    const int width = terminal_width() - 1;  // the last column would wrap on some terminals
-    std::string line = "rendering";
-    const int room = width - int(line.size()) - int(std::strlen(counts)) - 3;
-    if (room >= 10) {
-        const int bar = std::min(room, 30);
-        const int filled = int(std::size_t(bar) * done / std::max<std::size_t>(total, 1));
-        line +=
-            " [" + std::string(std::size_t(filled), '#') + std::string(std::size_t(bar - filled), '-') + "]";
-    }
-    line += counts;
-    if (int(line.size()) > width) line.resize(std::size_t(std::max(width, 0)));
+    const std::string line =
+        progress_line(done, total, std::chrono::duration<double>(spent).count(), terminal_width());
     // On a terminal the rest of the previous line is cleared.
     std::fprintf(stderr, "\r%s%s%s", line.c_str(), isatty(STDERR_FILENO) ? "\x1b[K" : "", last ? "\n" : "");
 }
@@ -106,9 +86,46 @@ std::shared_ptr<const offline::OfflineLayer> layer_of(offline::OfflineWorld worl
     return std::make_shared<const offline::OfflineLayer>(offline::OfflineLayer{std::move(world), {}, {}, {}});
 }
 
+// Whether any key of the parameter holds the value (or, with `other`, any other value).
+bool holds(const offline::OfflineHost& host, const char* name, double value, bool other = false) {
+    const offline::OfflineParam& p = host.params[std::size_t(offline::find_parameter(host, name))];
+    return std::any_of(p.keys.begin(), p.keys.end(), [&](const offline::ParamKey& k) {
+        return other ? k.value != value : k.value == value;
+    });
+}
+
+bool opaque(const offline::OfflineWorld& w) {
+    return offline::with_world_pixel_type(w.format, [&](auto pixel) {
+        using Pixel = decltype(pixel);
+        for (std::int32_t y = 0; y < w.world.height; ++y) {
+            const Pixel* row = offline::pixel_at<Pixel>(w, 0, y);
+            for (std::int32_t x = 0; x < w.world.width; ++x)
+                if (float(row[x].alpha) < offline::FULL_VALUE<Pixel>) return false;
+        }
+        return true;
+    });
+}
+
+// A mask whose alpha is full everywhere (or that has none) while Mask
+// Channel is Alpha puts the whole frame inside the mask: a black-and-white
+// matte given where its luminance was meant. Said once, from the first
+// frame's mask, before any frame renders.
+void warn_of_opaque_mask(FrameReader& reader, const RenderJob& job, const offline::OfflineHost& host) {
+    if (!reader.mask || !holds(host, "Mask Channel", 1.0)) return;
+    if (!holds(host, "Mask Mode", 1.0, true) && !holds(host, "Show Mask", 0.0, true)) return;
+    if (!opaque(reader.mask->read(job.frames.front())->pixels)) return;
+    std::fprintf(
+        stderr,
+        "lumatrail: warning: the mask \"%s\" has no alpha (or its alpha is fully opaque) while Mask "
+        "Channel is Alpha, so the whole frame counts as inside the mask; for a black-and-white matte "
+        "add --set mask-channel=luminance\n",
+        job.mask.c_str());
+}
+
 // Makes the built-in pictures and reads the inputs every frame shares, so
 // that their time is counted apart from the frames'.
-void open_inputs(FrameReader& reader, const RenderJob& job, const RenderPlan& plan, RenderTimes& times) {
+void open_inputs(FrameReader& reader, const RenderJob& job, const RenderPlan& plan, RenderTimes& times,
+                 const offline::OfflineHost& host) {
     const ReadOptions options{job.depth, job.input_colorspace};
     const PF_PixelFormat depth = job.depth.value_or(plan.input_info.depth);
     const Clock::time_point start = Clock::now();
@@ -130,6 +147,7 @@ void open_inputs(FrameReader& reader, const RenderJob& job, const RenderPlan& pl
             shared_read = true;
         }
     if (shared_read) times.shared_read_ms = ms_since(start);
+    warn_of_opaque_mask(reader, job, host);
 }
 
 // The write stage's options: a movie takes the job's rate, codec and
@@ -160,6 +178,7 @@ struct RenderRun {
     PF_EffectMainFunc effect_main;
     const offline::OfflineHost& host;
     const RenderJob& job;
+    const RenderPlan& plan;
     CancelSignals& signals;
     FrameReader& reader;
     FrameSink& sink;
@@ -189,6 +208,7 @@ offline::OfflineWorld render_layers(RenderRun& run, std::int64_t frame, const Fr
     const PF_Err err = result.pre_render ? result.pre_render : result.render;
     if ((err == offline::OFFLINE_CANCELLED && run.stop) || run.signals.cancelled())
         throw ToolError(run.signals.exit_code(), "cancelled");
+    if (err == PF_Err_OUT_OF_MEMORY) throw out_of_memory(run.plan, frame);
     if (err)
         throw ToolError(EXIT_EFFECT,
                         "frame " + std::to_string(frame) + ": " +
@@ -242,7 +262,7 @@ void render_frames(RenderRun& run) {
         } catch (const ToolError& e) {
             record_failure(run, e);
         } catch (const std::bad_alloc&) {
-            record_failure(run, ToolError(EXIT_INPUT, "out of memory while rendering"));
+            record_failure(run, out_of_memory(run.plan, std::nullopt));
         } catch (const std::exception& e) {
             record_failure(run, ToolError(EXIT_INTERNAL, e.what()));
         }
@@ -291,20 +311,60 @@ ToolError cancelled_error(const RenderRun& run, const RenderPlan& plan) {
 
 }  // namespace
 
+std::string progress_line(std::size_t done, std::size_t total, double elapsed, int columns) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%zu/%zu frames", done, total);
+    const std::string count = text;
+    std::vector<std::string> after{duration(elapsed) + " elapsed"};  // two spaces apart, after the count
+    if (done > 0 && done < total) {
+        const double rate = double(done) / elapsed;
+        std::snprintf(text, sizeof text, "%.2f frames/s", rate);
+        after.push_back(text);
+        after.push_back(duration(double(total - done) / rate) + " left");
+    }
+    const int width = columns - 1;  // the last column would wrap on some terminals
+    bool label = true;
+    for (bool first = true;; first = false) {
+        std::string counts = count;
+        for (const std::string& field : after) counts += "  " + field;
+        // The bar takes the room the whole line leaves, up to 30; it is
+        // the first to go.
+        const int room = width - int(counts.size()) - 13;
+        if (first && room >= 10) {
+            const int bar = std::min(room, 30);
+            const int filled = int(std::size_t(bar) * done / std::max<std::size_t>(total, 1));
+            return "rendering [" + std::string(std::size_t(filled), '#') +
+                   std::string(std::size_t(bar - filled), '-') + "] " + counts;
+        }
+        const std::string line = (label ? "rendering " : "") + counts;
+        if (int(line.size()) <= width) return line;
+        // Then whole fields, the least needed first: the time left, the
+        // rate, the word "rendering", the elapsed time.
+        if (after.size() > 1)
+            after.pop_back();
+        else if (label)
+            label = false;
+        else if (!after.empty())
+            after.pop_back();
+        else
+            return "";
+    }
+}
+
 RenderOutcome run_render(PF_EffectMainFunc effect_main, const offline::OfflineHost& host,
                          const RenderJob& job, CancelSignals& signals, PendingFiles* pending) {
     const Clock::time_point start = Clock::now();
-    const RenderPlan plan = plan_render(job, available_memory());
+    const RenderPlan plan = plan_render(job, memory_budget());
     signals.throw_if_cancelled();
 
     RenderTimes times;
     times.frames.resize(job.frames.size());
     FrameReader reader;
-    open_inputs(reader, job, plan, times);
+    open_inputs(reader, job, plan, times, host);
     signals.throw_if_cancelled();
 
     FrameSink sink(plan.output, job.output, write_options(job, plan, &signals.flag(), pending));
-    RenderRun run{effect_main, host, job, signals, reader, sink, times};
+    RenderRun run{effect_main, host, job, plan, signals, reader, sink, times};
     const std::size_t total = job.frames.size();
     const unsigned count =
         std::max(1u, std::min<unsigned>(plan.threads, unsigned(std::min<std::size_t>(total, 1024))));

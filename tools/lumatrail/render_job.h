@@ -67,6 +67,13 @@ struct RenderOutcome {
     RenderTimes times;
 };
 
+// The progress line for a terminal `columns` wide, the last column left
+// free: "rendering", the bar, the frames done, the time elapsed and, between
+// the first frame and the last, the rate and the time left. Where it does not
+// fit, whole fields go, the least needed first: the bar, the time left, the
+// rate, "rendering", the time elapsed; then the count, leaving nothing.
+std::string progress_line(std::size_t done, std::size_t total, double elapsed_seconds, int columns);
+
 // Renders every frame of the job; returns the number of files written and
 // where the time went. Throws ToolError with the exit code for the first
 // failure, or for a cancel by `signals` that stopped a frame from being

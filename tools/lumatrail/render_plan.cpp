@@ -1,5 +1,6 @@
 // The plan stage of a render: everything that can be known to fail is found
 // here, from names and headers, before a pixel is read or a buffer allocated.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,15 +229,63 @@ void plan_frames(RenderOptions& r) {
     if (r.skip_existing) skip_whole_files(r);
 }
 
-unsigned check_frame_fits(const RenderPlan& plan, const RenderJob& job, std::uint64_t available,
-                          const std::string& what) {
+MemoryBudget::MemoryBudget(std::uint64_t available)
+    : bytes(available), said(size_text(available) + " is available") {}
+
+MemoryBudget memory_budget(std::uint64_t available, ProcessLimit address_space, ProcessLimit data) {
+    MemoryBudget budget(available);
+    const struct {
+        ProcessLimit limit;
+        const char* name;
+    } limits[] = {{address_space, "the address-space limit (ulimit -v)"},
+                  {data, "the data-size limit (ulimit -d)"}};
+    for (const auto& [limit, name] : limits) {
+        if (limit.limit == UINT64_MAX) continue;
+        const std::uint64_t room = limit.limit > limit.used ? limit.limit - limit.used : 0;
+        if (room < budget.bytes)
+            budget = MemoryBudget(
+                room, std::string(name) + " of " + size_text(limit.limit) + " leaves " + size_text(room));
+    }
+    return budget;
+}
+
+namespace {
+
+// A limit of the process, and a figure of /proc/self/status ("VmSize") in bytes.
+std::uint64_t limit_of(int resource) {
+    rlimit r{};
+    if (getrlimit(resource, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    return std::uint64_t(r.rlim_cur);
+}
+
+std::uint64_t status_bytes(const char* field) {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    unsigned long long kib = 0;
+    if (f) {
+        char line[256];
+        const std::size_t n = std::strlen(field);
+        while (std::fgets(line, sizeof line, f))
+            if (std::strncmp(line, field, n) == 0 && line[n] == ':') {
+                std::sscanf(line + n + 1, "%llu", &kib);
+                break;
+            }
+        std::fclose(f);
+    }
+    return std::uint64_t(kib) * 1024u;
+}
+
+// The memory a render takes: the size frames render at, what every frame
+// shares and what each frame being rendered takes.
+struct FrameMemory {
+    std::int64_t width, height;
+    std::uint64_t shared, per_frame;
+};
+
+FrameMemory frame_memory(const RenderPlan& plan, const RenderJob& job) {
     const std::int64_t width = plan.input_info.width, height = plan.input_info.height;
     // The size the host renders at.
     const std::int64_t w = offline::at_resolution(std::int32_t(width), offline::factor(job.downsample_x));
     const std::int64_t h = offline::at_resolution(std::int32_t(height), offline::factor(job.downsample_y));
-    if (w > MAX_CANVAS_SIDE || h > MAX_CANVAS_SIDE || w * h > MAX_CANVAS_PIXELS)
-        throw ToolError(EXIT_EFFECT, std::string("Lumatrail: ") + CANVAS_LIMIT_MESSAGE + " (" + what +
-                                         " renders at " + std::to_string(w) + "x" + std::to_string(h) + ")");
     // Every picture as a world and once more as the file's decoded buffer;
     // per frame the output world, the written file's buffer, the layer at
     // render resolution and the effect's float working images.
@@ -249,17 +298,43 @@ unsigned check_frame_fits(const RenderPlan& plan, const RenderJob& job, std::uin
     const bool per_frame_inputs = plan.input == MediaKind::Sequence || plan.input == MediaKind::Movie ||
                                   plan.mask == MediaKind::Sequence || plan.mask == MediaKind::Movie;
     const std::uint64_t per_frame = std::uint64_t(w * h) * (3 * pixel + 16) + (per_frame_inputs ? inputs : 0);
-    const std::uint64_t shared = per_frame_inputs ? 0 : inputs;
-    if (shared + per_frame > available)
-        throw ToolError(EXIT_INPUT, what + " is " + std::to_string(width) + "x" + std::to_string(height) +
+    return {w, h, per_frame_inputs ? 0 : inputs, per_frame};
+}
+
+}  // namespace
+
+MemoryBudget memory_budget() {
+    return memory_budget(available_memory(), {limit_of(RLIMIT_AS), status_bytes("VmSize")},
+                         {limit_of(RLIMIT_DATA), status_bytes("VmData")});
+}
+
+unsigned check_frame_fits(const RenderPlan& plan, const RenderJob& job, const MemoryBudget& budget,
+                          const std::string& what) {
+    const FrameMemory m = frame_memory(plan, job);
+    if (m.width > MAX_CANVAS_SIDE || m.height > MAX_CANVAS_SIDE || m.width * m.height > MAX_CANVAS_PIXELS)
+        throw ToolError(EXIT_EFFECT, std::string("Lumatrail: ") + CANVAS_LIMIT_MESSAGE + " (" + what +
+                                         " renders at " + std::to_string(m.width) + "x" +
+                                         std::to_string(m.height) + ")");
+    const std::uint64_t available = budget.bytes;
+    if (m.shared + m.per_frame > available)
+        throw ToolError(EXIT_INPUT, what + " is " + std::to_string(plan.input_info.width) + "x" +
+                                        std::to_string(plan.input_info.height) +
                                         ": reading and rendering it takes about " +
-                                        size_text(shared + per_frame) + " of memory, and " +
-                                        size_text(available) + " is available");
-    const std::uint64_t fit = (available - shared) / std::max<std::uint64_t>(per_frame, 1);
+                                        size_text(m.shared + m.per_frame) + " of memory, and " + budget.said);
+    const std::uint64_t fit = (available - m.shared) / std::max<std::uint64_t>(m.per_frame, 1);
     return unsigned(std::clamp<std::uint64_t>(fit, 1, std::max(job.jobs, 1u)));
 }
 
-RenderPlan plan_render(const RenderJob& job, std::uint64_t available) {
+ToolError out_of_memory(const RenderPlan& plan, std::optional<std::int64_t> frame) {
+    return ToolError(EXIT_INPUT, (frame ? "frame " + std::to_string(*frame) + ": " : std::string()) +
+                                     "out of memory rendering " + std::to_string(plan.render_width) + "x" +
+                                     std::to_string(plan.render_height) + " frames (" +
+                                     std::to_string(plan.threads) +
+                                     " at once): they were estimated to take " +
+                                     size_text(plan.memory_needed) + " of memory, and " + plan.budget.said);
+}
+
+RenderPlan plan_render(const RenderJob& job, const MemoryBudget& available) {
     if (job.frames.empty()) throw ToolError(EXIT_USAGE, "there is no frame to render");
     RenderPlan plan;
     plan.input = input_kind(job.input);
@@ -292,6 +367,10 @@ RenderPlan plan_render(const RenderJob& job, std::uint64_t available) {
                              : job.card == BuiltinPicture::Photo ? "the built-in photo"
                                                                  : "the test card";
     plan.threads = check_frame_fits(plan, job, available, what);
+    const FrameMemory memory = frame_memory(plan, job);
+    plan.render_width = memory.width, plan.render_height = memory.height;
+    plan.memory_needed = memory.shared + memory.per_frame * plan.threads;
+    plan.budget = available;
     if (plan.output == MediaKind::Movie) check_movie_output(job, plan);
     return plan;
 }

@@ -4,8 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct RenderJobTest : testing::ScratchFolderTest<testing::EffectHostTest> {
     void SetUp() override {
@@ -91,6 +94,92 @@ TEST_F(RenderJobTest, ACancelledJobSaysWhatIsOnDiskAndLeavesNoMovie) {
         }
     }
     EXPECT_TRUE(fs::is_empty(dir));
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
+
+namespace lumatrail::tools {
+namespace {
+
+TEST(ProgressLine, NarrowTerminalsLoseWholeFieldsTheLeastNeededFirst) {
+    // 17 of 24 frames in 7 s: 2.43 frames a second, 3 s left.
+    EXPECT_EQ(progress_line(17, 24, 7.0, 80),
+              "rendering [#########-----] 17/24 frames  0:07 elapsed  2.43 frames/s  0:03 left");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 66),
+              "rendering 17/24 frames  0:07 elapsed  2.43 frames/s  0:03 left");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 60), "rendering 17/24 frames  0:07 elapsed  2.43 frames/s");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 40), "rendering 17/24 frames  0:07 elapsed");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 30), "17/24 frames  0:07 elapsed");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 20), "17/24 frames");
+    EXPECT_EQ(progress_line(17, 24, 7.0, 12), "");
+    // Before the first frame: no rate or time left; the bar grows to 30.
+    EXPECT_EQ(progress_line(0, 1, 2.0, 80),
+              "rendering [------------------------------] 0/1 frames  0:02 elapsed");
+    EXPECT_EQ(progress_line(0, 1, 2.0, 40), "rendering 0/1 frames  0:02 elapsed");
+    EXPECT_EQ(progress_line(0, 1, 2.0, 20), "0/1 frames");
+    EXPECT_EQ(progress_line(1, 1, 2.0, 50), "rendering [############] 1/1 frames  0:02 elapsed");
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
+
+namespace lumatrail::tools {
+namespace {
+
+// stderr of the lumatrail program run with these arguments (stdout dropped), and its exit code.
+std::pair<int, std::string> tool_stderr(const std::string& arguments) {
+    const std::string command = std::string(LUMATRAIL_TOOL) + " " + arguments + " 2>&1 >/dev/null";
+    std::string err;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {-1, err};
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) err.append(buffer, n);
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
+}
+
+TEST(OpaqueMask, AMaskWithoutRealAlphaUnderMaskChannelAlphaIsWarnedOf) {
+    const fs::path dir = fs::path(::testing::TempDir()) / ("opaque_mask_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    // A black-and-white matte: as JPEG (no alpha), as PNG with alpha full
+    // everywhere; and the built-in mask, whose discs are in its alpha.
+    offline::OfflineWorld matte = offline::make_world(PF_PixelFormat_ARGB32, 32, 18);
+    for (std::int32_t y = 0; y < 18; ++y)
+        for (std::int32_t x = 0; x < 32; ++x) {
+            const auto v = std::uint8_t(x < 16 ? 0 : 255);
+            *offline::pixel_at<PF_Pixel>(matte, x, y) = {255, v, v, v};
+        }
+    write_image(matte, (dir / "matte.jpg").string());
+    write_image(matte, (dir / "matte.png").string());
+    write_image(offline::test_mask(32, 18, PF_PixelFormat_ARGB32), (dir / "discs.png").string());
+    const std::string warning = "warning: the mask";
+    const struct {
+        std::string mask, settings;
+        bool warned;
+    } cases[] = {
+        {"matte.jpg", "--set mask-mode=sort-inside-mask", true},
+        {"matte.png", "--set mask-mode=stretch-from-mask", true},
+        {"matte.png", "--set show-mask=on", true},
+        {"discs.png", "--set mask-mode=sort-inside-mask", false},
+        {"matte.png", "--set mask-mode=sort-inside-mask --set mask-channel=luminance", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mask + " " + c.settings);
+        const auto [code, err] = tool_stderr("render --size 32x18 --quiet --mask " + (dir / c.mask).string() +
+                                             " " + c.settings + " -o " + (dir / "out.png").string());
+        EXPECT_EQ(code, 0) << err;
+        if (c.warned) {
+            EXPECT_EQ(err,
+                      "lumatrail: warning: the mask \"" + (dir / c.mask).string() +
+                          "\" has no alpha (or its alpha is fully opaque) while Mask Channel is Alpha, so "
+                          "the whole frame counts as inside the mask; for a black-and-white matte add "
+                          "--set mask-channel=luminance\n");
+        } else {
+            EXPECT_THAT(err, Not(HasSubstr(warning))) << err;
+        }
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -109,6 +111,74 @@ TEST_F(RenderPlanTest, AMovieOutputIsWrittenByOneRunInOrder) {
     EXPECT_EQ(still.first, EXIT_USAGE);
     EXPECT_THAT(still.second, HasSubstr("or a movie"));
     EXPECT_EQ(refusal({"--fps", "24", "--frames", "0-9", "-o", at("o.mkv")}).first, 0);
+}
+
+}  // namespace
+}  // namespace lumatrail::tools
+
+namespace lumatrail::tools {
+namespace {
+
+TEST(MemoryLimits, ALimitOnTheProcessIsTheBudgetWhenItLeavesLess) {
+    constexpr std::uint64_t GB = 1'000'000'000;
+    EXPECT_EQ(memory_budget(20 * GB, {}, {}).said, "20.0 GB is available");
+    // ulimit -v 3000000 (KiB), 0.3 GB already mapped.
+    const MemoryBudget v = memory_budget(20 * GB, {3'072'000'000, 300'000'000}, {});
+    EXPECT_EQ(v.bytes, 2'772'000'000u);
+    EXPECT_EQ(v.said, "the address-space limit (ulimit -v) of 3.1 GB leaves 2.8 GB");
+    const MemoryBudget d = memory_budget(20 * GB, {8 * GB, 1 * GB}, {2 * GB, 500'000'000});
+    EXPECT_EQ(d.bytes, 1'500'000'000u);
+    EXPECT_EQ(d.said, "the data-size limit (ulimit -d) of 2.0 GB leaves 1.5 GB");
+    EXPECT_EQ(memory_budget(1 * GB, {8 * GB, 1 * GB}, {}).said, "1.0 GB is available");
+    EXPECT_EQ(memory_budget(20 * GB, {1 * GB, 2 * GB}, {}).bytes, 0u) << "already over its limit";
+
+    // An 8000x8000 float test card needs 6.1 GB: refused in the plan, exit 3,
+    // with the size, the need and the limit.
+    RenderJob job;
+    job.output = ::testing::TempDir() + "huge.exr";
+    job.card_width = job.card_height = 8000;
+    job.depth = PF_PixelFormat_ARGB128;
+    job.frames = {0};
+    try {
+        plan_render(job, v);
+        ADD_FAILURE() << "not refused";
+    } catch (const ToolError& e) {
+        EXPECT_EQ(e.exit_code, EXIT_INPUT);
+        EXPECT_EQ(
+            std::string(e.what()),
+            "the test card is 8000x8000: reading and rendering it takes about 6.1 GB of memory, and the "
+            "address-space limit (ulimit -v) of 3.1 GB leaves 2.8 GB");
+    }
+    // Running out anyway, in the effect or the program, says the same.
+    job.card_width = job.card_height = 2000;
+    const RenderPlan plan = plan_render(job, v);
+    EXPECT_EQ(plan.memory_needed, 384'000'000u);
+    const ToolError e = out_of_memory(plan, 7);
+    EXPECT_EQ(e.exit_code, EXIT_INPUT);
+    EXPECT_EQ(std::string(e.what()),
+              "frame 7: out of memory rendering 2000x2000 frames (1 at once): they were estimated to take "
+              "384.0 MB of memory, and the address-space limit (ulimit -v) of 3.1 GB leaves 2.8 GB");
+}
+
+TEST(MemoryLimits, TheProgramUnderUlimitIsRefusedBeforeRendering) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP()
+        << "the address sanitizer reserves terabytes of address space, so no ulimit -v lets it start";
+#else
+    const std::string out = ::testing::TempDir() + "huge_" + std::to_string(getpid()) + ".exr";
+    const std::string command = "ulimit -v 3000000; " + std::string(LUMATRAIL_TOOL) + " render -o " + out +
+                                " --size 8000x8000 --depth 32 2>&1";
+    std::string err;
+    std::FILE* pipe = popen(("sh -c '" + command + "'").c_str(), "r");
+    ASSERT_TRUE(pipe);
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) err.append(buffer, n);
+    const int status = pclose(pipe);
+    EXPECT_EQ(WEXITSTATUS(status), EXIT_INPUT) << err;
+    EXPECT_THAT(err, HasSubstr("8000x8000: reading and rendering it takes about 6.1 GB of memory, and the "
+                               "address-space limit (ulimit -v) of 3.1 GB leaves"));
+    EXPECT_FALSE(fs::exists(out));
+#endif
 }
 
 }  // namespace

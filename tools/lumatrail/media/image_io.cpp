@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -21,7 +23,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "tools/lumatrail/media/png_check.h"
+#include "tools/lumatrail/media/png_read.h"
 #include "tools/lumatrail/media/whole_file.h"
 
 namespace lumatrail::tools {
@@ -94,13 +96,43 @@ void each_pixel(const Value* data, const ImageSpec& spec, Value full, Put&& put)
     }
 }
 
-// The frame's values as the file holds its channels, as `type`.
+// A picture file open for reading: a PNG file through libpng (its header
+// read), any other through the library.
+struct Opened {
+    std::unique_ptr<ImageInput> in;
+    std::optional<PngLayout> png;
+};
+
+// A PNG file's values as floats, scaled as the library scales integers.
+template <class Stored>
+void png_as_floats(const std::string& path, const PngLayout& layout, float* to) {
+    const std::size_t n = std::size_t(layout.bytes() / sizeof(Stored));
+    auto stored = std::make_unique_for_overwrite<Stored[]>(n);
+    read_png(path, layout, stored.get());
+    const float scale = 1.0f / float(std::numeric_limits<Stored>::max());
+    for (std::size_t i = 0; i < n; ++i) to[i] = float(stored[i]) * scale;
+}
+
+// The frame's values as the file holds its channels, as `type` (for a PNG
+// file, its own type or floats).
 template <class Value>
-std::unique_ptr<Value[]> read_values(ImageInput& in, const std::string& path, int frame,
+std::unique_ptr<Value[]> read_values(const Opened& file, const std::string& path, int frame,
                                      const ImageSpec& spec, TypeDesc type) {
     const std::size_t n = std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels);
     // Every value is read from the file: no need to clear the buffer first.
     auto data = std::make_unique_for_overwrite<Value[]>(n);
+    if (file.png) {
+        if constexpr (std::is_same_v<Value, float>) {
+            if (file.png->bits == 16)
+                png_as_floats<std::uint16_t>(path, *file.png, data.get());
+            else
+                png_as_floats<std::uint8_t>(path, *file.png, data.get());
+        } else {
+            read_png(path, *file.png, data.get());
+        }
+        return data;
+    }
+    ImageInput& in = *file.in;
     // The readers' own words for a damaged file differ from format to format
     // and name the library; the file's name and what it means say enough.
     if (!in.read_image(frame, 0, 0, spec.nchannels, type, data.get())) {
@@ -112,7 +144,7 @@ std::unique_ptr<Value[]> read_values(ImageInput& in, const std::string& path, in
 
 // Reads the frame into a world of its pixel type.
 template <class Pixel>
-void read_pixels(ImageInput& in, const std::string& path, int frame, const ImageSpec& spec,
+void read_pixels(const Opened& in, const std::string& path, int frame, const ImageSpec& spec,
                  offline::OfflineWorld& world) {
     using Depth = FileDepth<Pixel>;
     using Value = typename Depth::Value;
@@ -163,7 +195,7 @@ offline::OfflineWorld convert_depth(const offline::OfflineWorld& src, PF_PixelFo
 }
 
 // The frame's pixels as RGBA floats, premultiplied as the library reads them.
-std::vector<float> read_rgba(ImageInput& in, const std::string& path, int frame, const ImageSpec& spec) {
+std::vector<float> read_rgba(const Opened& in, const std::string& path, int frame, const ImageSpec& spec) {
     const auto data = read_values<float>(in, path, frame, spec, TypeDesc::FLOAT);
     std::vector<float> rgba(std::size_t(spec.width) * std::size_t(spec.height) * 4);
     each_pixel<float>(data.get(), spec, 1.0f, [&](std::size_t i, float a, float r, float g, float b) {
@@ -249,12 +281,51 @@ std::string linear_for(const std::string& name) {
     return linear;
 }
 
-// Opens the file for its header, once nothing in it can make libpng print.
-std::unique_ptr<ImageInput> open_input(const std::string& path) {
+// Opens the file for its header: a PNG file through libpng, so that nothing
+// in it can make libpng print; any other through the library.
+// A format's name as users know it, from the library's name for its reader.
+std::string format_title(std::string_view format) {
+    static constexpr std::pair<std::string_view, std::string_view> TITLES[] = {
+        {"targa", "TGA"},       {"hdr", "HDR (Radiance)"}, {"tiff", "TIFF"},
+        {"openexr", "OpenEXR"}, {"jpeg", "JPEG"},          {"bmp", "BMP"},
+        {"dpx", "DPX"},         {"webp", "WebP"}};
+    for (const auto& [name, title] : TITLES)
+        if (name == format) return std::string(title);
+    std::string title(format);
+    for (char& c : title) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return title;
+}
+
+// Why the library could not open the file, in the program's words: a folder,
+// what the system said when the file would not open, an empty file, or a
+// header the reader its extension names cannot take.
+std::string open_failure(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return "it is a folder, not a picture";
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        return std::string("the system could not open it (") + std::strerror(errno) + ")";
+    }
+    if (fs::file_size(path, ec) == 0 && !ec) return "the file is empty";
+    // The format its extension names, whose reader refused the header.
+    std::string extension = fs::path(path).extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto& [format, extensions] : OIIO::get_extension_map())
+        if (std::find(extensions.begin(), extensions.end(), extension) != extensions.end() &&
+            format != "ffmpeg")
+            return "it is not a whole " + format_title(format) +
+                   " file: its header is damaged or the file is cut short";
+    return "it is not a picture this program reads";
+}
+
+Opened open_input(const std::string& path) {
     std::error_code ec;
     if (!fs::exists(path, ec)) throw ToolError(EXIT_INPUT, "no such file: " + quoted(path));
-    if (const auto problem = png_problem(path, PngScope::header))
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
+    if (fs::is_directory(path, ec) || access(path.c_str(), R_OK) != 0)
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + open_failure(path));
+    if (is_png(path)) return {nullptr, read_png_layout(path)};
     // Movies are read through FFmpeg's libraries (movie_reader), never by the
     // picture library's own movie reader, which can abort the process.
     if (const auto reader = ImageInput::create(path, false);
@@ -265,20 +336,28 @@ std::unique_ptr<ImageInput> open_input(const std::string& path) {
     if (!in) {
         // The library's words name itself and its plug-ins, and say no more.
         OIIO::geterror();
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) +
-                                        ": it is damaged, cut short or not a picture this program reads");
+        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + open_failure(path));
     }
-    return in;
+    return {std::move(in), std::nullopt};
 }
 
-ImageInfo info_of(ImageInput& in) {
-    const ImageSpec spec = in.spec();
+// The picture's first (or only) spec; a PNG file's as the library would give it.
+ImageSpec spec_of(const Opened& file, int frame = 0) {
+    if (file.in) return frame == 0 ? file.in->spec() : file.in->spec(frame, 0);
+    const PngLayout& png = *file.png;
+    ImageSpec spec(png.width, png.height, png.channels, png.bits == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8);
+    spec.alpha_channel = png.alpha_channel();
+    return spec;
+}
+
+ImageInfo info_of(const Opened& file) {
+    const ImageSpec spec = spec_of(file);
     ImageInfo info;
     info.width = spec.width;
     info.height = spec.height;
     info.depth = natural_depth(spec.format);
     // Files of several pictures (multi-page TIFF) give each as a subimage.
-    info.frames = spec.get_int_attribute("oiio:subimages", 1);
+    info.frames = file.in ? spec.get_int_attribute("oiio:subimages", 1) : 1;
     return info;
 }
 
@@ -531,22 +610,19 @@ std::uint64_t available_memory() {
     return pages > 0 && page > 0 ? std::uint64_t(pages) * std::uint64_t(page) : UINT64_MAX;
 }
 
-ImageInfo probe_image(const std::string& path) {
-    const auto in = open_input(path);
-    return info_of(*in);
-}
+ImageInfo probe_image(const std::string& path) { return info_of(open_input(path)); }
 
 offline::OfflineWorld read_image(const std::string& path, std::optional<PF_PixelFormat> depth,
                                  std::int32_t frame, const std::string& input_colorspace,
                                  std::optional<std::uint64_t> memory_budget) {
     const std::string linear = input_colorspace.empty() ? "" : linear_for(input_colorspace);
-    const auto in = open_input(path);
-    const ImageInfo info = info_of(*in);
+    const Opened in = open_input(path);
+    const ImageInfo info = info_of(in);
     if (frame < 0 || frame >= info.frames)
         throw ToolError(EXIT_INPUT, quoted(path) + " has no frame " + std::to_string(frame) + ": it holds " +
                                         std::to_string(info.frames) +
                                         (info.frames == 1 ? " frame" : " frames") + ", counted from 0");
-    const ImageSpec spec = frame == 0 ? in->spec() : in->spec(frame, 0);
+    const ImageSpec spec = spec_of(in, frame);
     const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
     if (spec.width < 1 || spec.height < 1 || spec.width > 65536 || spec.height > 65536)
         throw ToolError(EXIT_INPUT, quoted(path) + " is " + size + "; sizes from 1 to 65536 are supported");
@@ -558,13 +634,11 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
                                         size_text(needed) + ", more than the " + size_text(allowed) +
                                         " allowed");
     // Only now the whole file, so that a huge claim is refused from its header alone.
-    if (const auto problem = png_problem(path, PngScope::whole))
-        throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
-    if (const auto problem = whole_file_problem(path, in->format_name()))
+    if (const auto problem = in.in ? whole_file_problem(path, in.in->format_name()) : std::nullopt)
         throw ToolError(EXIT_INPUT, "cannot read " + quoted(path) + ": " + *problem);
     try {
         if (!input_colorspace.empty()) {
-            std::vector<float> rgba = read_rgba(*in, path, frame, spec);
+            std::vector<float> rgba = read_rgba(in, path, frame, spec);
             if (const auto failure = convert_colours(rgba, spec.width, spec.height, input_colorspace, linear))
                 throw ToolError(EXIT_INPUT, "cannot convert " + quoted(path) + " from " + input_colorspace +
                                                 ": " + *failure);
@@ -572,7 +646,7 @@ offline::OfflineWorld read_image(const std::string& path, std::optional<PF_Pixel
         }
         offline::OfflineWorld world = offline::make_world(natural, spec.width, spec.height);
         offline::with_world_pixel_type(
-            natural, [&](auto pixel) { read_pixels<decltype(pixel)>(*in, path, frame, spec, world); });
+            natural, [&](auto pixel) { read_pixels<decltype(pixel)>(in, path, frame, spec, world); });
         // Returned by name, so that the picture is moved out rather than copied.
         if (target != natural) return convert_depth(world, target);
         return world;

@@ -13,7 +13,7 @@
 //   DPX    the size its header gives and the first element's pixel data
 //          within the file (the reader fills the missing rows of 10- and
 //          12-bit files with black).
-// PNG files have their own check (png_check.h); the OpenEXR, HDR, BMP and
+// PNG files are read through libpng itself (png_read.h); the OpenEXR, HDR, BMP and
 // WebP readers refuse such files themselves. Nothing is allocated from a
 // size a file claims before the size is checked against the file.
 #pragma once

@@ -59,9 +59,10 @@ std::string png_chunk(const std::string& type, const std::string& data) {
 // A PNG file as an encoder writes it: every row's filter byte followed by the
 // row's bytes, pass after pass when interlaced, with every checksum right (and
 // a palette of 256 colours for colour type 3).
-// `rows_left_out` drops the last rows, `filter` is the first row's filter.
+// `rows_left_out` drops the last rows, `filter` is the first row's filter;
+// `chunks` go before the image data.
 std::string png_file(std::uint32_t w, std::uint32_t h, int bit_depth, int colour_type, bool interlaced,
-                     int rows_left_out = 0, char filter = 0) {
+                     int rows_left_out = 0, char filter = 0, const std::string& chunks = {}) {
     const int channels = colour_type == 6 ? 4 : colour_type == 2 ? 3 : colour_type == 4 ? 2 : 1;
     std::string raw;
     auto rows = [&](std::uint32_t width, std::uint32_t count) {
@@ -96,7 +97,7 @@ std::string png_file(std::uint32_t w, std::uint32_t h, int bit_depth, int colour
     std::string palette;
     for (int i = 0; i < 3 * 256; ++i) palette.push_back(char(i * 5));
     return std::string("\x89PNG\r\n\x1a\n", 8) + png_chunk("IHDR", header) +
-           (colour_type == 3 ? png_chunk("PLTE", palette) : "") + png_chunk("IDAT", compressed) +
+           (colour_type == 3 ? png_chunk("PLTE", palette) : "") + chunks + png_chunk("IDAT", compressed) +
            png_chunk("IEND", "");
 }
 
@@ -184,67 +185,134 @@ TEST_F(ImageIo, HugeClaimsAreProbedFromTheHeaderAndRefusedBeforeAnythingIsAlloca
     }
 }
 
-TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
-    // Sound files of every shape the checks count rows for: read as the
-    // library reads them directly.
+// A chunk of big-endian numbers of `size` bytes each.
+std::string numbers_chunk(const std::string& type, std::initializer_list<std::uint32_t> values, int size) {
+    std::string data;
+    for (const std::uint32_t v : values)
+        for (int k = size - 1; k >= 0; --k) data.push_back(char(v >> (8 * k)));
+    return png_chunk(type, data);
+}
+
+// A transparent colour (or palette alphas) for the colour type.
+std::string transparency_chunk(int colour_type) {
+    if (colour_type == 0) return numbers_chunk("tRNS", {1}, 2);
+    if (colour_type == 2) return numbers_chunk("tRNS", {7, 8, 9}, 2);
+    std::string alphas;
+    for (int i = 0; i < 200; ++i) alphas.push_back(char(i * 37));
+    return png_chunk("tRNS", alphas);
+}
+
+TEST_F(ImageIo, PngFilesReadIntoTheWorldsTheLibraryReadThemInto) {
+    // Every colour type at every depth it takes, interlaced or not, with a
+    // transparent colour, and alpha associated in gamma-encoded files as the
+    // library associates it (a gAMA chunk without an sRGB chunk).
     const struct {
         std::uint32_t w, h;
         int bits, colour_type;
         bool interlaced;
-    } sound[] = {{13, 11, 8, 6, true}, {3, 2, 16, 2, true},  {1, 1, 8, 0, true}, {37, 5, 1, 0, false},
-                 {9, 17, 4, 0, true},  {5, 3, 16, 4, false}, {7, 6, 8, 3, true}, {11, 3, 4, 3, false}};
+        std::string chunks;
+    } sound[] = {
+        {13, 11, 8, 6, true, ""},
+        {17, 9, 8, 6, false, numbers_chunk("gAMA", {45455}, 4)},
+        {17, 9, 16, 6, true, numbers_chunk("gAMA", {41000}, 4)},
+        {17, 9, 8, 4, false, numbers_chunk("gAMA", {100000}, 4)},
+        {17, 9, 8, 6, false, png_chunk("sRGB", std::string(1, '\0')) + numbers_chunk("gAMA", {45455}, 4)},
+        {3, 2, 16, 2, true, ""},
+        {6, 5, 16, 2, false, transparency_chunk(2)},
+        {1, 1, 8, 0, true, ""},
+        {37, 5, 1, 0, false, ""},
+        {37, 5, 1, 0, false, transparency_chunk(0)},
+        {9, 17, 4, 0, true, ""},
+        {9, 7, 2, 0, false, numbers_chunk("gAMA", {50000}, 4)},
+        {5, 3, 16, 4, false, ""},
+        {12, 6, 16, 0, true, ""},
+        {7, 6, 8, 3, true, ""},
+        {23, 6, 8, 3, false, transparency_chunk(3)},
+        {11, 3, 4, 3, false, ""},
+        {11, 3, 2, 3, true, transparency_chunk(3)},
+    };
     for (const auto& s : sound) {
-        SCOPED_TRACE(std::to_string(s.w) + "x" + std::to_string(s.h) + " " + std::to_string(s.bits) +
-                     " bits");
-        // Names of their own: the library caches what it reads by name.
+        const std::string what = std::to_string(s.w) + "x" + std::to_string(s.h) + ", " +
+                                 std::to_string(s.bits) + " bits, colour type " +
+                                 std::to_string(s.colour_type);
+        SCOPED_TRACE(what);
         const std::string name = at("sound" + std::to_string(&s - sound) + ".png");
-        write_bytes(name, png_file(s.w, s.h, s.bits, s.colour_type, s.interlaced));
-        const offline::OfflineWorld w = read_image(name, PF_PixelFormat_ARGB128);
-        OIIO::ImageBuf direct(name);
-        ASSERT_TRUE(direct.read(0, 0, true, OIIO::TypeDesc::FLOAT));
-        const int channels = direct.nchannels();
-        float worst = 0;
+        write_bytes(name, png_file(s.w, s.h, s.bits, s.colour_type, s.interlaced, 0, 0, s.chunks));
+        const offline::OfflineWorld world = read_image(name);
+        const auto in = OIIO::ImageInput::open(name);
+        ASSERT_TRUE(in);
+        const OIIO::ImageSpec spec = in->spec();
+        const bool sixteen = spec.format == OIIO::TypeDesc::UINT16;
+        ASSERT_EQ(world.format, sixteen ? PF_PixelFormat_ARGB64 : PF_PixelFormat_ARGB32);
+        const int n = spec.nchannels;
+        std::vector<std::uint16_t> v(std::size_t(n) * s.w * s.h);
+        ASSERT_TRUE(in->read_image(0, 0, 0, n, OIIO::TypeDesc::UINT16, v.data()));
+        int differing = 0;
         for (std::uint32_t y = 0; y < s.h; ++y)
             for (std::uint32_t x = 0; x < s.w; ++x) {
-                float p[4] = {0, 0, 0, 1};
-                direct.getpixel(int(x), int(y), p, 4);
-                const float alpha = channels == 2 ? p[1] : channels == 4 ? p[3] : 1.0f;
-                const float blue = channels >= 3 ? p[2] : p[0];
-                const PF_PixelFloat& q =
-                    *offline::pixel_at<PF_PixelFloat>(w, std::int32_t(x), std::int32_t(y));
-                worst = std::max(
-                    {worst, std::abs(q.red - p[0]), std::abs(q.blue - blue), std::abs(q.alpha - alpha)});
+                const std::uint16_t* p = v.data() + (std::size_t(y) * s.w + x) * std::size_t(n);
+                const std::uint16_t full = 65535, r = p[0], g = n >= 3 ? p[1] : r, b = n >= 3 ? p[2] : r,
+                                    a = n == 2   ? p[1]
+                                        : n == 4 ? p[3]
+                                                 : full;
+                const auto px = std::int32_t(x), py = std::int32_t(y);
+                // 8-bit values come as v * 257; 16-bit worlds hold 0..32768.
+                auto world16 = [](std::uint16_t c) {
+                    return std::uint16_t((std::uint32_t(c) * 32768u + 32767u) / 65535u);
+                };
+                if (sixteen) {
+                    const PF_Pixel16& q = *offline::pixel_at<PF_Pixel16>(world, px, py);
+                    differing += q.alpha != world16(a) || q.red != world16(r) || q.green != world16(g) ||
+                                 q.blue != world16(b);
+                } else {
+                    const PF_Pixel& q = *offline::pixel_at<PF_Pixel>(world, px, py);
+                    differing +=
+                        q.alpha * 257 != a || q.red * 257 != r || q.green * 257 != g || q.blue * 257 != b;
+                }
             }
-        // The 16-bit world holds a file's 65536 levels in 32769.
-        EXPECT_LT(worst, 2e-5f);
+        EXPECT_EQ(differing, 0);
     }
+}
 
+TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
     const std::string png = written_png(PF_PixelFormat_ARGB32, 64, 48);
     std::string flipped = png;
     flipped[png.size() / 2] ^= 0x55;
+    std::string header_checksum = png;
+    header_checksum[32] ^= 0x01;  // the last byte of the IHDR chunk's CRC
+    std::string no_palette = png_file(8, 4, 8, 3, false);
+    no_palette.replace(no_palette.find("PLTE") - 4, 12 + 3 * 256, png_chunk("PLTE", ""));
     const struct {
-        const char* name;
+        const char *name, *says;
         std::string bytes;
     } damaged[] = {
-        {"in_signature.png", png.substr(0, 6)},
-        {"after_signature.png", png.substr(0, 12)},
-        {"in_header.png", png.substr(0, 20)},
-        {"in_data.png", png.substr(0, png.size() / 2)},
-        {"no_end.png", png.substr(0, png.size() - 12)},
-        {"last_byte.png", png.substr(0, png.size() - 1)},
-        {"flipped.png", flipped},
+        {"in_signature.png", "not a whole PNG file: its header is damaged or the file is cut short",
+         png.substr(0, 6)},
+        {"after_signature.png", "cut short", png.substr(0, 12)},
+        {"in_header.png", "cut short in its IHDR chunk", png.substr(0, 20)},
+        {"in_data.png", "cut short in its IDAT chunk", png.substr(0, png.size() / 2)},
+        {"no_end.png", "cut short after its IDAT chunk", png.substr(0, png.size() - 12)},
+        {"last_byte.png", "cut short in its IEND chunk", png.substr(0, png.size() - 1)},
+        {"flipped.png", "damaged: its image data cannot be inflated", flipped},
+        {"header_checksum.png", "damaged: its IHDR chunk fails its checksum", header_checksum},
+        {"empty_palette.png", "damaged: its palette is not valid", no_palette},
         // Checksums right, the image data wrong.
-        {"rows_missing.png", png_file(20, 10, 8, 2, false, 3)},
-        {"rows_missing_interlaced.png", png_file(20, 10, 8, 2, true, 1)},
-        {"bad_filter.png", png_file(20, 10, 8, 2, false, 0, 7)},
-        {"bad_header.png", png_file(20, 10, 3, 2, false)},
+        {"rows_missing.png", "damaged: its image data ends before the last row",
+         png_file(20, 10, 8, 2, false, 3)},
+        {"rows_missing_interlaced.png", "damaged: its image data ends before the last row",
+         png_file(20, 10, 8, 2, true, 1)},
+        {"bad_filter.png", "damaged: a row of its image data has an unknown filter",
+         png_file(20, 10, 8, 2, false, 0, 7)},
+        {"bad_header.png", "damaged: its header gives an unknown bit depth or colour type",
+         png_file(20, 10, 3, 2, false)},
     };
     for (const auto& d : damaged) {
         SCOPED_TRACE(d.name);
         write_bytes(at(d.name), d.bytes);
         const ToolError e = failure_of([&] { read_image(at(d.name)); });
         EXPECT_EQ(e.exit_code, EXIT_INPUT);
-        EXPECT_THAT(e.what(), HasSubstr(at(d.name)));
+        EXPECT_THAT(e.what(), HasSubstr(at(d.name) + "\""));
+        EXPECT_THAT(e.what(), HasSubstr(d.says));
         EXPECT_THAT(e.what(), Not(HasSubstr("\n")));
     }
     EXPECT_EQ(failure_of([&] { probe_image(at("in_header.png")); }).exit_code, EXIT_INPUT);
@@ -257,6 +325,68 @@ TEST_F(ImageIo, DamagedPngFilesAreRefusedInOneLineNamingTheFile) {
     EXPECT_THAT(r.err, HasSubstr(at("in_data.png")));
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_FALSE(fs::exists(at("out.png")));
+    // libpng says nothing of its own about a palette it refuses.
+    const ToolRun palette = run("render " + at("empty_palette.png") + " -o " + at("out.png"), dir);
+    EXPECT_EQ(palette.exit_code, EXIT_INPUT) << palette.err;
+    EXPECT_EQ(palette.err, "lumatrail: cannot read \"" + at("empty_palette.png") +
+                               "\": the file is damaged: its palette is not valid\n");
+}
+
+TEST_F(ImageIo, InputsThatCannotBeReadSayWhyInTheProgramsWords) {
+    // Headers the library's readers refuse with words of their own ("Illegal
+    // cmap_type value 55"): said as the format and what is wrong.
+    write_image(offline::test_card(8, 6, PF_PixelFormat_ARGB32), at("card.tga"));
+    write_image(offline::test_card(8, 6, PF_PixelFormat_ARGB128), at("card.hdr"));
+    write_image(offline::test_card(8, 6, PF_PixelFormat_ARGB32), at("card.tif"));
+    std::string tga = bytes_of(at("card.tga")), hdr = bytes_of(at("card.hdr")),
+                tif = bytes_of(at("card.tif"));
+    tga[1] = 55;                           // the colour map type
+    hdr.replace(hdr.find("-Y"), 2, "-Q");  // the resolution line
+    tif[2] = 43;                           // the version after the byte order
+    write_bytes(at("bad.tga"), tga);
+    write_bytes(at("bad.hdr"), hdr);
+    write_bytes(at("bad.tif"), tif);
+    write_bytes(at("empty.exr"), "");
+    fs::create_directory(at("folder.png"));
+    const struct {
+        std::string name, says;
+    } cases[] = {
+        {"bad.tga", "it is not a whole TGA file: its header is damaged or the file is cut short"},
+        {"bad.hdr", "it is not a whole HDR (Radiance) file: its header is damaged or the file is cut short"},
+        {"bad.tif", "it is not a whole TIFF file: its header is damaged or the file is cut short"},
+        {"empty.exr", "the file is empty"},
+        {"folder.png", "it is a folder, not a picture"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolError e = failure_of([&] { probe_image(at(c.name)); });
+        EXPECT_EQ(e.exit_code, EXIT_INPUT);
+        EXPECT_EQ(std::string(e.what()), "cannot read \"" + at(c.name) + "\": " + c.says);
+    }
+    // The program says so on one line, with nothing from the libraries.
+    const ToolRun r = run("render " + at("bad.tga") + " -o " + at("out.png"), dir);
+    EXPECT_EQ(r.exit_code, EXIT_INPUT);
+    EXPECT_EQ(r.err, "lumatrail: cannot read \"" + at("bad.tga") + "\": " + cases[0].says + "\n");
+
+    // A Matroska movie is a movie like any other, in and out.
+    const ToolRun made = run("render --size 32x18 --fps 24 --frames 0-2 --quiet -o " + at("in.mkv"), dir);
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    const ToolRun read = run("render " + at("in.mkv") + " --quiet -o " + at("f.####.png"), dir);
+    EXPECT_EQ(read.exit_code, 0) << read.err;
+    EXPECT_TRUE(fs::exists(at("f.0002.png")));
+
+    // A file the system will not open says what the system said; root reads
+    // it whatever its mode, so there is nothing to see then.
+    write_image(offline::test_card(8, 6, PF_PixelFormat_ARGB32), at("locked.png"));
+    fs::permissions(at("locked.png"), fs::perms::none);
+    if (std::FILE* f = std::fopen(at("locked.png").c_str(), "rb")) {
+        std::fclose(f);
+        GTEST_SKIP() << "this user (root) reads a file of mode 000";
+    }
+    const ToolError locked = failure_of([&] { probe_image(at("locked.png")); });
+    EXPECT_EQ(locked.exit_code, EXIT_INPUT);
+    EXPECT_EQ(std::string(locked.what()),
+              "cannot read \"" + at("locked.png") + "\": the system could not open it (Permission denied)");
 }
 
 TEST_F(ImageIo, AMovieIsNeverReadAsAPicture) {
