@@ -234,8 +234,9 @@ void declare_what_to_render(CLI::App* render, RenderOptions& r, RenderTexts& t) 
                      "frame rate: 24, 23.976, 29.97, 30000/1001 (default: a movie's own rate; 24 for a "
                      "sequence; a still needs it for --frame and --frames)")
         ->type_name("RATE")
-        ->check(accepts([](const std::string& text) { return parse_frame_rate(text); },
-                        "a rate above 0 and up to 1000, such as 24, 29.97 or 30000/1001"));
+        ->check(accepts(
+            [](const std::string& text) { return parse_frame_rate(text); },
+            "a rate above 0 and up to 1000, with at most 9 decimals, such as 24, 29.97 or 30000/1001"));
     CLI::Option* frame = render->add_option("--frame", t.frame, "render frame N (time = N / fps)")
                              ->type_name("N")
                              ->check(accepts(whole_number, "a whole frame number, such as 12 or -3"));

@@ -885,6 +885,13 @@ TEST_F(LumatrailCli, SequencesAreFoundOnDiskAndResumed) {
     EXPECT_THAT(resumed.output, HasSubstr("skipping 2 of 3"));
     EXPECT_TRUE(fs::exists(at("out.0002.tif")));
     EXPECT_EQ(fs::last_write_time(at("out.0001.tif")), untouched);
+    // A folder under a frame's name is no finished frame: the frame is
+    // rendered, and its write says why it cannot be.
+    fs::remove(at("out.0002.tif"));
+    fs::create_directory(at("out.0002.tif"));
+    const ToolRun blocked = run("render " + at("in.####.tif") + " --skip-existing -o " + at("out.####.tif"));
+    EXPECT_EQ(blocked.exit_code, 4) << blocked.output;
+    EXPECT_THAT(blocked.output, HasSubstr("out.0002.tif\" is a folder"));
     // A gap is named.
     fs::remove(at("in.0002.tif"));
     const ToolRun gap = run("render " + at("in.####.tif") + " -o " + at("gap.####.tif"));
@@ -897,6 +904,11 @@ TEST_F(LumatrailCli, MessagesNameTheRealProblemAndWarnOfNoOps) {
     const ToolRun folder = run("render --size 16x9 -o " + at("folder"));
     EXPECT_EQ(folder.exit_code, 4);
     EXPECT_THAT(folder.output, HasSubstr("is a folder"));
+    // A colour configuration that is not a file is refused before the colour library half-loads it.
+    const ToolRun ocio = run_shell("OCIO=" + dir.string() + " " + LUMATRAIL_TOOL + " colorspaces");
+    EXPECT_EQ(ocio.exit_code, 3) << ocio.output;
+    EXPECT_THAT(ocio.output,
+                HasSubstr("OCIO names \"" + dir.string() + "\", which is not a colour configuration file"));
     const ToolRun proc = run("render --size 16x9 -o /proc/x.png");
     EXPECT_EQ(proc.exit_code, 4);
     EXPECT_THAT(proc.output, HasSubstr("\"/proc/x.png\""));

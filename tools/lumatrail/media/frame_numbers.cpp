@@ -20,10 +20,11 @@ std::optional<FrameRate> lowest_terms(std::int64_t num, std::int64_t den) {
     if (num <= 0 || den <= 0) return std::nullopt;
     const std::int64_t g = std::gcd(num, den);
     num /= g, den /= g;
-    // Rates above 1000 frames a second, and fractions the host's time cannot
-    // hold (a 32-bit time scale, a 32-bit time step), are no frame rates.
-    if (num > MAX_RATE * den || num > std::numeric_limits<std::uint32_t>::max() ||
-        den > std::numeric_limits<std::int32_t>::max())
+    // Fractions the host's time cannot hold (a 32-bit time scale, a 32-bit
+    // time step), and rates above 1000 frames a second, are no frame rates.
+    // The sizes are checked first, so that MAX_RATE * den cannot overflow.
+    if (num > std::numeric_limits<std::uint32_t>::max() || den > std::numeric_limits<std::int32_t>::max() ||
+        num > MAX_RATE * den)
         return std::nullopt;
     return FrameRate{num, den};
 }
@@ -51,7 +52,9 @@ std::optional<FrameRate> parse_frame_rate(std::string_view text) {
     }
     const std::size_t dot = text.find('.');
     const std::string_view whole = text.substr(0, dot);
-    const std::string_view decimals = dot == std::string_view::npos ? "" : text.substr(dot + 1);
+    std::string_view decimals = dot == std::string_view::npos ? "" : text.substr(dot + 1);
+    // Zeros at the end change nothing ("23.9760000000" is 23.976).
+    while (decimals.size() > 1 && decimals.back() == '0') decimals.remove_suffix(1);
     if (decimals.size() > 9 || (whole.empty() && decimals.empty())) return std::nullopt;
     const auto w = whole.empty() ? std::optional<std::int64_t>(0) : whole_number(whole);
     const auto d = decimals.empty() ? std::optional<std::int64_t>(0) : whole_number(decimals);

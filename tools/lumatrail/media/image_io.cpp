@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -260,6 +261,19 @@ offline::OfflineWorld converted(const offline::OfflineWorld& picture, const std:
     return world_of_rgba(rgba, picture.world.width, picture.world.height, picture.format);
 }
 
+// The colour library reads the configuration $OCIO names; one that is not a
+// file (a folder, a missing path) it half-loads and gives up on, so that is
+// refused first, in our words.
+void check_colour_configuration() {
+    const char* variable = std::getenv("OCIO");
+    if (!variable || !*variable) return;
+    std::error_code ec;
+    if (!fs::is_regular_file(variable, ec))
+        throw ToolError(EXIT_INPUT, "OCIO names \"" + std::string(variable) +
+                                        "\", which is not a colour configuration file; point it at a "
+                                        "config.ocio or unset it for the built-in colour spaces");
+}
+
 std::string linear_of(const OIIO::ColorConfig& config) {
     for (const char* role : {"scene_linear", "linear"})
         if (const char* name = config.getColorSpaceNameByRole(role); name && *name) return name;
@@ -273,6 +287,7 @@ bool converts(const OIIO::ColorConfig& config, const std::string& name, const st
 
 // The working space, once the name is known to convert to and from it.
 std::string linear_for(const std::string& name) {
+    check_colour_configuration();
     const OIIO::ColorConfig config;
     std::string linear = linear_of(config);
     if (!converts(config, name, linear))
@@ -701,6 +716,7 @@ void write_image(const offline::OfflineWorld& w, const std::string& path,
 }
 
 std::vector<std::string> known_colorspaces() {
+    check_colour_configuration();
     const OIIO::ColorConfig config;
     const std::string linear = linear_of(config);
     std::vector<std::string> names;
@@ -709,7 +725,10 @@ std::vector<std::string> known_colorspaces() {
     return names;
 }
 
-std::string linear_colorspace() { return linear_of(OIIO::ColorConfig()); }
+std::string linear_colorspace() {
+    check_colour_configuration();
+    return linear_of(OIIO::ColorConfig());
+}
 
 void check_colorspace(const std::string& name) { linear_for(name); }
 

@@ -37,8 +37,31 @@ TEST(FrameRates, BroadcastRatesAreExactFractions) {
     expect_rate("59.94", 60000, 1001);
     expect_rate("119.88", 120000, 1001);
     expect_rate("1000", 1000, 1);
-    for (const char* bad : {"", "0", "-24", "0/1", "24/0", "1001", "2002/2", "1e3", "24fps", "2 4", "abc",
-                            ".", "29.-97", "+24", "24/-1", "99999999999/1"})
+    // Zeros at the end change nothing, however many.
+    expect_rate("23.9760000000", 24000, 1001);
+    expect_rate("24.000000000000", 24, 1);
+    expect_rate("12.50000000000", 25, 2);
+    // Fractions at the ends of 64 bits are refused without overflowing.
+    for (const char* bad : {"",
+                            "0",
+                            "-24",
+                            "0/1",
+                            "24/0",
+                            "1001",
+                            "2002/2",
+                            "1e3",
+                            "24fps",
+                            "2 4",
+                            "abc",
+                            ".",
+                            "29.-97",
+                            "+24",
+                            "24/-1",
+                            "99999999999/1",
+                            "1/9223372036854775807",
+                            "9223372036854775807/1",
+                            "9223372036854775807/9223372036854775806",
+                            "23.9760000001"})
         EXPECT_FALSE(parse_frame_rate(bad).has_value()) << bad;
 }
 
@@ -138,6 +161,7 @@ TEST(CommandLine, OptionsAreCheckedWhereTheyAreDeclared) {
         {{"render", "-o", "x.png", "--shard", "0/3"}, "1 <= K <= N"},
         {{"render", "-o", "x.png", "--size", "0x10"}, "1 to 65536"},
         {{"render", "-o", "x.png", "--fps", "30000/0"}, "30000/1001"},
+        {{"render", "-o", "x.png", "--fps", "23.97602397602"}, "at most 9 decimals"},
         {{"render", "-o", "x.png", "--frame", "1", "--frames", "1-2", "--fps", "24"},
          "--frame and --frames cannot be given together"},
         {{"render", "-o", "x.png", "--set"}, "--set needs a value"},
