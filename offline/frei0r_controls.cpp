@@ -12,9 +12,9 @@ bool needs_mask(std::int32_t index) {
            index == PARAM_INVERT_MASK || index == PARAM_MASK_THRESHOLD || index == PARAM_SHOW_MASK;
 }
 
-bool is_position(const ParamRow& row) { return row.conversion == Conversion::Percent && row.valid_min < 0; }
-
 }  // namespace
+
+bool is_position(const ParamRow& row) { return row.conversion == Conversion::Percent && row.valid_min < 0; }
 
 std::vector<std::int32_t> frei0r_controls() {
     std::vector<std::int32_t> indices{PARAM_RENDER_MODE};

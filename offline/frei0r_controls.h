@@ -26,6 +26,10 @@ namespace lumatrail::offline {
 // The parameter indices a frei0r host sees, in frei0r's order.
 std::vector<std::int32_t> frei0r_controls();
 
+// Whether a slider is a position across or down the frame (Center X/Y,
+// Repeller X/Y): a percentage that may lie outside the frame.
+bool is_position(const ParamRow& row);
+
 // Units per frei0r 1.0 of a slider row.
 double frei0r_scale(const ParamRow& row);
 
