@@ -13,8 +13,9 @@
 #             case: whole frames, the median of five paired rounds with its
 #             spread, each as a multiple of a plain copy and of its floor
 #             (./build/bench/lumatrail_perf --filter TEXT runs a few cases)
-# make docs   rewrites docs/controls.md, the controls reference, from the
-#             effect's parameter table (a test fails when it is out of date)
+# make docs   rewrites docs/controls.md, the controls reference, and the
+#             README's table of frei0r parameters from the effect's parameter
+#             table (a test fails when either is out of date)
 # make gallery renders every picture of docs/gallery and docs/cookbook from
 #             its preset, on the photographs of Debian's python3-skimage (the
 #             committed files are reproduced byte for byte)
@@ -66,6 +67,7 @@ format: deps
 
 docs: build-release
 	./build/release/lumatrail params --markdown > docs/controls.md
+	sh tools/frei0r/readme_table.sh ./build/release/lumatrail README.md
 
 gallery: build-release deps-photos
 	sh tools/gallery/render_gallery.sh ./build/release/lumatrail docs/gallery --index

@@ -10,39 +10,15 @@
 #include <limits>
 
 #include "host/parameters.h"
+#include "offline/frei0r_controls.h"
+#include "offline/frei0r_text.h"
 #include "offline/offline_frame.h"
-#include "offline/param_text.h"
 #include "offline/param_values.h"
 
 namespace lumatrail::frei0r {
 namespace {
 
-// Controls that need the mask layer, which a frei0r filter never has.
-bool needs_mask(std::int32_t index) {
-    return index == PARAM_MASK_MODE || index == PARAM_MASK_LAYER || index == PARAM_MASK_CHANNEL ||
-           index == PARAM_INVERT_MASK || index == PARAM_MASK_THRESHOLD || index == PARAM_SHOW_MASK;
-}
-
 double current_value(const offline::OfflineParam& p) { return p.keys.front().value; }
-
-// The explanation a frei0r host shows: how 0 to 1 maps onto a slider, the
-// choices of a popup, and the default.
-std::string explain(const offline::OfflineParam& p) {
-    using offline::number_text;
-    const PF_ParamDef& d = p.declared;
-    switch (d.param_type) {
-    case PF_Param_FLOAT_SLIDER: {
-        const auto& s = d.u.fs_d;
-        return "0 to 1 spans " + number_text(s.slider_min) + " to " + number_text(s.slider_max) +
-               "; beyond, up to the valid " + number_text(s.valid_min) + " to " + number_text(s.valid_max) +
-               "; default " + offline::default_text(p) + " (" + number_text(frei0r_value(p, s.value)) + ")";
-    }
-    case PF_Param_POPUP:
-        return "one of " + offline::choices_text(p, ", ", " or ") + " (or the slug, e.g. " +
-               offline::slug(p.choices.back()) + "); default " + offline::default_text(p);
-    default: return "on or off; default " + offline::default_text(p);
-    }
-}
 
 ParamKind kind_of(std::int32_t param_type) {
     return param_type == PF_Param_POPUP      ? ParamKind::String
@@ -55,16 +31,11 @@ std::vector<ExposedParam> learn_params() noexcept {
         offline::OfflineHost host;
         if (offline::load_parameters(host, EffectMain) != PF_Err_NONE) return {};
         std::vector<ExposedParam> params;
-        for (std::size_t i = 1; i < host.params.size(); ++i) {
-            const offline::OfflineParam& p = host.params[i];
-            const std::int32_t t = p.declared.param_type;
-            if (needs_mask(std::int32_t(i)) ||
-                (t != PF_Param_FLOAT_SLIDER && t != PF_Param_POPUP && t != PF_Param_CHECKBOX))
-                continue;
-            params.push_back({std::int32_t(i), kind_of(t), p.name, explain(p)});
+        for (const std::int32_t index : offline::frei0r_controls()) {
+            const offline::OfflineParam& p = host.params.at(std::size_t(index));
+            params.push_back({index, kind_of(p.declared.param_type), p.name,
+                              offline::frei0r_explanation(p, param_row(index))});
         }
-        std::stable_partition(params.begin(), params.end(),
-                              [](const ExposedParam& p) { return p.host_index == PARAM_RENDER_MODE; });
         return params;
     } catch (...) {
         return {};
@@ -86,39 +57,46 @@ const std::vector<ExposedParam>& exposed_params() {
     return params;
 }
 
-TimeUnit host_time_unit() {
-    if (dlsym(RTLD_DEFAULT, "mlt_factory_init")) return TimeUnit::Seconds;
-    if (dlsym(RTLD_DEFAULT, "avfilter_version")) return TimeUnit::Milliseconds;
-    return TimeUnit::Seconds;
+HostKind loading_host() {
+    if (dlsym(RTLD_DEFAULT, "mlt_factory_init")) return HostKind::Other;
+    if (dlsym(RTLD_DEFAULT, "avfilter_version")) return HostKind::Libavfilter;
+    return HostKind::Other;
 }
 
-std::unique_ptr<Instance> make_instance(unsigned width, unsigned height, TimeUnit time_unit) {
+TimeUnit time_unit_of(HostKind host) {
+    return host == HostKind::Libavfilter ? TimeUnit::Milliseconds : TimeUnit::Seconds;
+}
+
+bool pads_rows(HostKind host, unsigned width) { return host == HostKind::Libavfilter && width % 16 != 0; }
+
+std::string padded_rows_message(unsigned width, unsigned height) {
+    const std::string w = std::to_string(width), h = std::to_string(height);
+    const std::string padded = std::to_string((std::uint64_t(width) + 15) / 16 * 16);
+    return "lumatrail: ffmpeg pads the rows of a picture " + w +
+           " pixels wide and a frei0r filter cannot see the padding; pad the width to a multiple of 16 "
+           "first and crop back: -vf \"pad=" +
+           padded + ":" + h + ",frei0r=lumatrail,crop=" + w + ":" + h + ":0:0\"";
+}
+
+std::unique_ptr<Instance> make_instance(unsigned width, unsigned height, HostKind host_kind) {
     constexpr unsigned LARGEST = unsigned(std::numeric_limits<std::int32_t>::max());
     if (width == 0 || height == 0 || width > LARGEST || height > LARGEST || exposed_params().empty())
         return nullptr;
     try {
+        if (pads_rows(host_kind, width)) {
+            std::fprintf(stderr, "%s\n", padded_rows_message(width, height).c_str());
+            return nullptr;
+        }
         auto instance = std::make_unique<Instance>();
         if (offline::load_parameters(instance->host, EffectMain) != PF_Err_NONE) return nullptr;
         offline::clear_calls(instance->host);  // the record of parameter setup is of no use here
         instance->width = std::int32_t(width);
         instance->height = std::int32_t(height);
-        instance->time_unit = time_unit;
+        instance->time_unit = time_unit_of(host_kind);
         return instance;
     } catch (...) {
         return nullptr;
     }
-}
-
-double slider_value(const offline::OfflineParam& param, double frei0r_value) {
-    if (std::isnan(frei0r_value)) return frei0r_value;
-    const auto& s = param.declared.u.fs_d;
-    const double low = s.slider_min, high = s.slider_max;
-    return std::clamp(low + frei0r_value * (high - low), double(s.valid_min), double(s.valid_max));
-}
-
-double frei0r_value(const offline::OfflineParam& param, double slider_value) {
-    const auto& s = param.declared.u.fs_d;
-    return (slider_value - double(s.slider_min)) / (double(s.slider_max) - double(s.slider_min));
 }
 
 void set_param(Instance& instance, int index, const void* value) {
@@ -128,7 +106,8 @@ void set_param(Instance& instance, int index, const void* value) {
     try {
         switch (e->kind) {
         case ParamKind::Double: {
-            const double v = slider_value(p, *static_cast<const double*>(value));
+            const double v =
+                offline::units_from_frei0r(param_row(e->host_index), *static_cast<const double*>(value));
             if (!std::isnan(v)) offline::set_param_value(instance.host, e->host_index, v);
             break;
         }
@@ -153,7 +132,9 @@ void get_param(const Instance& instance, int index, void* value) {
     if (!e || !value) return;
     const offline::OfflineParam& p = instance.host.params[std::size_t(e->host_index)];
     switch (e->kind) {
-    case ParamKind::Double: *static_cast<double*>(value) = frei0r_value(p, current_value(p)); break;
+    case ParamKind::Double:
+        *static_cast<double*>(value) = offline::frei0r_from_units(param_row(e->host_index), current_value(p));
+        break;
     case ParamKind::Bool: *static_cast<double*>(value) = current_value(p) != 0 ? 1.0 : 0.0; break;
     case ParamKind::String:
         // frei0r hands out the plug-in's own copy; the choices live as long as the instance.

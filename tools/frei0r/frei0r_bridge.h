@@ -4,12 +4,12 @@
 // each frame goes through EffectMain (smart pre-render, smart render) at the
 // frame's time, as `lumatrail render IN --time T --set ...` renders it.
 //
-// frei0r parameters, in this order: Render Mode first (ffmpeg takes values by
-// position, and the mode is what every use starts from), then every other
-// control in the effect's order, without the groups, the layers and the mask
-// controls (a frei0r filter sees one picture and no mask layer).
-//   sliders    F0R_PARAM_DOUBLE: 0..1 spans the slider's range; values beyond
-//              reach the rest of the valid range and are clamped to it
+// frei0r parameters: the controls of offline/frei0r_controls.h, in its order.
+//   sliders    F0R_PARAM_DOUBLE: the value in units over the control's scale
+//              (% over 100, so Center X 0 to 1 is the left to the right edge;
+//              degrees over 360, one turn; the others over the slider's top);
+//              values beyond reach the rest of the valid range and are
+//              limited to it
 //   popups     F0R_PARAM_STRING: the choice's text, its slug or its number
 //   checkboxes F0R_PARAM_BOOL: 0.5 and above is on
 // A NaN, an unknown choice or a bad index changes nothing.
@@ -44,9 +44,24 @@ const std::vector<ExposedParam>& exposed_params();
 // and the other hosts pass seconds.
 enum class TimeUnit { Seconds, Milliseconds };
 
-// The unit of the program that loaded the module: milliseconds where
-// libavfilter is loaded without MLT.
-TimeUnit host_time_unit();
+// The kind of program that loaded the module, as far as it matters here:
+// libavfilter's frei0r filter (libavfilter loaded without MLT), or another
+// host (MLT, GStreamer, ...).
+enum class HostKind { Libavfilter, Other };
+HostKind loading_host();
+
+// The host's unit: milliseconds for libavfilter, seconds for the others.
+TimeUnit time_unit_of(HostKind host);
+
+// Whether the host hands pictures `width` pixels wide with padded rows, which
+// a frei0r filter (given no row stride) would read sheared. libavfilter pads
+// each row to its buffers' alignment, up to 64 bytes, so only widths that are
+// a multiple of 16 come packed; MLT and GStreamer pass packed rows.
+bool pads_rows(HostKind host, unsigned width);
+
+// The one line that refuses such a picture and names the fix: a chain that
+// pads the width to a multiple of 16 and crops back.
+std::string padded_rows_message(unsigned width, unsigned height);
 
 struct Instance {
     offline::OfflineHost host;  // the effect's parameters with this instance's values
@@ -54,19 +69,16 @@ struct Instance {
     TimeUnit time_unit = TimeUnit::Seconds;
 };
 
-// A new instance for frames of width x height with the effect's defaults, or
-// null when the size is zero or parameter setup fails.
-std::unique_ptr<Instance> make_instance(unsigned width, unsigned height, TimeUnit time_unit);
+// A new instance for frames of width x height from `host` with the effect's
+// defaults, or null when the size is zero, parameter setup fails, or the host
+// pads the rows of pictures that wide (then after printing
+// padded_rows_message on stderr).
+std::unique_ptr<Instance> make_instance(unsigned width, unsigned height, HostKind host);
 
 // frei0r's set and get: `value` points at a double (Bool, Double) or at a
 // char* (String). A bad index is ignored; set ignores what it cannot take.
 void set_param(Instance& instance, int index, const void* value);
 void get_param(const Instance& instance, int index, void* value);
-
-// The slider's value for a frei0r value (mapped and clamped), or NaN for NaN.
-double slider_value(const offline::OfflineParam& param, double frei0r_value);
-// The frei0r value of a slider's value.
-double frei0r_value(const offline::OfflineParam& param, double slider_value);
 
 // frei0r RGBA8888 (bytes R, G, B, A, straight alpha) to the host's 8-bit
 // world (premultiplied ARGB) and back. Premultiplying truncates, as the PNG

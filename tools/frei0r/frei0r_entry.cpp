@@ -60,7 +60,7 @@ void f0r_get_param_info(f0r_param_info_t* info, int param_index) {
 }
 
 f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
-    return bridge::make_instance(width, height, bridge::host_time_unit()).release();
+    return bridge::make_instance(width, height, bridge::loading_host()).release();
 }
 
 void f0r_destruct(f0r_instance_t instance) { delete instance_of(instance); }

@@ -360,9 +360,15 @@ Commands declare_commands(CLI::App& app, CommandLine& c, bool& version, std::str
     k.demo->add_option("--out-dir", c.demo_dir, "the folder for the pictures (default: demo)")
         ->type_name("DIR");
     k.params = app.add_subcommand("params", "the parameter table, as the effect declares it");
-    k.params->add_flag("--markdown", c.params_markdown,
-                       "the controls reference in Markdown: every control with its values and what it does "
-                       "(docs/controls.md)");
+    CLI::Option* markdown = k.params->add_flag_callback(
+        "--markdown", [&c] { c.params_report = ParamsReport::Markdown; },
+        "the controls reference in Markdown: every control with its values and what it does "
+        "(docs/controls.md)");
+    k.params
+        ->add_flag_callback(
+            "--frei0r", [&c] { c.params_report = ParamsReport::Frei0r; },
+            "the frei0r parameters in Markdown: position, name, default and values (the README's table)")
+        ->excludes(markdown);
     k.presets = app.add_subcommand("presets", "the built-in presets (--preset NAME), one per line");
     k.about = app.add_subcommand("about", "the About text and the effect's identity");
     k.version = app.add_subcommand("version", "the version and the effect's identity");

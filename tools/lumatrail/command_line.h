@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/lumatrail/media/frame_numbers.h"
+#include "tools/lumatrail/parameter_report.h"
 #include "tools/lumatrail/render_job.h"
 
 namespace lumatrail::tools {
@@ -37,8 +38,8 @@ struct CommandLine {
     CommandName command = CommandName::Help;
     RenderOptions render;
     std::string demo_dir = "demo";
-    bool params_markdown = false;  // params --markdown: the controls reference in Markdown
-    std::string help;              // for CommandName::Help: the text to print
+    ParamsReport params_report = ParamsReport::Table;  // params, --markdown, --frei0r
+    std::string help;                                  // for CommandName::Help: the text to print
 };
 
 // Parses the arguments after the program's name. Throws ToolError(EXIT_USAGE)

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "host/parameters.h"
+#include "offline/frei0r_controls.h"
+#include "offline/frei0r_text.h"
 #include "offline/param_text.h"
 #include "offline/param_values.h"
 #include "tools/lumatrail/effect_calls.h"
@@ -162,10 +164,38 @@ std::string parameter_table(const offline::OfflineHost& host) {
            " parameters declared (input layer included).\n";
 }
 
-void print_params(PF_EffectMainFunc effect_main, bool markdown) {
+std::string frei0r_parameters(const offline::OfflineHost& host) {
+    std::string text = "| # | Parameter | Default | Values |\n|---|---|---|---|\n";
+    const std::vector<std::int32_t> controls = offline::frei0r_controls();
+    for (std::size_t position = 0; position < controls.size(); ++position) {
+        const std::int32_t index = controls[position];
+        const offline::OfflineParam& p = host.params.at(std::size_t(index));
+        const ParamRow& row = param_row(index);
+        std::string dephault = default_text(p), values;
+        switch (p.declared.param_type) {
+        case PF_Param_FLOAT_SLIDER:
+            dephault = offline::frei0r_value_text(row, p.declared.u.fs_d.value);
+            values = "0 to 1 is " + offline::frei0r_span_text(row) + "; accepts " +
+                     offline::frei0r_accepts_text(row);
+            break;
+        case PF_Param_POPUP: values = choices_text(p, ", "); break;
+        default: values = "y or n in ffmpeg, 1 or 0 in melt"; break;
+        }
+        // Appended piece by piece, as in markdown_row.
+        text.append("| ").append(std::to_string(position));
+        for (const std::string& cell : {p.name, dephault, values}) text.append(" | ").append(cell);
+        text.append(" |\n");
+    }
+    return text;
+}
+
+void print_params(PF_EffectMainFunc effect_main, ParamsReport report) {
     offline::OfflineHost host;
     load_effect_parameters(host, effect_main);
-    std::fputs((markdown ? controls_reference(host) : parameter_table(host)).c_str(), stdout);
+    const std::string text = report == ParamsReport::Markdown ? controls_reference(host)
+                             : report == ParamsReport::Frei0r ? frei0r_parameters(host)
+                                                              : parameter_table(host);
+    std::fputs(text.c_str(), stdout);
 }
 
 }  // namespace lumatrail::tools

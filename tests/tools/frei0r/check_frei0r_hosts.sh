@@ -6,7 +6,12 @@
 #          video file that ffprobe reads back as 50 frames
 #   melt   melt renders frames 0 to 3 at 25 fps with parameters by name, and
 #          each equals lumatrail render at that frame's time
-# Usage: check_frei0r_hosts.sh LUMATRAIL_TOOL still|clip|melt
+#   widths ffmpeg at widths it pads the rows of (451, 452 = 8k+4, 456 =
+#          16k+8): plain frei0r=lumatrail fails with the filter's one line
+#          and writes nothing; the chain that line names (pad to a multiple
+#          of 16, the filter, crop back) equals lumatrail render of the padded
+#          picture cropped back
+# Usage: check_frei0r_hosts.sh LUMATRAIL_TOOL still|clip|melt|widths
 set -eu
 tool="$1"
 case_name="$2"
@@ -42,10 +47,15 @@ same() {
 case "$case_name" in
 still)
     raw still.png input.rgba
-    # ffmpeg takes values by position: Render Mode, Direction, Reverse
-    # Direction, Lower Brightness (%) on 0..1 over 0..100, ...
+    # ffmpeg takes values by position (0 Render Mode, 1 Direction, 2 Reverse
+    # Direction, 3 Lower Brightness (%) over 100, ..., 29 and 30 Center X and
+    # Y (%) over 100, 0 to 1 left to right; 36 Wind Direction (deg) over a
+    # turn, 37 Wind Strength over 1500).
+    # Positions 3 to 28 at their defaults, as the README's table gives them.
+    defaults="0.08|1|0.32|0.35|0.042|1|n|off|left-to-right|0.5|0.3|0.5|0.15|over-original"
+    defaults="$defaults|0.1875|0.125|0.41666667|0.26|0.2|0.375|1|0|0.25|0.85|y|0"
     for look in "classic-lines|vertical|n|0.2:render-mode=classic-lines direction=vertical lower-brightness=20" \
-        "force-lines|radial-out:render-mode=force-lines direction=radial-out" \
+        "force-lines|radial-out|n|$defaults|0.25|0.75:render-mode=force-lines direction=radial-out center-x=25 center-y=75" \
         "Particles|Horizontal|y:render-mode=particles reverse-direction=on"; do
         params=${look%%:*}
         sets=""
@@ -85,7 +95,7 @@ display_aspect_num=16
 display_aspect_den=9
 colorspace=709
 EOF
-    # Launch Speed 0.3 over 0..1000 px/sec, Stream Size 0.25 over 0..24 px.
+    # Launch Speed 0.3 of its slider's 1000 px/sec, Stream Size 0.25 of 24 px.
     melt -silent -profile profile still.png out=3 -filter frei0r.lumatrail "Render Mode=Particles" \
         "Launch Speed (px/sec)=0.3" "Stream Size (px)=0.25" "Pre-roll Particles=0" \
         -consumer avformat:melt.rgba f=rawvideo pix_fmt=rgba an=1 >melt.log 2>&1 ||
@@ -99,6 +109,37 @@ EOF
         same "melt-$frame.rgba" "cli-$frame.rgba" "melt frame $frame"
     done
     if cmp -s melt-0.rgba melt-3.rgba; then echo "FAIL: the frames do not move"; exit 1; fi
+    ;;
+widths)
+    for width in 451 452 456; do
+        padded=$(((width + 15) / 16 * 16))
+        rm -f ./*.png ./*.rgba
+        # testsrc2 makes even widths only: a wider picture, cropped in RGBA.
+        ffmpeg $quiet -f lavfi -i "testsrc2=size=${padded}x90:rate=25" -vf "format=rgba,crop=$width:90:0:0" \
+            -frames:v 1 photo.png
+        if ffmpeg $quiet -i photo.png -vf frei0r=lumatrail -update 1 plain.png 2>plain.log; then
+            echo "FAIL: ffmpeg ran frei0r=lumatrail at width $width"
+            exit 1
+        fi
+        [ ! -e plain.png ] || { echo "FAIL: ffmpeg wrote plain.png at width $width"; exit 1; }
+        chain="pad=$padded:90,frei0r=lumatrail,crop=$width:90:0:0"
+        line="lumatrail: ffmpeg pads the rows of a picture $width pixels wide and a frei0r filter cannot see the padding; pad the width to a multiple of 16 first and crop back: -vf \"$chain\""
+        if [ "$(grep -c '^lumatrail:' plain.log)" != 1 ] || ! grep -qxF "$line" plain.log; then
+            cat plain.log
+            echo "FAIL: not the one line naming the fix at width $width"
+            exit 1
+        fi
+        # The fix, as the line gives it, against lumatrail render of the padded
+        # picture cropped back: the pad pixels take part in the effect.
+        ffmpeg $quiet -i photo.png -vf "$chain" -update 1 fixed.png
+        raw fixed.png fixed.rgba
+        ffmpeg $quiet -i photo.png -vf "pad=$padded:90" padded.png
+        "$tool" render padded.png -o cli-padded.png >/dev/null
+        ffmpeg $quiet -i cli-padded.png -vf "crop=$width:90:0:0" -f rawvideo -pix_fmt rgba cli.rgba
+        same fixed.rgba cli.rgba "ffmpeg $chain"
+        raw photo.png photo.rgba
+        if cmp -s fixed.rgba photo.rgba; then echo "FAIL: the effect left the picture as it was"; exit 1; fi
+    done
     ;;
 *)
     echo "unknown case $case_name"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <set>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "host/parameters.h"
+#include "offline/frei0r_controls.h"
 #include "offline/offline_frame.h"
 #include "offline/test_card.h"
 #include "tests/support/effect_host.h"
@@ -77,16 +78,8 @@ TEST_F(Frei0rParams, EveryControlButTheMaskOnesInTheEffectsOrderAfterRenderMode)
     EXPECT_EQ(plugin.color_model, F0R_COLOR_MODEL_RGBA8888);
     EXPECT_EQ(plugin.frei0r_version, FREI0R_MAJOR_VERSION);
 
-    // What the effect declares, in its order, with the render mode moved first.
-    std::vector<std::int32_t> expected{PARAM_RENDER_MODE};
-    const std::set<std::int32_t> mask_controls{PARAM_MASK_MODE, PARAM_MASK_CHANNEL, PARAM_INVERT_MASK,
-                                               PARAM_MASK_THRESHOLD, PARAM_SHOW_MASK};
-    for (std::size_t i = 1; i < host.params.size(); ++i) {
-        const std::int32_t t = host.params[i].declared.param_type;
-        const bool holds_value = t == PF_Param_FLOAT_SLIDER || t == PF_Param_POPUP || t == PF_Param_CHECKBOX;
-        if (holds_value && !mask_controls.count(std::int32_t(i)) && std::int32_t(i) != PARAM_RENDER_MODE)
-            expected.push_back(std::int32_t(i));
-    }
+    // The frei0r controls, named and typed as the module declares them.
+    const std::vector<std::int32_t> expected = offline::frei0r_controls();
     ASSERT_EQ(plugin.num_params, int(expected.size()));
     for (int k = 0; k < plugin.num_params; ++k) {
         SCOPED_TRACE(k);
@@ -102,6 +95,16 @@ TEST_F(Frei0rParams, EveryControlButTheMaskOnesInTheEffectsOrderAfterRenderMode)
             EXPECT_NE(std::string(info.explanation).find(p.choices.back()), std::string::npos);
         }
     }
+    // What a host shows next to a slider: what 0 to 1 is, and the default both ways.
+    f0r_param_info_t center{}, wind{};
+    f0r_get_param_info(&center, index_of("Center X (%)"));
+    f0r_get_param_info(&wind, index_of("Wind Direction (deg)"));
+    EXPECT_STREQ(center.explanation,
+                 "0 to 1 is 0 % to 100 % of the frame's width, left to right; accepts -2 to 3 (-200 % to "
+                 "300 %); default 0.5 (50 %)");
+    EXPECT_STREQ(wind.explanation,
+                 "0 to 1 is one turn, 0 deg to 360 deg; accepts -10 to 10 (-3600 deg to 3600 deg); default 0 "
+                 "(0 deg)");
 
     // Beyond the table the record is left as it was.
     for (int bad : {-1, plugin.num_params, std::numeric_limits<int>::max()}) {
@@ -115,18 +118,22 @@ TEST_F(Frei0rParams, EveryControlButTheMaskOnesInTheEffectsOrderAfterRenderMode)
 TEST_F(Frei0rParams, DefaultsAreTheEffectsAndValuesRoundTrip) {
     EXPECT_EQ(text("Render Mode"), "Classic Lines");
     EXPECT_EQ(get("Pre-roll Particles"), 1.0);
-    // 640 px on the slider's 1 to 2000.
-    EXPECT_NEAR(get("Streak Length (px)"), 639.0 / 1999.0, 1e-15);
+    // 640 px over the slider's top, 2000 px; 50 % over 100.
+    EXPECT_EQ(get("Streak Length (px)"), 0.32);
+    EXPECT_EQ(get("Center Y (%)"), 0.5);
 
-    // 0 and 1 are the slider's ends exactly; between, values come back.
+    // Values in units go to the effect and come back.
     set("Streak Length (px)", 0.0);
-    EXPECT_EQ(host_value(PARAM_STREAK_LENGTH), 1.0);
+    EXPECT_EQ(host_value(PARAM_STREAK_LENGTH), 1.0);  // the valid minimum
     set("Streak Length (px)", 1.0);
     EXPECT_EQ(host_value(PARAM_STREAK_LENGTH), 2000.0);
     set("Wind Direction (deg)", 0.375);
-    EXPECT_NEAR(get("Wind Direction (deg)"), 0.375, 1e-15);
+    EXPECT_EQ(host_value(PARAM_WIND_DIRECTION), 135.0);
+    EXPECT_EQ(get("Wind Direction (deg)"), 0.375);
     set("Center X (%)", 0.5);
-    EXPECT_EQ(host_value(PARAM_CENTER_X), -50.0);
+    EXPECT_EQ(host_value(PARAM_CENTER_X), 50.0);
+    set("Center X (%)", 1.0);
+    EXPECT_EQ(host_value(PARAM_CENTER_X), 100.0);
 
     set("Reverse Direction", 0.5);
     EXPECT_EQ(get("Reverse Direction"), 1.0);
@@ -151,7 +158,7 @@ TEST_F(Frei0rParams, DefaultsAreTheEffectsAndValuesRoundTrip) {
 TEST_F(Frei0rParams, OutOfRangeClampsAndWhatCannotBeTakenChangesNothing) {
     // Beyond 0..1 reaches the valid range beyond the slider's, then stops.
     set("Streak Length (px)", 10.0);
-    EXPECT_EQ(host_value(PARAM_STREAK_LENGTH), 19991.0);
+    EXPECT_EQ(host_value(PARAM_STREAK_LENGTH), 20000.0);
     set("Streak Length (px)", 1e300);
     EXPECT_EQ(host_value(PARAM_STREAK_LENGTH), 32768.0);
     set("Streak Length (px)", -std::numeric_limits<double>::infinity());
@@ -160,6 +167,8 @@ TEST_F(Frei0rParams, OutOfRangeClampsAndWhatCannotBeTakenChangesNothing) {
     EXPECT_EQ(host_value(PARAM_LOWER_BRIGHTNESS), 300.0);
     set("Amount (%)", 2.0);
     EXPECT_EQ(host_value(PARAM_AMOUNT), 100.0);
+    set("Center Y (%)", -4.0);
+    EXPECT_EQ(host_value(PARAM_CENTER_Y), -200.0);
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     set("Amount (%)", 0.25);
@@ -194,6 +203,31 @@ TEST_F(Frei0rParams, OutOfRangeClampsAndWhatCannotBeTakenChangesNothing) {
     f0r_destruct(nullptr);
 }
 
+TEST(Frei0rRows, FfmpegPicturesOfWidthsOffSixteenAreRefusedWithTheFix) {
+    // Measured with ffmpeg 5.1: 400, 416, 448 and 464 come packed; 451, 452
+    // (8k+4), 456 (16k+8) and 472 come with padded rows.
+    for (const unsigned width : {400u, 416u, 448u, 464u, 16u})
+        EXPECT_FALSE(pads_rows(HostKind::Libavfilter, width)) << width;
+    for (const unsigned width : {451u, 452u, 456u, 472u, 8u, 1u})
+        EXPECT_TRUE(pads_rows(HostKind::Libavfilter, width)) << width;
+    for (const unsigned width : {451u, 452u, 456u, 1u})
+        EXPECT_FALSE(pads_rows(HostKind::Other, width)) << width;
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(make_instance(451, 300, HostKind::Libavfilter), nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "lumatrail: ffmpeg pads the rows of a picture 451 pixels wide and a frei0r filter cannot see "
+              "the padding; pad the width to a multiple of 16 first and crop back: -vf "
+              "\"pad=464:300,frei0r=lumatrail,crop=451:300:0:0\"\n");
+    ::testing::internal::CaptureStderr();
+    const std::unique_ptr<Instance> ffmpeg = make_instance(464, 300, HostKind::Libavfilter);
+    const std::unique_ptr<Instance> melt = make_instance(451, 300, HostKind::Other);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_TRUE(ffmpeg && melt);
+    EXPECT_EQ(ffmpeg->time_unit, TimeUnit::Milliseconds);
+    EXPECT_EQ(melt->time_unit, TimeUnit::Seconds);
+}
+
 TEST(Frei0rTime, MillisecondsAndSecondsMeetOnTheHostsCountAndNoTimeIsZero) {
     const offline::HostTime at = offline::host_time(0.4);
     for (const offline::HostTime t :
@@ -203,8 +237,9 @@ TEST(Frei0rTime, MillisecondsAndSecondsMeetOnTheHostsCountAndNoTimeIsZero) {
     EXPECT_EQ(frame_time(double(INT64_MIN) * 0.04 * 1000.0, TimeUnit::Milliseconds).time, 0);
     EXPECT_EQ(frame_time(std::numeric_limits<double>::quiet_NaN(), TimeUnit::Seconds).time, 0);
     EXPECT_EQ(frame_time(-3.0, TimeUnit::Seconds).time, offline::host_time(-3.0).time);
-    // This test program loads no libavfilter: seconds.
-    EXPECT_EQ(host_time_unit(), TimeUnit::Seconds);
+    // This test program loads no libavfilter: another host, in seconds.
+    EXPECT_EQ(loading_host(), HostKind::Other);
+    EXPECT_EQ(time_unit_of(HostKind::Libavfilter), TimeUnit::Milliseconds);
 }
 
 TEST(Frei0rPixels, OpaquePixelsPassUnchangedAndPremultipliedNeverExceedsAlpha) {
@@ -258,7 +293,11 @@ struct Frei0rFrames : testing::EffectHostTest {
 
     struct Look {
         std::vector<std::pair<const char*, const char*>> choices;
-        std::vector<std::pair<const char*, double>> sliders;  // frei0r values
+        struct Slider {
+            const char* name;
+            double frei0r_value, units;
+        };
+        std::vector<Slider> sliders;
         double time;
     };
 
@@ -268,21 +307,21 @@ struct Frei0rFrames : testing::EffectHostTest {
             const char* text = choice;
             f0r_set_param_value(instance, &text, index_of(name));
         }
-        for (auto [name, v] : look.sliders) f0r_set_param_value(instance, &v, index_of(name));
+        for (auto [name, v, units] : look.sliders) f0r_set_param_value(instance, &v, index_of(name));
         return instance;
     }
 
+    // The look rendered by the offline host from the effect's defaults, the
+    // sliders set in units.
     std::vector<std::uint32_t> through_offline_host(const Look& look) {
+        offline::OfflineHost own;
+        EXPECT_EQ(offline::load_parameters(own, EffectMain), PF_Err_NONE);
         for (const auto& [name, choice] : look.choices) {
-            const offline::OfflineParam& p = host.params[std::size_t(offline::find_param(host, name))];
+            const offline::OfflineParam& p = own.params[std::size_t(offline::find_param(own, name))];
             for (std::size_t c = 0; c < p.choices.size(); ++c)
-                if (p.choices[c] == choice) offline::set_param_value(host, name, double(c + 1));
+                if (p.choices[c] == choice) offline::set_param_value(own, name, double(c + 1));
         }
-        for (auto [name, v] : look.sliders) {
-            const auto& s = host.params[std::size_t(offline::find_param(host, name))].declared.u.fs_d;
-            offline::set_param_value(host, name,
-                                     double(s.slider_min) + v * (double(s.slider_max) - s.slider_min));
-        }
+        for (auto [name, v, units] : look.sliders) offline::set_param_value(own, name, units);
         offline::OfflineLayer input{offline::make_world(PF_PixelFormat_ARGB32, W, H), {}, {}, {}};
         for (std::int32_t y = 0; y < H; ++y)
             for (std::int32_t x = 0; x < W; ++x) {
@@ -292,7 +331,7 @@ struct Frei0rFrames : testing::EffectHostTest {
         offline::FrameRequest request;
         request.input = &input;
         request.time = offline::host_time(look.time);
-        const offline::FrameResult result = offline::request_frame(host, EffectMain, request);
+        const offline::FrameResult result = offline::request_frame(own, EffectMain, request);
         EXPECT_EQ(result.pre_render, PF_Err_NONE);
         EXPECT_EQ(result.render, PF_Err_NONE);
         std::vector<std::uint32_t> rgba(std::size_t(W) * H);
@@ -309,16 +348,21 @@ struct Frei0rFrames : testing::EffectHostTest {
 
 TEST_F(Frei0rFrames, EqualTheOfflineHostsAndRenderAlikeOnTwoThreads) {
     const Look particles{{{"Render Mode", "Particles"}, {"Direction", "Vertical"}},
-                         {{"Launch Speed (px/sec)", 0.4}, {"Particle Count", 0.1}},
+                         {{"Launch Speed (px/sec)", 0.4, 400}, {"Particle Count", 0.1, 400}},
                          0.4};
-    const Look lines{{{"Render Mode", "Classic Lines"}, {"Direction", "Radial Out"}},
-                     {{"Streak Length (px)", 0.02}, {"Lower Brightness (%)", 0.3}},
+    const Look lines{{{"Render Mode", "Force Lines"}, {"Direction", "Radial Out"}},
+                     {{"Streak Length (px)", 0.02, 40},
+                      {"Lower Brightness (%)", 0.3, 30},
+                      {"Center X (%)", 0.25, 25},
+                      {"Wind Direction (deg)", 0.25, 90},
+                      {"Wind Strength", 0.2, 300}},
                      1.25};
     f0r_instance_t a = make(particles), b = make(lines);
     const std::vector<std::uint32_t> alone_a = update(a, particles.time), alone_b = update(b, lines.time);
     EXPECT_NE(alone_a, picture);
     EXPECT_NE(alone_b, picture);
     EXPECT_EQ(alone_a, through_offline_host(particles));
+    EXPECT_EQ(alone_b, through_offline_host(lines));
 
     std::vector<std::uint32_t> together_a, together_b;
     std::thread ta([&] {
