@@ -16,6 +16,10 @@ namespace lumatrail::tools {
 
 enum class CommandName { Render, Demo, Params, Presets, About, Version, Colorspaces, Help };
 
+// What `lumatrail params` prints: the table, the controls reference, or one of
+// the editors' description files.
+enum class ParamsFormat { Table, Markdown, Kdenlive, ShotcutMeta, ShotcutUi };
+
 // What `render` was asked for, before the frames are worked out.
 struct RenderOptions {
     RenderJob job;
@@ -37,8 +41,8 @@ struct CommandLine {
     CommandName command = CommandName::Help;
     RenderOptions render;
     std::string demo_dir = "demo";
-    bool params_markdown = false;  // params --markdown: the controls reference in Markdown
-    std::string help;              // for CommandName::Help: the text to print
+    ParamsFormat params_format = ParamsFormat::Table;
+    std::string help;  // for CommandName::Help: the text to print
 };
 
 // Parses the arguments after the program's name. Throws ToolError(EXIT_USAGE)

@@ -7,6 +7,7 @@
 #include "host/parameters.h"
 #include "offline/param_text.h"
 #include "offline/param_values.h"
+#include "tools/lumatrail/editor_files.h"
 #include "tools/lumatrail/effect_calls.h"
 
 namespace lumatrail::tools {
@@ -162,10 +163,21 @@ std::string parameter_table(const offline::OfflineHost& host) {
            " parameters declared (input layer included).\n";
 }
 
-void print_params(PF_EffectMainFunc effect_main, bool markdown) {
-    offline::OfflineHost host;
-    load_effect_parameters(host, effect_main);
-    std::fputs((markdown ? controls_reference(host) : parameter_table(host)).c_str(), stdout);
+void print_params(PF_EffectMainFunc effect_main, ParamsFormat format) {
+    std::string text;
+    switch (format) {
+    case ParamsFormat::Kdenlive: text = kdenlive_effect(); break;
+    case ParamsFormat::ShotcutMeta: text = shotcut_meta(); break;
+    case ParamsFormat::ShotcutUi: text = shotcut_ui(); break;
+    case ParamsFormat::Table:
+    case ParamsFormat::Markdown: {
+        offline::OfflineHost host;
+        load_effect_parameters(host, effect_main);
+        text = format == ParamsFormat::Markdown ? controls_reference(host) : parameter_table(host);
+        break;
+    }
+    }
+    std::fputs(text.c_str(), stdout);
 }
 
 }  // namespace lumatrail::tools

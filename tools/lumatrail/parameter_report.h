@@ -6,6 +6,7 @@
 #include <string>
 
 #include "offline/offline_host.h"
+#include "tools/lumatrail/command_line.h"
 
 namespace lumatrail::tools {
 
@@ -15,7 +16,8 @@ std::string parameter_table(const offline::OfflineHost& host);
 // Every group with a table of its controls, then what each control does.
 std::string controls_reference(const offline::OfflineHost& host);
 
-// Loads the module's parameters and prints one of the two.
-void print_params(PF_EffectMainFunc effect_main, bool markdown);
+// Loads the module's parameters and prints the table or the reference, or
+// prints one of the editors' description files.
+void print_params(PF_EffectMainFunc effect_main, ParamsFormat format);
 
 }  // namespace lumatrail::tools
