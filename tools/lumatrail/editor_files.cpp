@@ -1,8 +1,6 @@
 #include "tools/lumatrail/editor_files.h"
 
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -62,10 +60,15 @@ std::string number(double value) {
 // float's exact quotient.
 std::string frei0r_number(const ParamRow& row, float units) {
     const double value = offline::frei0r_from_units(row, units);
-    char text[40] = "0";
+    std::string text;
     for (int digits = 1; digits <= 17; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, value);
-        if (float(offline::units_from_frei0r(row, std::strtod(text, nullptr))) == units) break;
+        char buffer[40];
+        char* end =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits).ptr;
+        text.assign(buffer, end);
+        double read = 0;
+        std::from_chars(buffer, end, read);
+        if (float(offline::units_from_frei0r(row, read)) == units) break;
     }
     return text;
 }
