@@ -14,8 +14,14 @@
 #             spread, each as a multiple of a plain copy and of its floor
 #             (./build/bench/lumatrail_perf --filter TEXT runs a few cases)
 # make docs   rewrites docs/controls.md, the controls reference, and the
-#             README's table of frei0r parameters from the effect's parameter
-#             table (a test fails when either is out of date)
+#             README's table of frei0r parameters and the editors' description
+#             files of the frei0r filter (Kdenlive's
+#             tools/frei0r/kdenlive/frei0r_lumatrail.xml, Shotcut's
+#             tools/frei0r/shotcut/lumatrail/) from the effect's parameter
+#             table (a test fails when one is out of date)
+# make install-user   builds the frei0r filter and installs it with the
+#             editors' files for this user, without root (README, "Kdenlive
+#             and Shotcut"); make uninstall-user removes exactly those files
 # make gallery renders every picture of docs/gallery and docs/cookbook from
 #             its preset, on the photographs of Debian's python3-skimage (the
 #             committed files are reproduced byte for byte)
@@ -30,18 +36,18 @@
 # FFmpeg's libraries read and write movies; libpng reads PNG files; libtiff checks that a TIFF file's
 # strips are all there and decode; libcrypto (libssl-dev) computes the golden
 # digests; the ffmpeg program makes the movies the tests read and runs the
-# frei0r filter.
+# frei0r filter; qtdeclarative5-dev-tools's qmllint checks the Shotcut files' syntax.
 NATIVE_PACKAGES := cmake ninja-build g++ binutils pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                    libopenimageio-dev libtiff-dev libpng-dev nlohmann-json3-dev libcli11-dev zlib1g-dev libssl-dev \
                    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg melt frei0r-plugins-dev \
-                   clang-format git
+                   qtdeclarative5-dev-tools python3 clang-format git
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 # The photographs the gallery is rendered from (docs/gallery/CREDITS.md): the
 # gallery and the test that re-renders two of its pictures read them.
 PHOTO_PACKAGES := python3-skimage
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: docs gallery perf format format-check golden demo test test-native test-windows aex frei0r deps deps-windows deps-photos build-release build-test build-windows bench clean
+.PHONY: install-user uninstall-user install-shotcut uninstall-shotcut docs gallery perf format format-check golden demo test test-native test-windows aex frei0r deps deps-windows deps-photos build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -65,9 +71,62 @@ format-check: deps
 format: deps
 	clang-format --style=file -i $(SOURCES)
 
+KDENLIVE_EFFECT := tools/frei0r/kdenlive/frei0r_lumatrail.xml
+SHOTCUT_FILTER := tools/frei0r/shotcut/lumatrail
+
 docs: build-release
 	./build/release/lumatrail params --markdown > docs/controls.md
 	sh tools/frei0r/readme_table.sh ./build/release/lumatrail README.md
+	./build/release/lumatrail params --kdenlive > $(KDENLIVE_EFFECT)
+	./build/release/lumatrail params --shotcut-meta > $(SHOTCUT_FILTER)/meta.qml
+	./build/release/lumatrail params --shotcut-ui > $(SHOTCUT_FILTER)/ui.qml
+
+# Per user, without root: the module where MLT (melt, Kdenlive, Shotcut) looks
+# by default, Kdenlive's description where Kdenlive reads its user's effects.
+# Shotcut reads filter panels only from its own qml/filters folder; for a
+# Shotcut the user owns (an unpacked release), SHOTCUT_FILTERS=.../qml/filters
+# adds the panel there; `sudo make install-shotcut` installs it system-wide.
+# FREI0R_MODULE=PATH installs that module instead of building the release one.
+FREI0R_USER_DIR = $(HOME)/.frei0r-1/lib
+KDENLIVE_USER_DIR = $(HOME)/.local/share/kdenlive/effects
+SHOTCUT_SYSTEM_FILTERS = /usr/share/shotcut/qml/filters
+ifeq ($(origin FREI0R_MODULE),undefined)
+FREI0R_MODULE := build/release/frei0r/lumatrail.so
+INSTALL_BUILD := frei0r
+endif
+
+# Copies Shotcut's panel into the filters folder $(1), or removes it from there.
+define shotcut_install
+	install -d "$(1)/lumatrail"
+	install -m 644 $(SHOTCUT_FILTER)/meta.qml $(SHOTCUT_FILTER)/ui.qml "$(1)/lumatrail/"
+endef
+define shotcut_uninstall
+	rm -f "$(1)/lumatrail/meta.qml" "$(1)/lumatrail/ui.qml"
+	if [ -d "$(1)/lumatrail" ]; then rmdir "$(1)/lumatrail"; fi
+endef
+
+install-user: $(INSTALL_BUILD)
+	install -d "$(FREI0R_USER_DIR)" "$(KDENLIVE_USER_DIR)"
+	install -m 644 "$(FREI0R_MODULE)" "$(FREI0R_USER_DIR)/lumatrail.so"
+	install -m 644 $(KDENLIVE_EFFECT) "$(KDENLIVE_USER_DIR)/frei0r_lumatrail.xml"
+ifneq ($(SHOTCUT_FILTERS),)
+	$(call shotcut_install,$(SHOTCUT_FILTERS))
+else
+	@echo "Shotcut reads filter panels only from its own qml/filters folder: sudo make install-shotcut (or SHOTCUT_FILTERS=DIR)"
+endif
+
+uninstall-user:
+	rm -f "$(FREI0R_USER_DIR)/lumatrail.so" "$(KDENLIVE_USER_DIR)/frei0r_lumatrail.xml"
+ifneq ($(SHOTCUT_FILTERS),)
+	$(call shotcut_uninstall,$(SHOTCUT_FILTERS))
+endif
+
+# Root: the panel for Debian's Shotcut (the module stays per user: make install-user).
+install-shotcut:
+	$(call shotcut_install,$(SHOTCUT_SYSTEM_FILTERS))
+
+uninstall-shotcut:
+	$(call shotcut_uninstall,$(SHOTCUT_SYSTEM_FILTERS))
 
 gallery: build-release deps-photos
 	sh tools/gallery/render_gallery.sh ./build/release/lumatrail docs/gallery --index

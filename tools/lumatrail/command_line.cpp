@@ -346,6 +346,41 @@ void finish_render_options(const RenderTexts& t, RenderOptions& r) {
     }
 }
 
+// params' flags, one at most: each prints one file instead of the table.
+void declare_params_formats(CLI::App& params, ParamsFormat& format) {
+    const struct {
+        const char* flag;
+        ParamsFormat format;
+        const char* what;
+    } formats[] = {
+        {"--markdown", ParamsFormat::Markdown,
+         "the controls reference in Markdown: every control with its values and what it does "
+         "(docs/controls.md)"},
+        {"--frei0r", ParamsFormat::Frei0r,
+         "the frei0r parameters in Markdown: position, name, default and values (the README's table)"},
+        {"--kdenlive", ParamsFormat::Kdenlive,
+         "Kdenlive's description of the frei0r filter (tools/frei0r/kdenlive/frei0r_lumatrail.xml)"},
+        {"--shotcut-meta", ParamsFormat::ShotcutMeta,
+         "Shotcut's filter metadata for the frei0r filter (tools/frei0r/shotcut/lumatrail/meta.qml)"},
+        {"--shotcut-ui", ParamsFormat::ShotcutUi,
+         "Shotcut's filter panel for the frei0r filter (tools/frei0r/shotcut/lumatrail/ui.qml)"},
+    };
+    for (const auto& f : formats)
+        params.add_flag_callback(
+            f.flag,
+            [&format, chosen = f.format] {
+                if (format != ParamsFormat::Table && format != chosen)
+                    usage_error(
+                        "params prints one file at a time: give one of --markdown, --frei0r, "
+                        "--kdenlive, --shotcut-meta and --shotcut-ui");
+                format = chosen;
+            },
+            f.what);
+    params.footer(
+        "Each flag prints one file on standard output; `make docs` writes them all. The editors' files name "
+        "every control by its UI name, the frei0r parameter the filter takes.");
+}
+
 // The commands and the options outside them.
 Commands declare_commands(CLI::App& app, CommandLine& c, bool& version, std::string& topic) {
     app.set_help_flag("-h,--help", "print this help");
@@ -360,15 +395,7 @@ Commands declare_commands(CLI::App& app, CommandLine& c, bool& version, std::str
     k.demo->add_option("--out-dir", c.demo_dir, "the folder for the pictures (default: demo)")
         ->type_name("DIR");
     k.params = app.add_subcommand("params", "the parameter table, as the effect declares it");
-    CLI::Option* markdown = k.params->add_flag_callback(
-        "--markdown", [&c] { c.params_report = ParamsReport::Markdown; },
-        "the controls reference in Markdown: every control with its values and what it does "
-        "(docs/controls.md)");
-    k.params
-        ->add_flag_callback(
-            "--frei0r", [&c] { c.params_report = ParamsReport::Frei0r; },
-            "the frei0r parameters in Markdown: position, name, default and values (the README's table)")
-        ->excludes(markdown);
+    declare_params_formats(*k.params, c.params_format);
     k.presets = app.add_subcommand("presets", "the built-in presets (--preset NAME), one per line");
     k.about = app.add_subcommand("about", "the About text and the effect's identity");
     k.version = app.add_subcommand("version", "the version and the effect's identity");

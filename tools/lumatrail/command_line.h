@@ -17,6 +17,10 @@ namespace lumatrail::tools {
 
 enum class CommandName { Render, Demo, Params, Presets, About, Version, Colorspaces, Help };
 
+// What `lumatrail params` prints: the table, the controls reference, or one of
+// the editors' description files.
+enum class ParamsFormat { Table, Markdown, Frei0r, Kdenlive, ShotcutMeta, ShotcutUi };
+
 // What `render` was asked for, before the frames are worked out.
 struct RenderOptions {
     RenderJob job;
@@ -38,8 +42,8 @@ struct CommandLine {
     CommandName command = CommandName::Help;
     RenderOptions render;
     std::string demo_dir = "demo";
-    ParamsReport params_report = ParamsReport::Table;  // params, --markdown, --frei0r
-    std::string help;                                  // for CommandName::Help: the text to print
+    ParamsFormat params_format = ParamsFormat::Table;
+    std::string help;  // for CommandName::Help: the text to print
 };
 
 // Parses the arguments after the program's name. Throws ToolError(EXIT_USAGE)

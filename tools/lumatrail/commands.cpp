@@ -60,7 +60,7 @@ int run_command_line(const std::vector<std::string>& args, ProcessTimes process,
     cancel.signals.throw_if_cancelled();
     switch (c.command) {
     case CommandName::About: print_about(module); break;
-    case CommandName::Params: print_params(module.effect_main, c.params_report); break;
+    case CommandName::Params: print_params(module.effect_main, c.params_format); break;
     case CommandName::Render: render_command(module.effect_main, c.render, cancel, process); break;
     case CommandName::Demo: demo(module.effect_main, c.demo_dir, cancel); break;
     default: break;

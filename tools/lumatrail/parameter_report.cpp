@@ -9,6 +9,7 @@
 #include "offline/frei0r_text.h"
 #include "offline/param_text.h"
 #include "offline/param_values.h"
+#include "tools/lumatrail/editor_files.h"
 #include "tools/lumatrail/effect_calls.h"
 
 namespace lumatrail::tools {
@@ -189,12 +190,23 @@ std::string frei0r_parameters(const offline::OfflineHost& host) {
     return text;
 }
 
-void print_params(PF_EffectMainFunc effect_main, ParamsReport report) {
-    offline::OfflineHost host;
-    load_effect_parameters(host, effect_main);
-    const std::string text = report == ParamsReport::Markdown ? controls_reference(host)
-                             : report == ParamsReport::Frei0r ? frei0r_parameters(host)
-                                                              : parameter_table(host);
+void print_params(PF_EffectMainFunc effect_main, ParamsFormat format) {
+    std::string text;
+    switch (format) {
+    case ParamsFormat::Kdenlive: text = kdenlive_effect(); break;
+    case ParamsFormat::ShotcutMeta: text = shotcut_meta(); break;
+    case ParamsFormat::ShotcutUi: text = shotcut_ui(); break;
+    case ParamsFormat::Table:
+    case ParamsFormat::Markdown:
+    case ParamsFormat::Frei0r: {
+        offline::OfflineHost host;
+        load_effect_parameters(host, effect_main);
+        text = format == ParamsFormat::Markdown ? controls_reference(host)
+               : format == ParamsFormat::Frei0r ? frei0r_parameters(host)
+                                                : parameter_table(host);
+        break;
+    }
+    }
     std::fputs(text.c_str(), stdout);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "offline/offline_host.h"
+#include "tools/lumatrail/command_line.h"
 
 namespace lumatrail::tools {
 
@@ -20,9 +21,8 @@ std::string controls_reference(const offline::OfflineHost& host);
 // name, default (a slider's as its frei0r value and in units) and values.
 std::string frei0r_parameters(const offline::OfflineHost& host);
 
-enum class ParamsReport { Table, Markdown, Frei0r };
-
-// Loads the module's parameters and prints one of the three.
-void print_params(PF_EffectMainFunc effect_main, ParamsReport report);
+// Loads the module's parameters and prints the table or the reference, or
+// prints one of the editors' description files.
+void print_params(PF_EffectMainFunc effect_main, ParamsFormat format);
 
 }  // namespace lumatrail::tools

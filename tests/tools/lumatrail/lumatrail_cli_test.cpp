@@ -215,6 +215,7 @@ TEST_F(LumatrailCli, BadInputsSayWhatIsWrongWithDistinctCodes) {
         {"render -o " + at("x.png") + " --preset " + at("long.json"), 2, "true/false, not [0,1,2,"},
         {"frobnicate", 2, "unknown command"},
         {"help frobnicate", 2, "there is no command \"frobnicate\" to help with"},
+        {"params --kdenlive --shotcut-ui", 2, "params prints one file at a time"},
         // Values the command line checks, in the tool's words rather than the parser's.
         {"render -o " + at("x.png") + " -j 0", 2, "--jobs takes a whole number from 1 to 1024, not \"0\""},
         {"render -o " + at("x.png") + " --quality 1.5", 2, "--quality takes a whole number from 1 to 100"},
