@@ -4,9 +4,10 @@
 #   widths  pictures 451, 452 and 456 pixels wide (none a multiple of 16, the
 #           first odd) held for two frames at 25 fps: the frame at 0 s equals
 #           lumatrail render --time 0 and the frame at 0.04 s equals --time 0.04
-#   clip    a decoded H.264 clip: each frame equals lumatrail render of the
-#           decoded picture at the time GStreamer stamps on it, in seconds,
-#           with the decoder's libav (and so libavfilter) loaded in the process
+#   clip    a decoded H.264 clip 452 pixels wide: each frame equals lumatrail
+#           render of the decoded picture at the time GStreamer stamps on it,
+#           in seconds, with the decoder's libav (and so libavfilter) loaded
+#           in the process
 # Usage: check_frei0r_gstreamer.sh LUMATRAIL_TOOL widths|clip
 set -eu
 tool="$1"
@@ -53,7 +54,7 @@ widths)
     ;;
 clip)
     # libx264 delays the pictures behind its B-frames: the first is stamped 0.08 s.
-    ffmpeg $quiet -f lavfi -i testsrc2=size=320x180:rate=25 -t 0.2 -pix_fmt yuv420p -c:v libx264 in.mp4
+    ffmpeg $quiet -f lavfi -i testsrc2=size=452x300:rate=25 -t 0.2 -pix_fmt yuv420p -c:v libx264 in.mp4
     decode="filesrc location=in.mp4 ! decodebin ! videoconvert ! video/x-raw,format=RGBA"
     # shellcheck disable=SC2086
     gst-launch-1.0 -q $decode ! multifilesink location=in-%d.rgba
@@ -65,7 +66,7 @@ clip)
     [ "$(wc -l <stamps)" -eq 5 ] || { echo "FAIL: GStreamer stamped $(wc -l <stamps) frames, not 5"; exit 1; }
     frame=0
     while read -r time; do
-        ffmpeg $quiet -f rawvideo -pix_fmt rgba -s 320x180 -i "in-$frame.rgba" "in-$frame.png"
+        ffmpeg $quiet -f rawvideo -pix_fmt rgba -s 452x300 -i "in-$frame.rgba" "in-$frame.png"
         render_cli "in-$frame.png" "$time" "cli-$frame" --set render-mode=particles
         same "gst-$frame.rgba" "cli-$frame.rgba" "gst-launch-1.0 clip frame $frame at $time s"
         frame=$((frame + 1))

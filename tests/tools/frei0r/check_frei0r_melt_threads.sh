@@ -3,7 +3,7 @@
 # found through FREI0R_PATH:
 #   widths     pictures 451, 452 and 456 pixels wide (none a multiple of 16,
 #              the first odd): frames 0 and 1 equal lumatrail render at 0 s and 0.04 s
-#   real-time  ten frames with the consumer's real_time=1 (one render thread,
+#   real-time  50 frames with the consumer's real_time=1 (one render thread,
 #              frame dropping on), -2 (two, each with its own instance) and 2
 #              (two, frame dropping on): frames 0 to 5 are the same in all
 #              three and equal lumatrail render at each frame's time
@@ -32,14 +32,14 @@ picture() {
 }
 
 # melt renders frames 0 to $3 of picture $1 at the size of profile $2 to raw
-# RGBA $4, with the consumer properties in $5 and the filter parameters that follow.
+# RGBA $4, with the consumer properties in $5 and the filter parameters that
+# follow; its messages go to melt.log.
 melt_render() {
     picture=$1 profile=$2 last=$3 out=$4 consumer=$5
     shift 5
     # shellcheck disable=SC2086
-    melt -silent -profile "$profile" "$picture" out="$last" -filter frei0r.lumatrail "$@" \
-        -consumer "avformat:$out" f=rawvideo pix_fmt=rgba an=1 $consumer >melt.log 2>&1 ||
-        { cat melt.log; exit 1; }
+    timeout 120 melt -silent -profile "$profile" "$picture" out="$last" -filter frei0r.lumatrail "$@" \
+        -consumer "avformat:$out" f=rawvideo pix_fmt=rgba an=1 $consumer >melt.log 2>&1
 }
 
 # Frame $2 of $3 x $4 pixels out of raw RGBA $1 into $5; fails when there are not that many.
@@ -68,7 +68,7 @@ widths)
     for width in 451 452 456; do
         picture "in-$width.png" $width 300
         melt_render "in-$width.png" "profile-$width" 1 "melt-$width.rgba" "" "Render Mode=Particles" \
-            "Direction=Vertical" "Reverse Direction=1"
+            "Direction=Vertical" "Reverse Direction=1" || { cat melt.log; exit 1; }
         for frame in 0 1; do
             frame_of "melt-$width.rgba" $frame $width 300 "melt-$width-$frame.rgba"
             # shellcheck disable=SC2086
@@ -80,15 +80,24 @@ widths)
 real-time)
     picture in.png 451 300
     # A positive real_time drops late frames: the file consumer writes the
-    # previous picture again, and with two threads melt may crash. Dropping
-    # spares the first frames after a start (a fifth of the 25-frame buffer),
-    # and with prefill=29 the two threads take up the whole queue before the
-    # first frame is written. The read-ahead loses the last frame or two of
-    # the clip, so frames 0 to 5 are compared.
+    # previous picture again. Dropping spares the first frames after a start
+    # (a fifth of the 25-frame buffer), and with prefill=29 the two threads
+    # take up the first 29 frames before one is written. The clip is longer
+    # than that queue (a clip that ends while the queue fills can stop melt
+    # before it writes anything), and frames 0 to 5 are compared. At a
+    # positive real_time melt 7.12 also fails now and then on its own, without
+    # this filter too (it crashes, hangs or writes nothing): such a run is
+    # tried again, twice at most; the frames of the run that works must match.
     for real_time in 1 -2 "2 buffer=30 prefill=29"; do
         name=${real_time%% *}
-        melt_render in.png profile-451 9 "melt$name.rgba" "real_time=$real_time" "Render Mode=Particles" \
-            "Direction=Vertical" "Reverse Direction=1"
+        for try in 1 2 3; do
+            melt_render in.png profile-451 49 "melt$name.rgba" "real_time=$real_time" "Render Mode=Particles" \
+                "Direction=Vertical" "Reverse Direction=1" &&
+                [ "$(wc -c <"melt$name.rgba")" -ge $((6 * 451 * 300 * 4)) ] && break
+            cat melt.log
+            if [ "$name" -lt 0 ] || [ $try -eq 3 ]; then echo "FAIL: melt real_time=$name wrote no frames"; exit 1; fi
+            echo "melt real_time=$name failed on its own; once more"
+        done
         for frame in 0 1 2 3 4 5; do frame_of "melt$name.rgba" $frame 451 300 "melt$name-$frame.rgba"; done
     done
     for frame in 0 1 2 3 4 5; do
@@ -101,7 +110,7 @@ strips)
     picture in.png 451 300
     # threads=0 takes as many strips as MLT has slice threads: three here.
     export MLT_SLICES_COUNT=3
-    melt_render in.png profile-451 0 melt.rgba "" "Direction=Vertical" threads=0
+    melt_render in.png profile-451 0 melt.rgba "" "Direction=Vertical" threads=0 || { cat melt.log; exit 1; }
     render_cli in.png 0 whole --set direction=vertical
     if cmp -s melt.rgba whole.rgba; then echo "FAIL: threads=0 rendered the whole frame"; exit 1; fi
     for strip in 0 1 2; do
