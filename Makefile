@@ -45,9 +45,14 @@ WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine
 # The photographs the gallery is rendered from (docs/gallery/CREDITS.md): the
 # gallery and the test that re-renders two of its pictures read them.
 PHOTO_PACKAGES := python3-skimage
+# GStreamer's command-line tools and its frei0r wrapper (plugins-bad), with the
+# PNG, MP4 and H.264 elements the tests and the README's pipelines use
+# (plugins-good; libav decodes, plugins-ugly's x264enc encodes).
+GSTREAMER_PACKAGES := gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+                      gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: install-user uninstall-user install-shotcut uninstall-shotcut docs gallery perf format format-check golden demo test test-native test-windows aex frei0r deps deps-windows deps-photos build-release build-test build-windows bench clean
+.PHONY: install-user uninstall-user install-shotcut uninstall-shotcut docs gallery perf format format-check golden demo test test-native test-windows aex frei0r deps deps-windows deps-photos deps-gstreamer build-release build-test build-windows bench clean
 
 demo: build-release
 	./build/release/lumatrail about
@@ -55,7 +60,7 @@ demo: build-release
 
 test: test-native test-windows
 
-test-native: build-test deps-photos
+test-native: build-test deps-photos deps-gstreamer
 	cd build/test && ctest --output-on-failure -j $(JOBS)
 
 # The comparison of the Windows frames runs lumatrail_native_frames from build/test.
@@ -164,6 +169,10 @@ deps-windows: deps
 # Only the photographs: the package's recommendations are not needed.
 deps-photos:
 	$(call install_missing,$(PHOTO_PACKAGES),--no-install-recommends)
+
+# GStreamer without its recommendations (no desktop integration is needed).
+deps-gstreamer:
+	$(call install_missing,$(GSTREAMER_PACKAGES),--no-install-recommends)
 
 build-release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMATRAIL_BUILD_TESTS=OFF
