@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Pictures of the frei0r filter's controls in Kdenlive and Shotcut, for the
 # README: installs both editors from Debian (as root), installs the filter for
-# a throw-away user home, writes a project of each editor with the effect on a
-# short clip, opens it under Xvfb, selects the clip so that the editor shows
-# the effect's controls, and saves that panel as a PNG.
+# a throw-away user home, writes a project of each editor with a short clip,
+# opens it under Xvfb and brings up the effect's controls (Kdenlive's project
+# holds the effect, and selecting the clip shows its stack; in Shotcut the
+# effect is added to the clip through the Filters panel, as a user does), and
+# saves that panel as a PNG.
 #
 #   tools/frei0r/editor_screenshots.sh [OUT_DIR]      (default docs/editors)
 #
@@ -135,13 +137,6 @@ kdenlive_effect_id() {
     echo frei0r.lumatrail
 }
 
-# Shotcut knows a panel by its objectName, or by its service without one.
-shotcut_filter_name() {
-    local meta=$SHOTCUT_FILTERS/lumatrail/meta.qml name
-    name=$(sed -n "s/^ *objectName: *[\"']\([^\"']*\)[\"'].*/\1/p" "$meta" | head -1)
-    echo "${name:-frei0r.lumatrail}"
-}
-
 # A Kdenlive 22.12 project (document version 1.04): the bin (the first
 # playlist, after the producers it names), one video track holding the clip
 # with the effect, and the black track under it.
@@ -208,25 +203,10 @@ XML
     } >"$WORK/lumatrail.kdenlive"
 }
 
-# The filter's parameters at their defaults as MLT properties, as Shotcut's
-# panel sets them on a filter it adds (a filter read from a project keeps
-# what the project says, and a parameter left out reads as 0 there).
-default_properties() {
-    melt -query filter=frei0r.lumatrail 2>/dev/null | awk '
-        /^  - identifier:/ { title = "" }
-        /^    title: / { sub(/^    title: /, ""); title = $0 }
-        /^    default: / && title != "" {
-            sub(/^    default: /, "")
-            printf "      <property name=\"%s\">%s</property>\n", title, $0
-        }'
-}
-
-# A Shotcut project: a background track and one video track holding the clip
-# with the effect (shotcut:filter names the panel that shows its controls).
+# A Shotcut project: a background track and one video track holding the clip.
+# The effect is added through Shotcut's Filters panel, as a user adds it, so
+# that its panel sets the defaults it gives a new filter.
 write_shotcut_project() {
-    local name=$1 defaults
-    defaults=$(default_properties)
-    [ -n "$defaults" ] || die "melt -query filter=frei0r.lumatrail lists no parameters: MLT does not find the module"
     cat >"$WORK/lumatrail.mlt" <<XML
 <?xml version="1.0" standalone="no"?>
 <mlt LC_NUMERIC="C" version="7.12.0" title="Shotcut version 22.12.21" producer="main_bin">
@@ -251,11 +231,6 @@ write_shotcut_project() {
     <property name="resource">$WORK/clip.mp4</property>
     <property name="mlt_service">avformat-novalidate</property>
     <property name="shotcut:caption">clip.mp4</property>
-    <filter id="lumatrail" out="49">
-      <property name="mlt_service">frei0r.lumatrail</property>
-      <property name="shotcut:filter">$name</property>
-$defaults
-    </filter>
   </chain>
   <playlist id="video_clips">
     <property name="shotcut:video">1</property>
@@ -357,22 +332,28 @@ shoot_kdenlive() {
 }
 
 # Shotcut with a fresh configuration: the clip sits at the start of V1 in the
-# timeline at the bottom; with it selected, the Filters tab at the left lists
-# the effect, and selecting that row shows its panel.
-shotcut_select_filter() {
+# timeline at the bottom; with it selected, the Filters tab at the left, its
+# + button and a search for the effect list Lumatrail, and choosing it adds
+# the effect and shows its panel. Added once: a retry only looks again.
+shotcut_add_filter() {
+    [ -z "${SHOTCUT_ADDED:-}" ] || return 0
+    SHOTCUT_ADDED=1
     click 164 1058
     click 103 908
-    click 120 165 4
+    click 22 289
+    xdotool type --delay 50 lumatrail
+    sleep 2
+    click 92 205 4
 }
 
 shoot_shotcut() {
     [ -f "$SHOTCUT_FILTERS/lumatrail/meta.qml" ] ||
-        die "$SHOTCUT_PANEL_DIR/meta.qml: no such file, and Shotcut shows no controls for a frei0r filter without it"
-    write_shotcut_project "$(shotcut_filter_name)"
+        die "$SHOTCUT_PANEL_DIR/meta.qml: no such file, and Shotcut lists no frei0r filter without it"
+    write_shotcut_project
     open_editor "lumatrail.mlt - Shotcut" 120 shotcut "$WORK/lumatrail.mlt"
     xdotool windowsize "$WINDOW" "$SCREEN_W" "$SCREEN_H"
     sleep 8
-    capture_panel shotcut 614x813+0+84 "$OUT_DIR/shotcut.png" shotcut_select_filter
+    capture_panel shotcut 614x786+0+84 "$OUT_DIR/shotcut.png" shotcut_add_filter
     close_editor
 }
 
