@@ -109,6 +109,7 @@ start_xvfb() {
     setsid Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -nolisten tcp \
         3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
     XVFB_PID=$!
+    disown "$XVFB_PID"
     local _
     for _ in $(seq 50); do
         [ -s "$WORK/display" ] && break
@@ -257,6 +258,7 @@ open_editor() {
     setsid env HOME="$HOME" TMPDIR="$TMPDIR" XDG_RUNTIME_DIR="$WORK/run" DISPLAY="$DISPLAY" \
         dbus-run-session -- "$@" >"$WORK/$1.log" 2>&1 &
     EDITOR_PGID=$!
+    disown "$EDITOR_PGID"
     for _ in $(seq "$timeout"); do
         WINDOW=$(window_list | awk -v t="$title" 'index($0, " " t) { print $1; exit }')
         [ -n "$WINDOW" ] && return 0
