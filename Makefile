@@ -28,6 +28,10 @@
 # make golden re-renders the golden frame set after an intended change of a
 #             look: rewrites tests/golden/frame_digests.txt and draws the
 #             frames that changed into build/golden/changed.png
+# make editor-screenshots  (as root; not part of make test) installs Kdenlive
+#             and Shotcut from Debian and redraws docs/editors/kdenlive.png and
+#             shotcut.png: each editor under Xvfb with the effect on a clip,
+#             its controls panel cropped (tools/frei0r/editor_screenshots.sh)
 #
 # Build trees: build/release (demo), build/test (native tests, sanitized) and
 # build/windows (the mingw-w64 cross build and its wine prefix), kept apart so
@@ -149,6 +153,10 @@ frei0r: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMATRAIL_BUILD_TESTS=OFF
 	cmake --build build/release -j $(JOBS) --target lumatrail_frei0r
 	@echo "built build/release/frei0r/lumatrail.so"
+
+.PHONY: editor-screenshots
+editor-screenshots: frei0r
+	tools/frei0r/editor_screenshots.sh docs/editors
 
 # Installs the packages named in $(1) that are missing, with the apt-get
 # options in $(2).
