@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "tools/lumatrail/media/frame_numbers.h"
-#include "tools/lumatrail/parameter_report.h"
 #include "tools/lumatrail/render_job.h"
 
 namespace lumatrail::tools {
