@@ -3,7 +3,13 @@
 # make test   installs what is missing, builds with sanitizers, runs every
 #             native test, then cross-builds the Windows module and runs its
 #             tests (the PE file, the module loaded under wine rendering the
-#             frame set, and those frames compared with the native build's)
+#             frame set, and those frames compared with the native build's),
+#             then builds the fuzz targets with clang and runs each over its
+#             seed corpus and 30 s of new inputs (one test per target)
+# make fuzz   builds the libFuzzer targets (tests/fuzz, build/fuzz) and runs
+#             each in turn, FUZZ_SECONDS (600) in all, printing each one's
+#             executions per second and coverage; inputs it keeps stay in
+#             build/fuzz/tests/fuzz/work, crashes are saved there too
 # make aex    installs what is missing, builds just the Windows module
 # make frei0r installs what is missing, builds just the frei0r filter
 #             build/release/frei0r/lumatrail.so (for ffmpeg and melt)
@@ -33,9 +39,10 @@
 #             shotcut.png: each editor under Xvfb with the effect on a clip,
 #             its controls panel cropped (tools/frei0r/editor_screenshots.sh)
 #
-# Build trees: build/release (demo), build/test (native tests, sanitized) and
-# build/windows (the mingw-w64 cross build and its wine prefix), kept apart so
-# the cross build never slows the native edit-build-test loop.
+# Build trees: build/release (demo), build/test (native tests, sanitized),
+# build/windows (the mingw-w64 cross build and its wine prefix) and build/fuzz
+# (clang, the fuzz targets only), kept apart so the cross build and the fuzz
+# build never slow the native edit-build-test loop.
 
 # FFmpeg's libraries read and write movies; libpng reads PNG files; libtiff checks that a TIFF file's
 # strips are all there and decode; libcrypto (libssl-dev) computes the golden
@@ -54,15 +61,18 @@ PHOTO_PACKAGES := python3-skimage
 # (plugins-good; libav decodes, plugins-ugly's x264enc encodes).
 GSTREAMER_PACKAGES := gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
                       gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
+# clang and its runtime libraries build the fuzz targets with libFuzzer.
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: install-user uninstall-user install-shotcut uninstall-shotcut docs gallery perf format format-check golden demo test test-native test-windows aex frei0r deps deps-windows deps-photos deps-gstreamer build-release build-test build-windows bench clean
+.PHONY: install-user uninstall-user install-shotcut uninstall-shotcut docs gallery perf format format-check golden demo test test-native test-windows test-fuzz fuzz aex frei0r deps deps-windows deps-photos deps-gstreamer deps-fuzz build-release build-test build-windows build-fuzz bench clean
 
 demo: build-release
 	./build/release/lumatrail about
 	./build/release/lumatrail demo --out-dir demo
 
-test: test-native test-windows
+test: test-native test-windows test-fuzz
 
 test-native: build-test deps-photos deps-gstreamer
 	cd build/test && ctest --output-on-failure -j $(JOBS)
@@ -70,6 +80,14 @@ test-native: build-test deps-photos deps-gstreamer
 # The comparison of the Windows frames runs lumatrail_native_frames from build/test.
 test-windows: build-windows build-test
 	ctest --preset windows-cross -j $(JOBS)
+
+# The fuzz targets as regression tests: the seed corpus (with every input
+# that once crashed) and a short run of new inputs each.
+test-fuzz: build-fuzz
+	ctest --preset fuzz -L fuzz -j $(JOBS)
+
+fuzz: build-fuzz
+	sh tests/fuzz/run_fuzzers.sh build/fuzz . $(FUZZ_SECONDS)
 
 # Every C++ file git tracks; .clang-format holds the house style.
 SOURCES = $$(git ls-files '*.cpp' '*.h')
@@ -181,6 +199,14 @@ deps-photos:
 # GStreamer without its recommendations (no desktop integration is needed).
 deps-gstreamer:
 	$(call install_missing,$(GSTREAMER_PACKAGES),--no-install-recommends)
+
+deps-fuzz: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
+
+# Only the fuzz targets and what they link.
+build-fuzz: deps-fuzz
+	cmake --preset fuzz
+	cmake --build build/fuzz -j $(JOBS) --target lumatrail_fuzzers
 
 build-release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMATRAIL_BUILD_TESTS=OFF

@@ -19,7 +19,13 @@ function(lumatrail_target_options target)
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}")
-  if(LUMATRAIL_SANITIZE AND NOT opt_UNSANITIZED)
+  if(LUMATRAIL_FUZZ AND NOT opt_UNSANITIZED)
+    # Coverage for libFuzzer in every object the fuzz targets link; the
+    # targets themselves add the fuzzer's main (tests/fuzz).
+    target_compile_options(${target} PRIVATE
+      "$<$<COMPILE_LANGUAGE:CXX>:-fsanitize=fuzzer-no-link,address,undefined;-fno-sanitize-recover=undefined;-fno-omit-frame-pointer>")
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  elseif(LUMATRAIL_SANITIZE AND NOT opt_UNSANITIZED)
     target_compile_options(${target} PRIVATE
       "$<$<COMPILE_LANGUAGE:CXX>:-fsanitize=address,undefined;-fno-sanitize-recover=undefined;-fno-omit-frame-pointer>")
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
