@@ -6,8 +6,6 @@ extern "C" {
 #include <frei0r.h>
 }
 
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -17,22 +15,6 @@ extern "C" {
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-// A double from the input: often one of the values hosts get wrong.
-double next_double(FuzzedDataProvider& in) {
-    constexpr double specials[] = {std::numeric_limits<double>::quiet_NaN(),
-                                   std::numeric_limits<double>::infinity(),
-                                   -std::numeric_limits<double>::infinity(),
-                                   0.0,
-                                   -0.0,
-                                   0.5,
-                                   1.0,
-                                   -1.0,
-                                   1e300,
-                                   std::numeric_limits<double>::denorm_min()};
-    if (in.ConsumeBool()) return specials[in.ConsumeIntegralInRange<std::size_t>(0, std::size(specials) - 1)];
-    return in.ConsumeFloatingPoint<double>();
-}
 
 void set_one(f0r_instance_t instance, int count, FuzzedDataProvider& in) {
     const int index = in.ConsumeIntegralInRange<int>(-1, count);
@@ -47,7 +29,7 @@ void set_one(f0r_instance_t instance, int count, FuzzedDataProvider& in) {
         lumatrail::fuzz::require(back != nullptr, "a choice reads back as null");
         return;
     }
-    double value = next_double(in);
+    double value = lumatrail::fuzz::next_double(in);
     f0r_set_param_value(instance, &value, index);
     if (index < 0 || index >= count) return;
     double back = std::numeric_limits<double>::quiet_NaN();
@@ -70,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lumatrail::fuzz::require(instance != nullptr, "no instance for a small frame");
     const int settings = in.ConsumeIntegralInRange<int>(0, 12);
     for (int i = 0; i < settings; ++i) set_one(instance, plugin.num_params, in);
-    const double time = next_double(in);
+    const double time = lumatrail::fuzz::next_double(in);
     std::vector<std::uint32_t> pixels(std::size_t(width) * height), out(pixels.size());
     const std::vector<std::uint8_t> bytes = in.ConsumeRemainingBytes<std::uint8_t>();
     for (std::size_t i = 0; i < bytes.size() / 4 && i < pixels.size(); ++i)

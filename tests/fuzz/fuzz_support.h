@@ -5,10 +5,14 @@
 
 #include <unistd.h>
 
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <limits>
 #include <string>
 
 #include "host/host_contract.h"
@@ -47,6 +51,23 @@ inline void require(bool holds, const std::string& what) {
         std::fprintf(stderr, "property failed: %s\n", what.c_str());
         std::abort();
     }
+}
+
+// A double from the input: half the time one of the values hosts and
+// callers get wrong (NaN, +-Inf, signed zero, huge, subnormal).
+inline double next_double(FuzzedDataProvider& in) {
+    constexpr double specials[] = {std::numeric_limits<double>::quiet_NaN(),
+                                   std::numeric_limits<double>::infinity(),
+                                   -std::numeric_limits<double>::infinity(),
+                                   0.0,
+                                   -0.0,
+                                   0.5,
+                                   1.0,
+                                   -1.0,
+                                   1e300,
+                                   std::numeric_limits<double>::denorm_min()};
+    if (in.ConsumeBool()) return specials[in.ConsumeIntegralInRange<std::size_t>(0, std::size(specials) - 1)];
+    return in.ConsumeFloatingPoint<double>();
 }
 
 }  // namespace lumatrail::fuzz
