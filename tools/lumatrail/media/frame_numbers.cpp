@@ -125,9 +125,12 @@ std::string frame_path(const std::string& pattern, std::int64_t frame) {
     const FrameSlot slot = find_frame_slot(pattern);
     if (slot.start == std::string::npos) return pattern;
     // The digits are padded, the sign stays in front of them.
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%0*llu", slot.width,
-                  static_cast<unsigned long long>(frame < 0 ? -frame : frame));
+    // The magnitude is taken unsigned, so that the lowest frame has one too;
+    // the run of # sets the width, however long.
+    const std::uint64_t magnitude = frame < 0 ? 0 - std::uint64_t(frame) : std::uint64_t(frame);
+    std::string digits = std::to_string(magnitude);
+    if (digits.size() < std::size_t(slot.width))
+        digits.insert(0, std::size_t(slot.width) - digits.size(), '0');
     return pattern.substr(0, slot.start) + (frame < 0 ? "-" : "") + digits + pattern.substr(slot.end);
 }
 

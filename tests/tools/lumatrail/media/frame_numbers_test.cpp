@@ -5,10 +5,12 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "tools/lumatrail/command_line.h"
 #include "tools/lumatrail/tool_error.h"
@@ -94,6 +96,8 @@ TEST(FramePatterns, TheLastRunOfHashesOrTheOnePercentDHoldsTheFrame) {
     EXPECT_EQ(frame_path("take#2/x.%03d.png", 9), "take#2/x.009.png");
     EXPECT_EQ(frame_path("take#2/plain.png", 9), "take#2/plain.png");
     EXPECT_EQ(frame_path("x.#.png", 2147483647), "x.2147483647.png");
+    EXPECT_EQ(frame_path("x.%d.png", INT64_MIN), "x.-9223372036854775808.png");
+    EXPECT_EQ(frame_path("x." + std::string(40, '#') + ".png", 7), "x." + std::string(39, '0') + "7.png");
     EXPECT_FALSE(is_sequence_pattern("100%.png"));
     EXPECT_THROW(find_frame_slot("x.%d.%04d.png"), std::invalid_argument);
     EXPECT_THROW(find_frame_slot("x%%d.png"), std::invalid_argument);
