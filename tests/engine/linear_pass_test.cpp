@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -197,6 +198,10 @@ TEST(MaskModes, TransparentLastPixelCastsNoStreak) {
     s.mask_mode = StretchFromMask;
     s.mask_threshold = 0.0f;
     s.lower_brightness = 0.0f;  // its key 0 is inside the window, but it has no alpha
+    EXPECT_EQ(run(in, s, mask.sampler), in);
+    // Nor does one whose alpha is NaN, which is not above 0 either: the
+    // streak would smear NaN. The output keeps its bits, NaN included.
+    in.at(2, 0) = PixelFloat{std::numeric_limits<float>::quiet_NaN(), 1, 1, 1};
     EXPECT_EQ(run(in, s, mask.sampler), in);
 }
 

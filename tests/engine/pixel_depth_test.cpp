@@ -169,6 +169,29 @@ TEST(BlendPixel, PreserveTakesSourceAlphaAndRescalesColour) {
                  (Pixel8{128, 64, 25, 0}));
 }
 
+// Non-finite operands take the branch the tests are written with: "w ≤ 0"
+// and "w ≥ 1" both fail for a NaN weight, which then mixes (NaN in float,
+// stored as 0 at the integer depths), and "alpha > 1e-12" fails for a NaN
+// replacement alpha, whose colour then scales by 0.
+TEST(BlendPixel, NonFiniteOperandsFollowTheWrittenTests) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::uint32_t nan_bits = std::bit_cast<std::uint32_t>(nan);
+    const PixelFloat mixed = blend_pixel(PixelFloat{0.5f, 1, 2, 3}, PixelFloat{1, 4, 5, 6}, nan, false);
+    for (const float channel : {mixed.alpha, mixed.red, mixed.green, mixed.blue})
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(channel), nan_bits);
+    EXPECT_PIXEL(blend_pixel(Pixel8{9, 8, 7, 6}, Pixel8{255, 1, 2, 3}, nan, false), (Pixel8{0, 0, 0, 0}));
+    EXPECT_PIXEL(blend_pixel(Pixel16{9, 8, 7, 6}, Pixel16{32768, 1, 2, 3}, nan, true), (Pixel16{0, 0, 0, 0}));
+    EXPECT_PIXEL(blend_pixel(PixelFloat{0.5f, 0, 0, 0}, PixelFloat{nan, 5, 5, 5}, 1.0f, true),
+                 (PixelFloat{0.5f, 0, 0, 0}));
+    EXPECT_PIXEL(blend_pixel(PixelFloat{0.5f, 0, 0, 0}, PixelFloat{inf, 5, 5, 5}, 1.0f, true),
+                 (PixelFloat{0.5f, 0, 0, 0}));  // 0.5 / inf scales by +0
+    // Without preserve a NaN alpha is copied at w ≥ 1 and kept where w ≤ 0.
+    const PixelFloat hole{nan, 1, 1, 1};
+    EXPECT_PIXEL(blend_pixel(PixelFloat{1, 0, 0, 0}, hole, 1.0f, false), hole);
+    EXPECT_PIXEL(blend_pixel(hole, PixelFloat{1, 0, 0, 0}, 0.0f, false), hole);
+}
+
 TEST(Grey, OpaqueAtFullValue) {
     EXPECT_PIXEL(grey<Pixel8>(0.5f), (Pixel8{255, 128, 128, 128}));
     EXPECT_PIXEL(grey<Pixel16>(0.5f), (Pixel16{32768, 16384, 16384, 16384}));

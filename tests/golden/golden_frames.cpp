@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -24,6 +25,7 @@ struct Look {
     PF_RationalScale downsample_x{1, 1}, downsample_y{1, 1};
     Keys keys = {};
     bool plain_command = false;
+    bool nan_alpha = false;  // float only: a block of input pixels whose alpha is NaN
 };
 
 // Slow launches, few particles and every force, so that streams stay on the
@@ -199,7 +201,25 @@ std::vector<Look> looks() {
         look.plain_command = true;
         all.push_back(look);
     }
+
+    // Pixels whose alpha is NaN (float only) never emit: with the whole
+    // brightness window open they would otherwise be as good as any emitter
+    // and paint NaN strokes over the frame.
+    Look nan_alpha{"force-lines-nan-alpha", streams({{"Render Mode", 2}, {"Lower Brightness (%)", 0}})};
+    nan_alpha.nan_alpha = true;
+    all.push_back(nan_alpha);
     return all;
+}
+
+// Gives the pixels of a block near the picture's top left corner NaN alpha,
+// keeping their colour.
+void give_nan_alpha(offline::OfflineWorld& picture) {
+    auto* row0 = static_cast<std::uint8_t*>(picture.world.data);
+    for (std::int32_t y = 4; y < 20; ++y)
+        for (std::int32_t x = 6; x < 22; ++x) {
+            auto* p = reinterpret_cast<PF_PixelFloat*>(row0 + std::ptrdiff_t(y) * picture.world.rowbytes) + x;
+            p->alpha = std::numeric_limits<float>::quiet_NaN();
+        }
 }
 
 void write_frame_values(offline::OfflineHost& host, const GoldenFrame& frame) {
@@ -219,6 +239,7 @@ std::vector<GoldenFrame> golden_frames() {
         for (const Picture picture : {Picture::TestCard, Picture::Photo})
             for (const offline::NamedDepth& depth : offline::WORLD_DEPTHS) {
                 if (look.plain_command && depth.format == PF_PixelFormat_ARGB128) continue;
+                if (look.nan_alpha && depth.format != PF_PixelFormat_ARGB128) continue;
                 GoldenFrame f;
                 f.name = std::string(picture == Picture::TestCard ? "card-" : "photo-") + look.name + "-" +
                          depth.name;
@@ -231,6 +252,7 @@ std::vector<GoldenFrame> golden_frames() {
                 f.downsample_y = look.downsample_y;
                 f.with_mask = look.with_mask;
                 f.plain_command = look.plain_command;
+                f.nan_alpha = look.nan_alpha;
                 set.push_back(std::move(f));
             }
     return set;
@@ -246,6 +268,7 @@ RenderedFrame render_golden_frame(PF_EffectMainFunc effect_main, const GoldenFra
     offline::OfflineLayer input;
     input.pixels = card ? offline::test_card(CARD_WIDTH, CARD_HEIGHT, frame.format)
                         : offline::test_photo(PHOTO_WIDTH, PHOTO_HEIGHT, frame.format);
+    if (frame.nan_alpha) give_nan_alpha(input.pixels);
     offline::OfflineLayer mask;
     mask.pixels = offline::test_mask(MASK_WIDTH, MASK_HEIGHT, frame.format);
 

@@ -33,6 +33,7 @@ struct GoldenFrame {
     PF_RationalScale downsample_x, downsample_y;
     bool with_mask;
     bool plain_command;  // command 11 instead of smart pre-render and render
+    bool nan_alpha;      // float only: a block of input pixels holds NaN alpha
 };
 
 // The whole set, in a fixed order.

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "host/settings_fill.h"
 #include "streams/stream_renderer.h"
@@ -203,6 +206,53 @@ TEST(EmitterSampling, StretchFromMaskKeepsOnlyTheEdgeFacingTheLaunch) {
     const auto particles = columns(s);
     EXPECT_GT(particles.size(), rightward.size());
     EXPECT_LT(*std::min_element(particles.begin(), particles.end()), 10.0f);
+}
+
+// Float pixels that are not finite. A NaN alpha is not above 0, so the pixel
+// never emits, even with the brightness window open from 0 (where it would
+// otherwise weigh 1 and paint NaN strokes). An infinite alpha or a NaN colour
+// gives brightness 0: weight 1 when the window starts at 0, else none. A mask
+// whose values are all NaN counts as empty, so inverted as full.
+TEST(EmitterWeight, NonFiniteFloatPixels) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    ImageBuffer<PixelFloat> input(16, 16, PixelFloat{nan, 1, 1, 1});
+    input.at(1, 0) = PixelFloat{inf, 1, 1, 1};
+    input.at(2, 0) = PixelFloat{1, nan, 1, 1};
+    input.at(3, 0) = PixelFloat{-0.0f, 1, 1, 1};
+    input.at(4, 0) = PixelFloat{1, 1, 1, 1};
+    RenderSettings s = force_lines();
+    s.lower_brightness = 0.0f;
+    auto weights = [&](const MaskSampler& mask) {
+        std::vector<std::uint32_t> bits;
+        for (int x = 0; x < 5; ++x)
+            bits.push_back(std::bit_cast<std::uint32_t>(
+                emitter_weight<PixelFloat>(input.view(), mask, s, float(x) + 0.5f, 0.5f)));
+        return bits;
+    };
+    const std::uint32_t one = 0x3F800000u;
+    EXPECT_EQ(weights({}), (std::vector<std::uint32_t>{0, one, one, 0, one}));
+    s.lower_brightness = 0.01f;
+    EXPECT_EQ(weights({}), (std::vector<std::uint32_t>{0, 0, 0, 0, one}));
+
+    ImageBuffer<PixelFloat> holes(4, 4, PixelFloat{nan, nan, nan, nan});
+    const MaskSampler mask = testing::mask_sampler_of(holes, 16, 16);
+    s.lower_brightness = 0.0f;
+    s.mask_mode = SortInsideMask;
+    EXPECT_EQ(weights(mask), (std::vector<std::uint32_t>{0, 0, 0, 0, 0}));
+    s.invert_mask = true;
+    EXPECT_EQ(weights(mask), (std::vector<std::uint32_t>{0, one, one, 0, one}));
+
+    // A frame of NaN alpha alone has no emitter and renders as its copy.
+    s = force_lines();
+    s.lower_brightness = 0.0f;
+    ImageBuffer<PixelFloat> blank(16, 16, PixelFloat{nan, 1, 1, 1});
+    const StreamGeometry g = stream_geometry({0, 0, 16, 16}, blank.view(), {}, s, 1, 1);
+    EXPECT_TRUE(
+        sample_emitters<PixelFloat>(blank.view(), {0, 0, 16, 16}, s, g, {}, nullptr, nullptr).empty());
+    const auto out = render(blank, s);
+    EXPECT_EQ(
+        std::memcmp(out.pixels.data(), blank.pixels.data(), blank.pixels.size() * sizeof blank.pixels[0]), 0);
 }
 
 TEST(StreamGeometry, ReferenceSizeCentreAndLaunchDirections) {

@@ -8,10 +8,12 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
 #include <new>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "tools/lumatrail/media/movie_libav.h"
 
@@ -31,6 +33,25 @@ std::string frames_text(std::int64_t n) { return std::to_string(n) + (n == 1 ? "
 bool still_demuxer(const AVInputFormat& format) {
     const std::string_view name = format.name;
     return name == "image2" || name == "image2pipe" || name.ends_with("_pipe") || name == "tty";
+}
+
+// Whether the file's first bytes are those of a container the libraries
+// know for movies, whatever its name says: a movie whose index is damaged,
+// so that the libraries cannot open it, is still a movie, and its error is
+// the movie reader's to give (the picture library would only call it a
+// movie, or read it with its own movie reader).
+bool starts_like_a_movie(const std::string& path) {
+    constexpr int PROBE_BYTES = 4096;
+    std::vector<unsigned char> bytes(PROBE_BYTES + AVPROBE_PADDING_SIZE, 0);
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(reinterpret_cast<char*>(bytes.data()), PROBE_BYTES) && file.gcount() <= 0) return false;
+    AVProbeData probe{};
+    probe.filename = "";  // by content only: an empty or text file named .mov is no movie
+    probe.buf = bytes.data();
+    probe.buf_size = int(file.gcount());
+    int score = AVPROBE_SCORE_RETRY;  // a format must be more certain than this
+    const AVInputFormat* format = av_probe_input_format2(&probe, 1, &score);
+    return format && !still_demuxer(*format);
 }
 
 // The container's main video stream: the one the libraries rank first,
@@ -71,6 +92,9 @@ std::pair<Opened, int> open_container(const std::string& path) {
 
 Opened open_movie(const std::string& path) {
     auto [opened, err] = open_container(path);
+    // A damaged index can claim more entries than memory holds.
+    if (err == AVERROR(ENOMEM))
+        cannot_read(path, "its index is damaged: it claims more entries than memory holds");
     if (err < 0) cannot_read(path, libav::reason(err));
     if (still_demuxer(*opened.input->iformat)) cannot_read(path, "it is a picture, not a movie");
     if (opened.stream < 0) cannot_read(path, "it holds no video");
@@ -348,7 +372,8 @@ void premultiply_into(offline::OfflineWorld& world, const std::uint8_t* rgba, in
 bool is_movie_file(const std::string& path) {
     try {
         const auto [opened, err] = open_container(path);
-        return opened.input && !still_demuxer(*opened.input->iformat) && opened.stream >= 0;
+        if (opened.input) return !still_demuxer(*opened.input->iformat) && opened.stream >= 0;
+        return starts_like_a_movie(path);
     } catch (...) {
         return false;
     }

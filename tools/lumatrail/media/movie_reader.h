@@ -47,7 +47,9 @@ struct MovieInfo {
 
 // Whether the file is a movie: a container the libraries open with a video
 // stream that is not a single still (files the picture demuxers open, such
-// as PNG, JPEG, TIFF or numbered sequences, are stills). Never throws.
+// as PNG, JPEG, TIFF or numbered sequences, are stills), or a file whose
+// first bytes are a movie container's that the libraries cannot open (its
+// index damaged), which the movie reader then refuses. Never throws.
 bool is_movie_file(const std::string& path);
 
 // Header and stream information. The frame count is the container's when it

@@ -22,6 +22,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/lumatrail/media/image_io.h"
@@ -426,6 +427,39 @@ TEST_F(Movies, DamagedFilesAndStillsAreOneLineErrors) {
         int failed = 0;
         for (const std::string& path : damaged) failed += read_all_or_fail_cleanly(path) > 0;
         EXPECT_GT(failed, 0);
+    });
+    EXPECT_EQ(printed, "") << "the libraries printed";
+}
+
+// An H.264 movie whose sync-sample or timing table claims a huge number of
+// entries: the libraries refuse its header, yet it is a movie by its first
+// bytes, so it goes to the movie reader, which says so in one line naming
+// the file, and never to the picture library.
+TEST_F(Movies, MovieWithADamagedIndexIsAMovieThatCannotBeRead) {
+    if (!has_encoder("libx264")) GTEST_SKIP() << "this ffmpeg has no encoder libx264";
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i testsrc=size=64x48:rate=24 -frames:v 12 -c:v libx264 -bf 0 "
+               "-pix_fmt yuv420p " +
+               q("clean.mp4")));
+    const std::string clean = bytes_of(at("clean.mp4"));
+    const std::string printed = stderr_of(at("stderr.txt"), [&] {
+        for (const char* box : {"stss", "stts"}) {
+            SCOPED_TRACE(box);
+            const std::size_t at_box = clean.find(box);
+            ASSERT_NE(at_box, std::string::npos);
+            std::string bytes = clean;
+            bytes[at_box + 8] = char(0x7f);  // the entry count's high byte, after version and flags
+            const std::string path = at(std::string(box) + ".mp4");
+            write_bytes(path, bytes);
+            EXPECT_TRUE(is_movie_file(path));
+            const ToolError e = failure_of([&] { probe_movie(path); });
+            EXPECT_EQ(e.exit_code, EXIT_INPUT);
+            EXPECT_THAT(e.what(), HasSubstr("cannot read \"" + path + "\": "));
+            EXPECT_THAT(e.what(), Not(HasSubstr("\n")));
+            if (std::string_view(box) == "stts") {
+                EXPECT_THAT(e.what(), HasSubstr("its index is damaged"));
+            }
+        }
     });
     EXPECT_EQ(printed, "") << "the libraries printed";
 }
