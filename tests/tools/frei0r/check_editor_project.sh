@@ -16,12 +16,7 @@
 set -eu
 tool="$1"
 kdenlive_xml="$2"
-[ -f "${FREI0R_PATH:?FREI0R_PATH names the folder of lumatrail.so}/lumatrail.so" ] ||
-    { echo "no lumatrail.so in $FREI0R_PATH"; exit 1; }
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-cd "$scratch"
-quiet="-hide_banner -nostdin -v error -y"
+. "$(dirname "$0")/frei0r_host_common.sh"
 
 # names: MLT lists a frei0r filter's parameters by their frei0r names.
 melt -query filter=frei0r.lumatrail >query.yml 2>query.log || { cat query.log; exit 1; }
@@ -84,11 +79,9 @@ size=$((160 * 90 * 4))
 
 # lumatrail render of still.png at frame $1's time, as raw RGBA in $2, with the rest as options.
 render_cli() {
-    frame=$1
-    out=$2
+    frame=$1 out=$2
     shift 2
-    "$tool" render still.png --time "$(awk "BEGIN { print $frame / 25 }")" "$@" -o "$out.png" >/dev/null
-    ffmpeg $quiet -i "$out.png" -f rawvideo -pix_fmt rgba "$out.rgba"
+    render_at still.png "$(awk "BEGIN { print $frame / 25 }")" "$out" "$@"
 }
 
 for frame in 0 1 2 3 4 5 6; do

@@ -12,28 +12,9 @@
 set -eu
 tool="$1"
 case_name="$2"
-[ -f "${FREI0R_PATH:?FREI0R_PATH names the folder of lumatrail.so}/lumatrail.so" ] ||
-    { echo "no lumatrail.so in $FREI0R_PATH"; exit 1; }
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-cd "$scratch"
+. "$(dirname "$0")/frei0r_host_common.sh"
 # GStreamer caches the elements it found; a cache of its own sees this lumatrail.so.
 export GST_REGISTRY="$scratch/registry.bin"
-quiet="-hide_banner -nostdin -v error -y"
-raw() { ffmpeg $quiet -i "$1" -f rawvideo -pix_fmt rgba "$2"; }
-
-# lumatrail render of picture $1 at time $2 into $3.rgba, with the --set values that follow.
-render_cli() {
-    picture=$1 time=$2 out=$3
-    shift 3
-    "$tool" render "$picture" --time "$time" "$@" -o "$out.png" >/dev/null
-    raw "$out.png" "$out.rgba"
-}
-
-same() {
-    cmp -s "$1" "$2" || { echo "FAIL: $3: $1 and $2 differ"; exit 1; }
-    echo "same: $3"
-}
 
 case "$case_name" in
 widths)
@@ -45,7 +26,7 @@ widths)
             ! frei0r-filter-lumatrail render-mode=particles direction=vertical reverse-direction=true \
             ! multifilesink location="gst-$width-%d.rgba"
         for frame in 0 1; do
-            render_cli "in-$width.png" "0.0$((4 * frame))" "cli-$width-$frame" --set render-mode=particles \
+            render_at "in-$width.png" "0.0$((4 * frame))" "cli-$width-$frame" --set render-mode=particles \
                 --set direction=vertical --set reverse-direction=on
             same "gst-$width-$frame.rgba" "cli-$width-$frame.rgba" "gst-launch-1.0 ${width}x300 frame $frame"
         done
@@ -67,7 +48,7 @@ clip)
     frame=0
     while read -r time; do
         ffmpeg $quiet -f rawvideo -pix_fmt rgba -s 452x300 -i "in-$frame.rgba" "in-$frame.png"
-        render_cli "in-$frame.png" "$time" "cli-$frame" --set render-mode=particles
+        render_at "in-$frame.png" "$time" "cli-$frame" --set render-mode=particles
         same "gst-$frame.rgba" "cli-$frame.rgba" "gst-launch-1.0 clip frame $frame at $time s"
         frame=$((frame + 1))
     done <stamps

@@ -15,33 +15,17 @@
 set -eu
 tool="$1"
 case_name="$2"
-[ -f "${FREI0R_PATH:?FREI0R_PATH names the folder of lumatrail.so}/lumatrail.so" ] ||
-    { echo "no lumatrail.so in $FREI0R_PATH"; exit 1; }
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-cd "$scratch"
-quiet="-hide_banner -nostdin -v error -y"
+. "$(dirname "$0")/frei0r_host_common.sh"
 
 # An opaque RGBA picture: ffmpeg hands the filter RGBA pictures with their
 # timestamps (a picture it must convert first reaches the filter without one).
 ffmpeg $quiet -f lavfi -i testsrc2=size=160x90:rate=25 -frames:v 1 -pix_fmt rgba still.png
 
-# The raw RGBA bytes of an image file.
-raw() { ffmpeg $quiet -i "$1" -f rawvideo -pix_fmt rgba "$2"; }
-
-# lumatrail render of still.png at time $1 with the --set values that follow.
+# lumatrail render of still.png at time $1 into $2.rgba, with the --set values that follow.
 render_cli() {
-    time=$1
-    out=$2
+    time=$1 out=$2
     shift 2
-    set -- "$tool" render still.png --time "$time" "$@"
-    "$@" -o "$out.png" >/dev/null
-    raw "$out.png" "$out.rgba"
-}
-
-same() {
-    cmp -s "$1" "$2" || { echo "FAIL: $3: $1 and $2 differ"; exit 1; }
-    echo "same: $3"
+    render_at still.png "$time" "$out" "$@"
 }
 
 case "$case_name" in

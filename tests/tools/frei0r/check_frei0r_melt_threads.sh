@@ -15,13 +15,7 @@
 set -eu
 tool="$1"
 case_name="$2"
-[ -f "${FREI0R_PATH:?FREI0R_PATH names the folder of lumatrail.so}/lumatrail.so" ] ||
-    { echo "no lumatrail.so in $FREI0R_PATH"; exit 1; }
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-cd "$scratch"
-quiet="-hide_banner -nostdin -v error -y"
-raw() { ffmpeg $quiet -i "$1" -f rawvideo -pix_fmt rgba "$2"; }
+. "$(dirname "$0")/frei0r_host_common.sh"
 
 # An opaque RGBA picture $1 of $2 x $3 pixels and an MLT profile "profile-$2" of its size at 25 fps.
 picture() {
@@ -49,19 +43,6 @@ frame_of() {
     [ "$(wc -c <"$5")" -eq $size ] || { echo "FAIL: $1 has no frame $2"; exit 1; }
 }
 
-# lumatrail render of picture $1 at time $2 into $3.rgba, with the --set values that follow.
-render_cli() {
-    picture=$1 time=$2 out=$3
-    shift 3
-    "$tool" render "$picture" --time "$time" "$@" -o "$out.png" >/dev/null
-    raw "$out.png" "$out.rgba"
-}
-
-same() {
-    cmp -s "$1" "$2" || { echo "FAIL: $3: $1 and $2 differ"; exit 1; }
-    echo "same: $3"
-}
-
 particles="--set render-mode=particles --set direction=vertical --set reverse-direction=on"
 case "$case_name" in
 widths)
@@ -72,7 +53,7 @@ widths)
         for frame in 0 1; do
             frame_of "melt-$width.rgba" $frame $width 300 "melt-$width-$frame.rgba"
             # shellcheck disable=SC2086
-            render_cli "in-$width.png" "0.0$((4 * frame))" "cli-$width-$frame" $particles
+            render_at "in-$width.png" "0.0$((4 * frame))" "cli-$width-$frame" $particles
             same "melt-$width-$frame.rgba" "cli-$width-$frame.rgba" "melt ${width}x300 frame $frame"
         done
     done
@@ -102,7 +83,7 @@ real-time)
     done
     for frame in 0 1 2 3 4 5; do
         # shellcheck disable=SC2086
-        render_cli in.png "$(awk "BEGIN { print $frame / 25 }")" "cli-$frame" $particles
+        render_at in.png "$(awk "BEGIN { print $frame / 25 }")" "cli-$frame" $particles
         for name in 1 -2 2; do same "melt$name-$frame.rgba" "cli-$frame.rgba" "melt real_time=$name frame $frame"; done
     done
     ;;
@@ -111,11 +92,11 @@ strips)
     # threads=0 takes as many strips as MLT has slice threads: three here.
     export MLT_SLICES_COUNT=3
     melt_render in.png profile-451 0 melt.rgba "" "Direction=Vertical" threads=0 || { cat melt.log; exit 1; }
-    render_cli in.png 0 whole --set direction=vertical
+    render_at in.png 0 whole --set direction=vertical
     if cmp -s melt.rgba whole.rgba; then echo "FAIL: threads=0 rendered the whole frame"; exit 1; fi
     for strip in 0 1 2; do
         ffmpeg $quiet -i in.png -vf "crop=451:100:0:$((100 * strip))" "strip-$strip.png"
-        render_cli "strip-$strip.png" 0 "cli-strip-$strip" --set direction=vertical
+        render_at "strip-$strip.png" 0 "cli-strip-$strip" --set direction=vertical
     done
     cat cli-strip-0.rgba cli-strip-1.rgba cli-strip-2.rgba >strips.rgba
     same melt.rgba strips.rgba "melt threads=0: three strips of 100 rows, each rendered alone"
