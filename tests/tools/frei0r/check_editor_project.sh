@@ -16,6 +16,7 @@
 set -eu
 tool="$1"
 kdenlive_xml="$2"
+# shellcheck source=tests/tools/frei0r/frei0r_host_common.sh
 . "$(dirname "$0")/frei0r_host_common.sh"
 
 # names: MLT lists a frei0r filter's parameters by their frei0r names.

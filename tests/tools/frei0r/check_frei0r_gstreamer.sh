@@ -12,6 +12,7 @@
 set -eu
 tool="$1"
 case_name="$2"
+# shellcheck source=tests/tools/frei0r/frei0r_host_common.sh
 . "$(dirname "$0")/frei0r_host_common.sh"
 # GStreamer caches the elements it found; a cache of its own sees this lumatrail.so.
 export GST_REGISTRY="$scratch/registry.bin"

@@ -15,6 +15,7 @@
 set -eu
 tool="$1"
 case_name="$2"
+# shellcheck source=tests/tools/frei0r/frei0r_host_common.sh
 . "$(dirname "$0")/frei0r_host_common.sh"
 
 # An opaque RGBA picture: ffmpeg hands the filter RGBA pictures with their

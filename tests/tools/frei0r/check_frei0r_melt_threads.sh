@@ -15,6 +15,7 @@
 set -eu
 tool="$1"
 case_name="$2"
+# shellcheck source=tests/tools/frei0r/frei0r_host_common.sh
 . "$(dirname "$0")/frei0r_host_common.sh"
 
 # An opaque RGBA picture $1 of $2 x $3 pixels and an MLT profile "profile-$2" of its size at 25 fps.
