@@ -23,6 +23,11 @@
 
 namespace lumatrail::offline {
 
+// What the filter does, in the one line frei0r hosts and the editors' effect
+// lists show (without the mask modes, which need a second layer).
+inline constexpr const char* FREI0R_SUMMARY =
+    "Sorts brightness spans into seeded streaks and launches colour-sampled force lines and particles";
+
 // The parameter indices a frei0r host sees, in frei0r's order.
 std::vector<std::int32_t> frei0r_controls();
 

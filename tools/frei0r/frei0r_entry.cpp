@@ -13,6 +13,7 @@ extern "C" {
 #include <memory>
 
 #include "host/effect_identity.h"
+#include "offline/frei0r_controls.h"
 #include "tools/frei0r/frei0r_bridge.h"
 
 namespace {
@@ -46,8 +47,7 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
     info->major_version = int(lumatrail::EFFECT_IDENTITY.version);
     info->minor_version = int(lumatrail::EFFECT_IDENTITY.subversion);
     info->num_params = int(bridge::exposed_params().size());
-    info->explanation =
-        "Sorts brightness spans into seeded streaks and launches colour-sampled force lines and particles";
+    info->explanation = lumatrail::offline::FREI0R_SUMMARY;
 }
 
 void f0r_get_param_info(f0r_param_info_t* info, int param_index) {

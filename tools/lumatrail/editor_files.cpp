@@ -16,8 +16,6 @@ using offline::editor_range;
 using offline::frei0r_scale;
 
 constexpr std::string_view SERVICE = "frei0r.lumatrail";
-constexpr std::string_view DESCRIPTION =
-    "Sorts brightness spans into seeded streaks and launches colour-sampled force lines and particles";
 
 // One control as an editor shows it: its row and the group it sits in.
 struct EditorControl {
@@ -432,7 +430,7 @@ std::string kdenlive_effect() {
     text +=
         "<effect" + attribute("tag", SERVICE) + attribute("id", SERVICE) + attribute("type", "video") + ">\n";
     text += "    <name>" + xml_text(EFFECT_IDENTITY.display_name) + "</name>\n";
-    text += "    <description>" + xml_text(DESCRIPTION) + "</description>\n";
+    text += "    <description>" + xml_text(offline::FREI0R_SUMMARY) + "</description>\n";
     text += "    <author>" + xml_text(EFFECT_IDENTITY.category) + "</author>\n";
     for (const EditorControl& c : editor_controls()) text += kdenlive_parameter(c);
     return text + "</effect>\n";
