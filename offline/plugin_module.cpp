@@ -46,13 +46,15 @@ std::string last_error_text() {
 }  // namespace
 
 #ifndef _WIN32
-std::string default_module_path() {
+std::string beside_program(const std::string& name) {
     std::string exe(4096, '\0');
     const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size());
-    if (n <= 0) return "Lumatrail.so";
+    if (n <= 0) return name;
     exe.resize(std::size_t(n));
-    return exe.substr(0, exe.rfind('/') + 1) + "Lumatrail.so";
+    return exe.substr(0, exe.rfind('/') + 1) + name;
 }
+
+std::string default_module_path() { return beside_program("Lumatrail.so"); }
 #endif
 
 PluginModule load_module(const std::filesystem::path& path) {

@@ -28,6 +28,9 @@ struct PluginModule {
 };
 
 #ifndef _WIN32
+// The file of that name in the running program's folder.
+std::string beside_program(const std::string& name);
+
 // Lumatrail.so next to the running program.
 std::string default_module_path();
 #endif

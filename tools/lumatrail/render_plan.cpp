@@ -132,11 +132,29 @@ constexpr std::size_t MAX_FRAMES_PER_RUN = 10'000'000;
 
 using FrameRange = std::pair<std::int64_t, std::int64_t>;
 
+// A movie's own count of frames is past what one run renders, or past what
+// the host's time holds at its rate: a damaged index claims that, not a real
+// movie, so it is the file that is refused, by name (--frames still picks a
+// part of it).
+void check_movie_length(const RenderOptions& r, const MediaInfo& info) {
+    const bool too_many = std::uint64_t(info.frames) > MAX_FRAMES_PER_RUN;
+    if (!too_many && (!r.rate || info.frames - 1 <= last_frame_at(*r.rate))) return;
+    throw ToolError(EXIT_INPUT,
+                    in_quotes(r.job.input) + " says it holds " + std::to_string(info.frames) + " frames" +
+                        (r.rate ? " at " + to_string(*r.rate) + " frames a second" : "") + ", more than " +
+                        (too_many ? "one run renders (" + std::to_string(MAX_FRAMES_PER_RUN) + ")"
+                                  : std::string("the host's time holds")) +
+                        "; its index may be damaged (--frames renders a part of it)");
+}
+
 // A movie input: its frames, and its own rate unless --fps gave one.
 void plan_movie_frames(RenderOptions& r, std::optional<FrameRange>& range) {
     const MediaInfo info = probe_input(r.job.input, MediaKind::Movie, 0);
     if (!r.rate) r.rate = info.rate;
-    if (!range) range = {0, info.frames - 1};
+    if (!range) {
+        check_movie_length(r, info);
+        range = {0, info.frames - 1};
+    }
     if (range->first < 0 || range->second >= info.frames)
         usage_error(in_quotes(r.job.input) + " has frames 0-" + std::to_string(info.frames - 1) + ", not " +
                     std::to_string(range->first) + "-" + std::to_string(range->second));

@@ -18,7 +18,7 @@ std::optional<double> time_since_process_start_ms();
 // What the process spent before the render.
 struct ProcessTimes {
     std::optional<double> startup_ms;  // from the process's start to main()
-    double module_load_ms = 0.0;       // opening the module and registering it
+    double module_load_ms = 0.0;       // opening the modules (the effect's, registered, and the media part)
 };
 
 // A duration for people: "41.2 ms" below a second, then "1.23 s", "15.1 s",

@@ -16,7 +16,9 @@ enum ExitCode : int {
     EXIT_TERMINATED = 143,  // SIGTERM
 };
 
-struct ToolError : std::runtime_error {
+// Seen by every part of the program: a failure thrown in the media module
+// (tools/lumatrail/media_commands.h) is caught by main in the executable.
+struct __attribute__((visibility("default"))) ToolError : std::runtime_error {
     int exit_code;
     ToolError(int code, const std::string& message) : std::runtime_error(message), exit_code(code) {}
 };

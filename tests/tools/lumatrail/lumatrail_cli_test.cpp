@@ -707,6 +707,32 @@ TEST_F(LumatrailCli, MoviesRenderFrameByFrameAndIntoMovies) {
         EXPECT_EQ(e.path().filename().string().find("partial"), std::string::npos) << e.path();
 }
 
+TEST_F(LumatrailCli, AMovieWhoseIndexClaimsBillionsOfFramesIsRefusedByName) {
+    ASSERT_EQ(run_shell("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=24 -frames:v 12 -c:v libx264 "
+                        "-bf 0 -pix_fmt yuv420p -y " +
+                        at("clean.mp4"))
+                  .exit_code,
+              0);
+    // The timing table's first entry counts the frames: its high byte set,
+    // the file claims 2130706444 of them.
+    std::string bytes = bytes_of(at("clean.mp4"));
+    const std::size_t table = bytes.find("stts");
+    ASSERT_NE(table, std::string::npos);
+    bytes[table + 12] = char(0x7f);
+    lumatrail::testing::write_bytes(at("damaged.mp4"), bytes);
+    const ToolRun all = run("render " + at("damaged.mp4") + " -o " + at("o.####.png"));
+    EXPECT_EQ(all.exit_code, 3) << all.output;
+    EXPECT_THAT(all.output,
+                HasSubstr("\"" + at("damaged.mp4") +
+                          "\" says it holds 2130706444 frames at 24 frames a second, more than one "
+                          "run renders (10000000); its index may be damaged"));
+    EXPECT_FALSE(fs::exists(frame_path(at("o.####.png"), 0)));
+    // Its frames can still be had, a part at a time.
+    const ToolRun part = run("render " + at("damaged.mp4") + " --frames 0-2 -o " + at("o.####.png"));
+    EXPECT_EQ(part.exit_code, 0) << part.output;
+    EXPECT_TRUE(fs::exists(frame_path(at("o.####.png"), 2)));
+}
+
 TEST_F(LumatrailCli, MovieOutputsKeepTheSoundAndFailWhole) {
     // x264 with B-frames, NTSC rate, with sound: every frame comes out, the
     // rate stays exact and the sound is copied unless --no-audio.
@@ -809,6 +835,53 @@ TEST_F(LumatrailCli, ACancelDuringAWriteTellsTheTruth) {
     const std::size_t at_ms = r.output.rfind(" after ");
     ASSERT_NE(at_ms, std::string::npos);
     EXPECT_LT(std::stol(r.output.substr(at_ms + 7)), 2000) << r.output;
+}
+
+// The shared libraries the dynamic loader opened for a command line.
+std::string libraries_loaded(const std::string& arguments) {
+    return run_shell("LD_DEBUG=files " + std::string(LUMATRAIL_TOOL) + " " + arguments +
+                     " 2>&1 >/dev/null | "
+                     "sed -n 's/.*file=\\([^ ]*\\).*/\\1/p' | sort -u")
+        .output;
+}
+
+TEST_F(LumatrailCli, PictureAndMovieLibrariesLoadOnlyForTheCommandsThatUseThem) {
+    for (const char* quick : {"--version", "--help", "help render", "params", "presets"}) {
+        const std::string loaded = libraries_loaded(quick);
+        EXPECT_THAT(loaded, HasSubstr("libstdc++")) << quick;  // the loader was heard
+        for (const char* heavy : {"lumatrail-media.so", "libOpenImageIO", "libavcodec", "libavformat"})
+            EXPECT_THAT(loaded, Not(HasSubstr(heavy))) << quick;
+    }
+    const std::string listing = libraries_loaded("colorspaces");
+    EXPECT_THAT(listing, HasSubstr("lumatrail-media.so"));
+    EXPECT_THAT(listing, HasSubstr("libOpenImageIO"));
+    const ToolRun missing = run_shell("cp " + std::string(LUMATRAIL_TOOL) + " " + at("lumatrail") + " && " +
+                                      at("lumatrail") + " render --size 16x9 -o " + at("x.png"));
+    EXPECT_EQ(missing.exit_code, 3) << missing.output;
+    EXPECT_THAT(missing.output, HasSubstr("cannot load \"" + at("lumatrail-media.so") +
+                                          "\", the part of "
+                                          "lumatrail that reads and writes pictures and movies: "));
+    EXPECT_FALSE(fs::exists(at("x.png")));
+}
+
+TEST_F(LumatrailCli, ASignalFromTheFirstMomentsIsACancel) {
+    // Ctrl-C and SIGTERM are blocked from before main; one sent as soon as
+    // that shows in /proc, while the libraries still load, is a cancel with
+    // its own message and code, never a silent death.
+    const std::string out = at("early.png");
+    for (const char* signal : {"INT", "TERM"}) {
+        const ToolRun r =
+            run_shell("{ " + std::string(LUMATRAIL_TOOL) + " render --card photo --size 1920x1080 -o " + out +
+                      " & pid=$!; blocked=0; while [ $blocked = 0 ] && kill -0 $pid 2>/dev/null; do"
+                      " b=$(sed -n 's/^SigBlk:[[:space:]]*//p' /proc/$pid/status 2>/dev/null);"
+                      " [ -n \"$b\" ] && [ $(( 0x$b & 0x4002 )) = $(( 0x4002 )) ] && blocked=1; done;"
+                      " kill -" +
+                      signal + " $pid; wait $pid; echo \"status $?\"; }");
+        SCOPED_TRACE(signal);
+        EXPECT_THAT(r.output, HasSubstr(std::string("status ") + (signal[0] == 'I' ? "130" : "143")));
+        EXPECT_THAT(r.output, HasSubstr("lumatrail: cancelled before any frame was written"));
+        EXPECT_FALSE(fs::exists(out));
+    }
 }
 
 TEST_F(LumatrailCli, SizesAreCheckedBeforeAnythingIsAllocated) {
