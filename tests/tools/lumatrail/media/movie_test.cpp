@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tools/lumatrail/media/image_io.h"
+#include "tools/lumatrail/media/media.h"
 #include "tools/lumatrail/media/movie_reader.h"
 #include "tools/lumatrail/media/movie_writer.h"
 #include "tests/support/scratch_folder.h"
@@ -432,10 +433,13 @@ TEST_F(Movies, DamagedFilesAndStillsAreOneLineErrors) {
 }
 
 // An H.264 movie whose sync-sample or timing table claims a huge number of
-// entries: the libraries refuse its header, yet it is a movie by its first
-// bytes, so it goes to the movie reader, which says so in one line naming
-// the file, and never to the picture library.
-TEST_F(Movies, MovieWithADamagedIndexIsAMovieThatCannotBeRead) {
+// entries, or whose table's size or name is damaged: it is a movie by its
+// first bytes, so it goes to the movie reader, which reads what it can or
+// says in one line naming the file why it cannot (a huge count: the
+// libraries refuse the header), and never to the picture library, whose own
+// movie reader aborts the process on the damaged sizes and names (in the
+// scaler: "Assertion desc failed").
+TEST_F(Movies, MovieWithADamagedIndexIsStillAMovie) {
     if (!has_encoder("libx264")) GTEST_SKIP() << "this ffmpeg has no encoder libx264";
     ASSERT_TRUE(
         ffmpeg("-f lavfi -i testsrc=size=64x48:rate=24 -frames:v 12 -c:v libx264 -bf 0 "
@@ -443,15 +447,23 @@ TEST_F(Movies, MovieWithADamagedIndexIsAMovieThatCannotBeRead) {
                q("clean.mp4")));
     const std::string clean = bytes_of(at("clean.mp4"));
     const std::string printed = stderr_of(at("stderr.txt"), [&] {
-        for (const char* box : {"stss", "stts"}) {
-            SCOPED_TRACE(box);
+        // The entry count's high byte (after version and flags): refused.
+        // The box's size or a letter of its name: read as far as it goes.
+        for (const auto& [box, offset] :
+             {std::pair{"stss", 8}, {"stts", 8}, {"stss", -4}, {"stts", -1}, {"stts", 0}}) {
+            SCOPED_TRACE(std::string(box) + std::to_string(offset));
             const std::size_t at_box = clean.find(box);
             ASSERT_NE(at_box, std::string::npos);
             std::string bytes = clean;
-            bytes[at_box + 8] = char(0x7f);  // the entry count's high byte, after version and flags
-            const std::string path = at(std::string(box) + ".mp4");
+            bytes[at_box + offset] = char(0x7f);
+            const std::string path = at(std::string(box) + std::to_string(offset) + ".mp4");
             write_bytes(path, bytes);
             EXPECT_TRUE(is_movie_file(path));
+            EXPECT_EQ(input_kind(path), MediaKind::Movie);
+            if (offset != 8) {
+                read_all_or_fail_cleanly(path);
+                continue;
+            }
             const ToolError e = failure_of([&] { probe_movie(path); });
             EXPECT_EQ(e.exit_code, EXIT_INPUT);
             EXPECT_THAT(e.what(), HasSubstr("cannot read \"" + path + "\": "));
