@@ -39,11 +39,11 @@ pid_t start(std::vector<std::string> args) {
     return pid;
 }
 
-// The exit status, 128 + the signal when one killed it.
+// The exit status; -1 when a signal killed it (or it never ran).
 int finish(pid_t pid) {
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void run_command(benchmark::State& state, const std::vector<std::string>& args) {
