@@ -66,13 +66,17 @@ FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: install-user uninstall-user install-shotcut uninstall-shotcut docs gallery perf format format-check golden demo test test-native test-windows test-fuzz fuzz aex frei0r deps deps-windows deps-photos deps-gstreamer deps-fuzz build-release build-test build-windows build-fuzz bench clean
+.PHONY: install-user uninstall-user install-shotcut uninstall-shotcut docs gallery perf format format-check golden demo test test-release test-native test-windows test-fuzz fuzz aex frei0r deps deps-windows deps-photos deps-gstreamer deps-fuzz build-release build-test build-windows build-fuzz bench clean
 
 demo: build-release
 	./build/release/lumatrail about
 	./build/release/lumatrail demo --out-dir demo
 
-test: test-native test-windows test-fuzz
+test: test-release test-native test-windows test-fuzz
+
+# make demo's build, optimised: some warnings (errors here) come only at -O3.
+test-release: build-release
+	./build/release/lumatrail about > /dev/null
 
 test-native: build-test deps-photos deps-gstreamer
 	cd build/test && ctest --output-on-failure -j $(JOBS)
