@@ -139,12 +139,12 @@ using FrameRange = std::pair<std::int64_t, std::int64_t>;
 void check_movie_length(const RenderOptions& r, const MediaInfo& info) {
     const bool too_many = std::uint64_t(info.frames) > MAX_FRAMES_PER_RUN;
     if (!too_many && (!r.rate || info.frames - 1 <= last_frame_at(*r.rate))) return;
-    throw ToolError(EXIT_INPUT,
-                    in_quotes(r.job.input) + " says it holds " + std::to_string(info.frames) + " frames" +
-                        (r.rate ? " at " + to_string(*r.rate) + " frames a second" : "") + ", more than " +
-                        (too_many ? "one run renders (" + std::to_string(MAX_FRAMES_PER_RUN) + ")"
-                                  : std::string("the host's time holds")) +
-                        "; its index may be damaged (--frames renders a part of it)");
+    const std::string limit =
+        too_many ? "one run renders (" + std::to_string(MAX_FRAMES_PER_RUN) + ")" : "the host's time holds";
+    const std::string at_rate = r.rate ? " at " + to_string(*r.rate) + " frames a second" : "";
+    throw ToolError(EXIT_INPUT, in_quotes(r.job.input) + " says it holds " + std::to_string(info.frames) +
+                                    " frames" + at_rate + ", more than " + limit +
+                                    "; its index may be damaged (--frames renders a part of it)");
 }
 
 // A movie input: its frames, and its own rate unless --fps gave one.
